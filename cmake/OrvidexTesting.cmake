@@ -1,0 +1,36 @@
+# Test registration. Unit tests are GoogleTest programs that CTest runs under wine64, one
+# private Wine prefix per program; black-box tests are Python scripts that start our
+# programs in prefixes of their own.
+
+set(ORVIDEX_WINE_TEST ${CMAKE_SOURCE_DIR}/scripts/wine-test)
+
+# orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
+function(orvidex_unit_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT ORVIDEX_TESTS)
+        return()
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name} COMMAND ${ORVIDEX_WINE_TEST} --gtest ${name} $<TARGET_FILE:${name}> --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
+endfunction()
+
+# orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>])
+function(orvidex_blackbox_test name script)
+    cmake_parse_arguments(T "" "TIMEOUT" "" ${ARGN})
+    if(NOT ORVIDEX_TESTS)
+        return()
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 600)
+    endif()
+    add_test(NAME ${name}
+             COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
+             WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS blackbox
+        ENVIRONMENT "ORVIDEX_TEST_NAME=${name};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1")
+endfunction()

@@ -1,0 +1,38 @@
+#include "installer/installer_state.h"
+
+#include <cstdio>
+
+// Static initialisation order within this file is the declaration order below:
+// ProductVersion must exist before UsageText embeds it.
+const std::string ProductShortName = "Orvidex";
+const std::string ProductDisplayName = "Morlune Orvidex";
+const std::string ProductVersion = "3.32";
+const std::string UsageText =
+    "This program will install Morlune Orvidex " + ProductVersion + "\n"
+    "on the machine it is being run on.\n"
+    "\n"
+    "Orvidex is an SSH2 server for Windows NT/2000/XP/2003.\n"
+    "See https://www.orvidex.example/ for more information.\n"
+    "\n"
+    "This program must be run by a user with administrator privileges.\n"
+    "If run without command line options, installation will be\n"
+    "performed in interactive mode. If run with command line options,\n"
+    "installation will be performed in unattended mode.\n"
+    "\n"
+    "Usage (unattended mode only):\n"
+    " OrvidexInstaller /InstallDir <directory>\n"
+    "                  [/AcceptEULA] [/Force] [/NoRollback]\n"
+    "                  [/Settings <file>]\n";
+
+InstallerState installerState;
+
+const std::string UninstallKeyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string VendorKeyPath = "SOFTWARE\\Morlune";
+const std::string SoftwareKeyPath = "SOFTWARE";
+
+void PrintLine(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}

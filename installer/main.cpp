@@ -1,0 +1,62 @@
+// OrvidexInstaller: installs the Orvidex SSH2 server. Every way a run can end becomes a
+// process exit code here; this is the only place that catches exceptions at the top level.
+#include "installer/command_line.h"
+#include "installer/installer_state.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+namespace {
+
+void ReportException(const std::string& text)
+{
+    PrintLine(text);
+    if (installerState.interactive)
+        MessageBoxA(nullptr, text.c_str(), "Exception", MB_OK | MB_ICONERROR);
+}
+
+int RunInstaller(int argc, char** argv)
+{
+    std::string settingsFile;
+    ArgumentVector args = CollectArguments(argc, argv);
+    if (installerState.interactive) {
+        throw InstallError("interactive installation is not available yet");
+    } else {
+        ParseOptions(args);
+        settingsFile = TakeOptionValue(args, "Settings");
+        if (!args.empty())
+            throw SilentExit(ExitBadCommandLine);
+    }
+
+    if (!installerState.acceptEula) {
+        std::fputs("The licence agreement must be accepted with /AcceptEULA to install unattended.\n", stderr);
+        std::fflush(stderr);
+        throw SilentExit(ExitEulaNotAccepted);
+    }
+    throw InstallError("the installation steps are not available yet");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int exitCode = ExitInstalled;
+    try {
+        exitCode = RunInstaller(argc, argv);
+    } catch (const SilentExit& e) {
+        exitCode = e.code;
+    } catch (const std::exception& e) {
+        ReportException(std::string("std::exception caught: ") + e.what());
+        exitCode = ExitException;
+    } catch (...) {
+        ReportException("Unrecognized exception caught");
+        exitCode = ExitException;
+    }
+    if (exitCode == ExitHelp || exitCode == ExitBadCommandLine)
+        std::fputs(UsageText.c_str(), stdout);
+    std::fflush(stdout);
+    return exitCode;
+}

@@ -1,0 +1,35 @@
+# Shared settings of the build and test scripts; sourced, never run.
+
+ORVIDEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+if [ -z "${ORVIDEX_CACHE:-}" ]; then
+    if [ "$(id -u)" = 0 ]; then ORVIDEX_CACHE=/var/cache/orvidex; else ORVIDEX_CACHE="$HOME/.cache/orvidex"; fi
+fi
+export ORVIDEX_CACHE
+
+# One Windows version target for Crypto++ and our code: Windows XP is the lowest that
+# mingw-w64's runtime and winpthreads support; everything newer is looked up at run time.
+ORVIDEX_WIN32_WINNT=0x0501
+CRYPTOPP_VERSION=8.7.0
+
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+export WINEARCH=win64
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+
+export CCACHE_DIR="$ORVIDEX_CACHE/ccache"
+export CCACHE_MAXSIZE=5G
+
+orvidex_jobs() { nproc 2>/dev/null || echo 2; }
+
+orvidex_triplets="i686-w64-mingw32 x86_64-w64-mingw32"
+
+cryptopp_prefix() { echo "$ORVIDEX_CACHE/cryptopp-$CRYPTOPP_VERSION-$1-winnt$ORVIDEX_WIN32_WINNT"; }
+
+wine_template_prefix() {
+    local ver
+    ver=$("$WINE64" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
+    echo "$ORVIDEX_CACHE/wine-template-$ver"
+}

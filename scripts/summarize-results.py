@@ -1,0 +1,38 @@
+"""Counts test cases over one ctest run: GoogleTest XML and black-box JSON results, with a
+CTest entry that failed without reporting its cases counted as one failure.
+Prints "N passed, N failed"; exits non-zero when anything failed."""
+import json
+import os
+import sys
+import xml.etree.ElementTree as ET
+
+results, _build, failed_checks = sys.argv[1], sys.argv[2], int(sys.argv[3])
+passed = failed = 0
+junit = os.path.join(results, "ctest.xml")
+entries = ET.parse(junit).getroot().iter("testcase") if os.path.exists(junit) else []
+for case in entries:
+    name = case.get("name")
+    entry_failed = case.find("failure") is not None or case.get("status") not in (None, "run")
+    p = f = 0
+    gtest = os.path.join(results, name + ".xml")
+    blackbox = os.path.join(results, name + ".json")
+    if os.path.exists(gtest):
+        for tc in ET.parse(gtest).getroot().iter("testcase"):
+            if tc.get("status") == "notrun" or tc.find("skipped") is not None:
+                continue
+            if tc.find("failure") is not None:
+                f += 1
+            else:
+                p += 1
+    elif os.path.exists(blackbox):
+        with open(blackbox) as fh:
+            data = json.load(fh)
+        p, f = data["passed"], data["failed"]
+    if entry_failed and f == 0:
+        f = 1
+        p = 0 if p == 0 else p
+    passed += p
+    failed += f
+failed += failed_checks
+print(f"{passed} passed, {failed} failed")
+sys.exit(1 if failed or passed == 0 else 0)

@@ -1,0 +1,103 @@
+"""Black-box test support: each test case runs our Windows programs under wine64 in a
+private copy of the template prefix, which is deleted with its wineserver afterwards."""
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+SCRIPTS = os.path.dirname(os.path.abspath(__file__))
+WINE64 = "/usr/lib/wine/wine64"
+BIN = os.environ.get("ORVIDEX_BIN", os.path.join(SCRIPTS, "..", "build", "win64", "bin"))
+
+
+def wine_environment(prefix):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree,mshtml=",
+        "WINEARCH": "win64",
+        "LANG": "C.UTF-8",
+        "LC_ALL": "C.UTF-8",
+    })
+    env.pop("DISPLAY", None)
+    return env
+
+
+class Result:
+    def __init__(self, code, stdout, stderr):
+        self.code, self.stdout, self.stderr = code, stdout, stderr
+
+    def __repr__(self):
+        return f"Result(code={self.code}, stdout={self.stdout!r}, stderr={self.stderr!r})"
+
+
+class WinePrefix:
+    """A fresh prefix; use as a context manager or call close()."""
+
+    def __init__(self):
+        self.path = subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "new"], check=True,
+                                   capture_output=True, text=True).stdout.strip()
+        self.env = wine_environment(self.path)
+
+    def close(self):
+        if self.path:
+            subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "drop", self.path], check=False)
+            self.path = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def run(self, program, *args, env=None, timeout=120, stdin=None):
+        """Runs a program (a name in the build's bin/ or a path); output with CRLF as LF."""
+        exe = program if os.path.isabs(program) else os.path.join(BIN, program)
+        full_env = dict(self.env)
+        if env:
+            full_env.update(env)
+        proc = subprocess.run([WINE64, exe, *args], env=full_env, timeout=timeout,
+                              capture_output=True, input=stdin)
+        norm = lambda b: b.decode("latin-1").replace("\r\n", "\n")
+        return Result(proc.returncode, norm(proc.stdout), norm(proc.stderr))
+
+    def installer(self, *args, **kw):
+        return self.run("OrvidexInstaller.exe", *args, **kw)
+
+    def unix_path(self, windows_path):
+        """The Linux path of a C: path inside this prefix."""
+        assert windows_path[:3].upper() == "C:\\", windows_path
+        return os.path.join(self.path, "drive_c", *windows_path[3:].split("\\"))
+
+    def reg(self, *args):
+        """Runs Wine's reg.exe in this prefix."""
+        return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args)
+
+    def set_windows_version(self, program, version):
+        r = self.reg("add", f"HKCU\\Software\\Wine\\AppDefaults\\{program}", "/v", "Version",
+                     "/d", version, "/f")
+        assert r.code == 0, r
+
+
+class PrefixTestCase(unittest.TestCase):
+    """Each test method gets its own prefix as self.prefix."""
+
+    def setUp(self):
+        self.prefix = WinePrefix()
+        self.addCleanup(self.prefix.close)
+
+
+def main():
+    """Runs the calling script's tests and records their counts for the summary line."""
+    name = os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]
+    program = unittest.main(module="__main__", exit=False, verbosity=2)
+    r = program.result
+    failed = len(r.failures) + len(r.errors) + len(getattr(r, "unexpectedSuccesses", []))
+    passed = r.testsRun - failed - len(r.skipped)
+    out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")
+    if out_dir:
+        with open(os.path.join(out_dir, name + ".json"), "w") as fh:
+            json.dump({"passed": passed, "failed": failed}, fh)
+    sys.exit(0 if failed == 0 and r.testsRun > 0 else 1)
