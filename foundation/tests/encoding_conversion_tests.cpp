@@ -1,0 +1,2 @@
+#include "foundation/encoded_string.h"
+#include <gtest/gtest.h>
