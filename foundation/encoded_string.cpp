@@ -180,6 +180,8 @@ void Wipe(EncodedString<char32_t>& s) { WipeUnits(s.text); }
 
 void Utf16String::SecureAssign(Utf16String& target, const Utf16String& source)
 {
+    if (&target == &source)
+        return;
     // The old units are zero before any reallocation frees their buffer.
     Wipe(target);
     target.text.assign(source.text);
@@ -187,20 +189,30 @@ void Utf16String::SecureAssign(Utf16String& target, const Utf16String& source)
 
 void Utf16String::SecureAppend(Utf16String& target, const Utf16String& source)
 {
+    // Appending a string to itself appends its old text, not the wiped one.
+    const bool self = &target == &source;
     Utf16String temporary;
     SecureWipeGuard<wchar_t> wipeTemporary(&temporary, true);
     SecureAssign(temporary, target);
+    const size_t addedLength = self ? temporary.text.size() : source.text.size();
     Wipe(target);
     target.text.clear();
-    target.text.reserve(temporary.text.size() + source.text.size());
+    target.text.reserve(temporary.text.size() + addedLength);
     target.text.append(temporary.text);
-    target.text.append(source.text);
+    target.text.append(self ? temporary.text : source.text);
 }
 
 void Utf16String::SecureAssignRange(Utf16String& target, const Utf16String& source, size_t first, size_t last)
 {
-    Wipe(target);
     if (first > last || last > source.text.size())
         throw std::out_of_range("Utf16String::SecureAssignRange");
+    if (&target == &source) {
+        Utf16String temporary;
+        SecureWipeGuard<wchar_t> wipeTemporary(&temporary, true);
+        SecureAssign(temporary, source);
+        SecureAssignRange(target, temporary, first, last);
+        return;
+    }
+    Wipe(target);
     target.text.assign(source.text, first, last - first);
 }

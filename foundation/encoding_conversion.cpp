@@ -45,8 +45,11 @@ int ConvertUtf16ToCodePage(const Utf16String& source, EncodedString<char>& targe
     const char* def = SystemDefaultFor(cp, defaultChar);
     const int units = static_cast<int>(source.text.size());
     const int n = WideCharToMultiByte(cp, 0, source.text.data(), units, nullptr, 0, def, nullptr);
-    if (n < 1)
+    if (n < 1) {
+        // Nothing converted: no old length of zeros may pass for a text.
+        target.text.clear();
         return n;
+    }
     target.text.resize(static_cast<size_t>(n));
     return WideCharToMultiByte(cp, 0, source.text.data(), units, &target.text[0], n, def, nullptr);
 }
@@ -59,8 +62,10 @@ int ConvertCodePageToUtf16(const EncodedString<char>& source, Utf16String& targe
     const UINT cp = source.CodePage();
     const int bytes = static_cast<int>(source.text.size());
     const int n = MultiByteToWideChar(cp, 0, source.text.data(), bytes, nullptr, 0);
-    if (n < 1)
+    if (n < 1) {
+        target.text.clear();
         return n;
+    }
     target.text.resize(static_cast<size_t>(n));
     return MultiByteToWideChar(cp, 0, source.text.data(), bytes, &target.text[0], n);
 }
