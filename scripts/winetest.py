@@ -40,6 +40,13 @@ class WinePrefix:
         self.path = subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "new"], check=True,
                                    capture_output=True, text=True).stdout.strip()
         self.env = wine_environment(self.path)
+        # A persistent wineserver makes each later program start take a tenth of a second;
+        # close() ends it.
+        subprocess.run(["/usr/lib/wine/wineserver64", "-p"], env=self.env, check=True)
+        # Start Wine's background processes now, detached from any test's output pipes;
+        # otherwise they would inherit the first test program's pipes and hold them open.
+        subprocess.run([WINE64, "wineboot"], env=self.env, check=False, timeout=120,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         if self.path:
