@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -129,6 +130,24 @@ TEST_F(FaultTest, OtherRaisedCodesReachTheFilterAndArriveAsThePlainBase)
         EXPECT_STREQ(e.what(), "unrecognized structured exception");
     }
     EXPECT_EQ(destroyed, 1);
+}
+
+void ReportAndExit(const StructuredException& fault)
+{
+    std::fprintf(stderr, "fatal: %s\n", fault.what());
+    std::fflush(stderr);
+    ExitProcess(150);
+}
+
+TEST_F(FaultTest, FaultsThatCannotContinueEndThroughTheFatalHandler)
+{
+    // What the i686 build does with every fault: report and end with 150, no crash dialog.
+    SetFatalFaultHandler(ReportAndExit);
+    EXPECT_EXIT(RaiseException(0xE0004321u, EXCEPTION_NONCONTINUABLE, 0, nullptr), ::testing::ExitedWithCode(150),
+                "fatal: unrecognized structured exception");
+    EXPECT_EXIT(RaiseException(0xC0000005u, EXCEPTION_NONCONTINUABLE, 0, nullptr), ::testing::ExitedWithCode(150),
+                "fatal: EXCEPTION_ACCESS_VIOLATION");
+    SetFatalFaultHandler(nullptr);
 }
 
 TEST_F(FaultTest, CodesTheSystemHandlesItselfStayUntouched)
