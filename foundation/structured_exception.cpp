@@ -167,9 +167,11 @@ namespace {
 LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
 {
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
-    // An uncaught C++ exception takes its own road to std::terminate.
+    // An uncaught C++ exception: libgcc calls std::terminate once RaiseException returns,
+    // as the runtime's own filter lets it.
     if (IsGccUnwindCode(record->ExceptionCode))
-        return EXCEPTION_CONTINUE_SEARCH;
+        return (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) ? EXCEPTION_CONTINUE_SEARCH
+                                                                    : EXCEPTION_CONTINUE_EXECUTION;
 #if defined(__x86_64__)
     if (CanRedirect(record))
         return RedirectToThrow(pointers);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,23 @@ TEST_F(FaultTest, FaultsThatCannotContinueEndThroughTheFatalHandler)
     EXPECT_EXIT(RaiseException(0xC0000005u, EXCEPTION_NONCONTINUABLE, 0, nullptr), ::testing::ExitedWithCode(150),
                 "fatal: EXCEPTION_ACCESS_VIOLATION");
     SetFatalFaultHandler(nullptr);
+}
+
+DWORD WINAPI ThrowUncaught(void*)
+{
+    throw std::runtime_error("nobody catches this");
+}
+
+void RunThreadThatThrows()
+{
+    HANDLE thread = CreateThread(nullptr, 0, ThrowUncaught, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+}
+
+TEST_F(FaultTest, AnUncaughtCppExceptionStillEndsInTerminate)
+{
+    // The filter lets libgcc's own exception continue, so std::terminate ends the process.
+    EXPECT_EXIT(RunThreadThatThrows(), ::testing::ExitedWithCode(3), "");
 }
 
 TEST_F(FaultTest, CodesTheSystemHandlesItselfStayUntouched)
