@@ -1,4 +1,4 @@
-#include "foundation/ErrorInfo.h"
+#include "RoVodEre/ErrorInfo.h"
 
 namespace {
 

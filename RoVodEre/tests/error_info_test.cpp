@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/ErrorInfo.h"
+#include "RoVodEre/ErrorInfo.h"
 
 namespace {
 
