@@ -1,0 +1,78 @@
+// Hardware faults and exhausted memory as ordinary C++ exceptions.
+//
+// GCC has no structured-exception translator hook, so InstallStructuredExceptionTranslator
+// builds one. On x86_64 a vectored handler takes the faults of the code table below and
+// makes the faulting thread continue as if the faulting instruction had called a function
+// that throws the matching exception; with every frame built with -fnon-call-exceptions the
+// stack then unwinds normally from the point of the fault. Other codes are left to the
+// system (it raises and handles some itself); those that nothing handles reach an
+// unhandled-exception filter, which throws the same way. On i686, whose DWARF unwinder
+// cannot start from a fault, the filter reports the fault as main would and ends the
+// process with exit code 150.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <new>
+
+// The name of a structured exception code, "unrecognized structured exception" for others.
+const char* StructuredExceptionName(uint32_t code);
+
+class StructuredException : public std::exception {
+public:
+    explicit StructuredException(uint32_t exceptionCode) : code(exceptionCode) {}
+    const char* what() const noexcept override { return StructuredExceptionName(code); }
+
+    uint32_t code;
+};
+
+#define ORVIDEX_STRUCTURED_EXCEPTION(Name, Code) \
+    class Name : public StructuredException { \
+    public: \
+        Name() : StructuredException(Code) {} \
+    };
+
+ORVIDEX_STRUCTURED_EXCEPTION(SE_AccessViolation, 0xC0000005u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_Breakpoint, 0x80000003u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_DatatypeMisalignment, 0x80000002u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_SingleStep, 0x80000004u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_ArrayBoundsExceeded, 0xC000008Cu)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltDenormalOperand, 0xC000008Du)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltDivideByZero, 0xC000008Eu)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltInexactResult, 0xC000008Fu)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltInvalidOperation, 0xC0000090u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltOverflow, 0xC0000091u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltStackCheck, 0xC0000092u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_FltUnderflow, 0xC0000093u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_IntDivideByZero, 0xC0000094u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_IntOverflow, 0xC0000095u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_PrivInstruction, 0xC0000096u)
+ORVIDEX_STRUCTURED_EXCEPTION(SE_NoncontinuableException, 0xC0000025u)
+
+#undef ORVIDEX_STRUCTURED_EXCEPTION
+
+// Whether the code is one of the sixteen of the table.
+bool IsTranslatedStructuredException(uint32_t code);
+
+// Throws the subclass object of the code, else a StructuredException with it. The
+// exception pointers are ignored.
+[[noreturn]] void StructuredExceptionTranslator(unsigned int code, EXCEPTION_POINTERS* pointers);
+
+// libstdc++'s bad_alloc says "std::bad_alloc"; ours says "bad allocation".
+class BadAllocation : public std::bad_alloc {
+public:
+    const char* what() const noexcept override { return "bad allocation"; }
+};
+
+// The new-handler: a failed new throws BadAllocation (a std::bad_alloc).
+[[noreturn]] void OnAllocationFailure();
+
+// Process-wide; installing again changes nothing.
+void InstallStructuredExceptionTranslator();
+// Called by the unhandled-exception filter for a fault it cannot throw (always on i686);
+// meant to report it and end the process.
+using FatalFaultHandler = void (*)(const StructuredException& fault);
+void SetFatalFaultHandler(FatalFaultHandler handler);
+void InstallAllocationFailureHandler();
