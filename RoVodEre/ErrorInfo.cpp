@@ -1,0 +1,67 @@
+#include "RoVodEre/ErrorInfo.h"
+
+namespace {
+
+// Deletes every text, last first, and resets the marks of the list and of its pointer
+// store, which a plain resize would refuse to touch once the store's growth had failed.
+void ResetList(ErrorInfo::TextList& list) {
+    datavect<NoCrtString*>& store = list.ptrs_;
+    while (store.s_) {
+        delete store.p_[store.s_ - 1];
+        store.p_[--store.s_] = nullptr;
+    }
+    store.af_ = 0;
+    list.af_ = 0;
+}
+
+}  // namespace
+
+ErrorInfo& ErrorInfo::Clear() {
+    af_ = 0;
+    ResetList(infos);
+    ResetList(warnings);
+    ResetList(errors);
+    return *this;
+}
+
+int ErrorInfo::Add(const NoCrtString& text, TextList& list) {
+    if (af_) return af_;
+    if (text.af_) return af_ = text.af_;
+    list.push_back(text);
+    af_ = list.af_;
+    // The copy itself may have failed to get its buffer; that is a lost text too.
+    if (!af_ && list.ptrs_.p_[list.ptrs_.s_ - 1]->af_) af_ = list.ptrs_.p_[list.ptrs_.s_ - 1]->af_;
+    return af_;
+}
+
+NoCrtString ErrorInfo::DescribeList(const TextList& list, const char* prefix, const char* separator) {
+    if (af_) return NoCrtString();
+    NoCrtString result;
+    for (TextList::const_iterator it = list.begin(); it != list.end(); ++it) {
+        if (!result.empty()) result.append(separator);
+        if (!result.af_) result.append(prefix);
+        if (!result.af_) result.append(*it);
+        if (result.af_) {
+            af_ = result.af_;
+            return NoCrtString();
+        }
+    }
+    return result;
+}
+
+NoCrtString ErrorInfo::Describe(const char* separator) {
+    if (af_) return NoCrtString();
+    const NoCrtString parts[] = {DescribeErrors(separator), DescribeWarnings(separator), DescribeInfos(separator)};
+    if (af_) return NoCrtString();
+    NoCrtString result;
+    for (const NoCrtString& part : parts) {
+        if (part.empty()) continue;
+        if (!result.empty()) result.append(separator);
+        if (!result.af_) result.append(part);
+        if (result.af_) {
+            af_ = result.af_;
+            return NoCrtString();
+        }
+    }
+    return result;
+}

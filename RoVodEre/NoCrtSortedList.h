@@ -1,0 +1,197 @@
+// Owned entries kept in the order of T's operator<, each with an id that stays with it.
+// Entries equal in that order (neither less than the other) are refused. Failures are
+// recorded in af_, never thrown by the list itself.
+#pragma once
+
+#include <cstdint>
+
+#include "RoVodEre/datavect.h"
+
+template <class T>
+class NoCrtSortedList : public AllocFailState {
+public:
+    struct Node {
+        std::uint32_t id;
+        T* entry;  // owned
+        explicit Node(std::uint32_t nodeId = 0, T* nodeEntry = nullptr) : id(nodeId), entry(nodeEntry) {}
+        Node(const Node&) = delete;
+        Node& operator=(const Node&) = delete;
+        ~Node() { delete entry; }
+    };
+
+    // Makes a copy of the given entry, or a fresh one for null; null when out of memory.
+    typedef T* (*Factory)(const T* source);
+
+    // Results of the insert operations. On anything but kInserted the node and the entry
+    // stay the caller's.
+    enum { kInserted = 0, kDuplicateEntry = 1, kIdInUse = 2, kAllocationFailed = 3 };
+
+    Factory factory_;
+    std::uint32_t maxId_;
+    datavect<Node*> nodes_;
+
+    NoCrtSortedList() : factory_(nullptr), maxId_(0) {}
+    // The factory is never copied: copies are made by this list's own.
+    NoCrtSortedList(const NoCrtSortedList& src) : AllocFailState(), factory_(nullptr), maxId_(0) { *this = src; }
+    ~NoCrtSortedList() { clear(); }
+
+    NoCrtSortedList& operator=(const NoCrtSortedList& src) {
+        if (&src == this || af_) return *this;
+        af_ = src.af_;
+        if (af_) return *this;
+        clear();
+        for (std::uint32_t k = 0; k < src.nodes_.size(); ++k) {
+            const Node* from = src.nodes_[k];
+            T* copy = NewEntry(from->entry);
+            if (!copy) {
+                af_ = nocrt::FailureMark(1, sizeof(T));
+                return *this;
+            }
+            Node* node;
+            try {
+                node = nocrt::NewObject<Node>(from->id, copy);
+            } catch (...) {
+                delete copy;
+                throw;
+            }
+            if (!node) {
+                delete copy;
+                af_ = nocrt::FailureMark(1, sizeof(Node));
+                return *this;
+            }
+            if (node->id > maxId_) maxId_ = node->id;
+            try {
+                nodes_.push_back(node);
+            } catch (...) {
+                delete node;
+                throw;
+            }
+            af_ = nodes_.af_;
+            if (af_) {
+                delete node;
+                return *this;
+            }
+        }
+        return *this;
+    }
+
+    void SetFactory(Factory f) { factory_ = f; }
+
+    // A new entry owned by the caller: the factory's, else T's copy or default constructor.
+    T* NewEntry(const T* src) const {
+        if (factory_) return factory_(src);
+        return src ? nocrt::NewObject<T>(*src) : nocrt::NewObject<T>();
+    }
+
+    void Insert(int& result, Node* node) {
+        NOCRT_CHECK(!af_, "!af_", 220);
+        // Walk back from the end: entries that arrive in order cost one comparison each.
+        std::uint32_t pos = nodes_.size();
+        while (pos > 0) {
+            const T& e = *nodes_[pos - 1]->entry;
+            if (e < *node->entry) break;
+            if (!(*node->entry < e)) {
+                result = kDuplicateEntry;
+                return;
+            }
+            --pos;
+        }
+        nodes_.insert(nodes_.begin() + pos, node);
+        af_ = nodes_.af_;
+        result = af_ ? kAllocationFailed : kInserted;
+    }
+
+    void AddWithNewId(int& result, T* entry) {
+        if (maxId_ == 0xFFFFFFFFu) {
+            // Every id has been handed out: a wrapped counter would repeat ids in use.
+            result = kIdInUse;
+            return;
+        }
+        Node* node = nocrt::NewObject<Node>(0, entry);
+        if (!node) {
+            result = kAllocationFailed;
+            return;
+        }
+        node->id = ++maxId_;
+        try {
+            Insert(result, node);
+        } catch (...) {
+            node->entry = nullptr;
+            delete node;
+            throw;
+        }
+        if (result != kInserted) {
+            // The id stays used; the entry goes back to the caller.
+            node->entry = nullptr;
+            delete node;
+        }
+    }
+
+    void InsertWithId(int& result, Node* node) {
+        for (std::uint32_t k = 0; k < nodes_.size(); ++k) {
+            if (nodes_[k]->id == node->id) {
+                result = kIdInUse;
+                return;
+            }
+        }
+        if (node->id > maxId_) maxId_ = node->id;
+        Insert(result, node);
+    }
+
+    // Puts entry i back in order after it changed. True when it was taken out: then it is
+    // either in its new place (removed null) or, being equal to another entry, handed back
+    // to the caller through removed.
+    bool Resort(std::uint32_t i, Node*& removed) {
+        removed = nullptr;
+        std::uint32_t n = size();
+        bool rightInOrder = !(i + 1 < n) || *at(i) < *at(i + 1);
+        if (rightInOrder) {
+            if (i == 0) return false;
+            if (*at(i - 1) < *at(i)) return false;
+        }
+        Node* node = nodes_[i];
+        nodes_.erase(nodes_.begin() + i);
+        removed = node;
+        int result = kAllocationFailed;
+        Insert(result, node);  // the slot just freed is still there: nothing is allocated
+        if (result == kInserted) {
+            removed = nullptr;
+            return true;
+        }
+        if (result == kDuplicateEntry) return true;
+        NOCRT_CHECK(false, "false", 199);
+        return false;
+    }
+
+    std::uint32_t NextId() { return ++maxId_; }
+
+    // Works on a marked list too: the destructor relies on it.
+    void clear() {
+        while (nodes_.s_) {
+            Node* node = nodes_.p_[nodes_.s_ - 1];
+            --nodes_.s_;
+            delete node;
+        }
+        maxId_ = 0;
+    }
+
+    void EraseAt(std::uint32_t i) {
+        Node* node = nodes_[i];
+        nodes_.erase(nodes_.begin() + i);
+        delete node;
+    }
+
+    std::uint32_t size() const { return nodes_.size(); }
+    bool empty() const { return nodes_.empty(); }
+    T* at(std::uint32_t i) { return nodes_.at(i)->entry; }
+    const T* at(std::uint32_t i) const { return nodes_.at(i)->entry; }
+    const T& operator[](std::uint32_t i) const { return *at(i); }
+    std::uint32_t IdAt(std::uint32_t i) const { return nodes_[i]->id; }
+
+    int FindIndexById(std::uint32_t id) const {
+        for (std::uint32_t k = 0; k < nodes_.size(); ++k) {
+            if (nodes_[k]->id == id) return static_cast<int>(k);
+        }
+        return -1;
+    }
+};
