@@ -2,7 +2,7 @@
 
 #include "foundation/encoding_conversion.h"
 
-#include <cstdio>
+#include "foundation/text_helpers.h"
 
 TException::TException(const Utf16String& message)
     : wideIsPrimary(true), wideMessage(message), narrowMessage(GetACP())
@@ -98,11 +98,10 @@ const BuiltInText builtInTexts[] = {
     {11001, "No such host is known."},
 };
 
-std::string FormatCode(const char* format, DWORD code)
+// "OS error %lu": the code in unsigned decimal.
+std::string OsErrorPrefix(DWORD code)
 {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, static_cast<unsigned long>(code));
-    return buffer;
+    return "OS error " + FormatInteger<DWORD>(code, 10, 0);
 }
 
 } // namespace
@@ -112,7 +111,7 @@ std::string BuiltInErrorText(DWORD code)
     for (const BuiltInText& entry : builtInTexts)
         if (entry.code == code)
             return entry.text;
-    return FormatCode("Error code 0x%lx received.", code);
+    return "Error code 0x" + FormatInteger<DWORD>(code, 16, 0) + " received.";
 }
 
 void TrimTrailingLineBreaks(std::string& text)
@@ -157,7 +156,7 @@ Utf16String WideSystemErrorText(DWORD code)
 
 CodePageString FormatOsErrorMessage(DWORD code, const CodePageString& text)
 {
-    CodePageString result = AnsiString(FormatCode("OS error %lu", code));
+    CodePageString result = AnsiString(OsErrorPrefix(code));
     if (!text.empty()) {
         result.text += ": ";
         result.text += text.text;
@@ -167,7 +166,7 @@ CodePageString FormatOsErrorMessage(DWORD code, const CodePageString& text)
 
 Utf16String FormatOsErrorMessage(DWORD code, const Utf16String& text)
 {
-    const std::string prefix = FormatCode("OS error %lu", code);
+    const std::string prefix = OsErrorPrefix(code);
     Utf16String result(std::wstring(prefix.begin(), prefix.end()));
     if (!text.empty()) {
         result.text += L": ";

@@ -1,7 +1,9 @@
 // OrvidexInstaller: installs the Orvidex SSH2 server. Every way a run can end becomes a
 // process exit code here; this is the only place that catches exceptions at the top level.
+#include "foundation/structured_exception.h"
 #include "installer/command_line.h"
 #include "installer/installer_state.h"
+#include "installer/prerequisites.h"
 
 #include <windows.h>
 
@@ -18,19 +20,31 @@ void ReportException(const std::string& text)
         MessageBoxA(nullptr, text.c_str(), "Exception", MB_OK | MB_ICONERROR);
 }
 
+// A fault that cannot travel as an exception (on i686): reported as the std::exception
+// block would report it, and the run ends with the same code.
+void ReportFatalFault(const StructuredException& fault)
+{
+    ReportException(std::string("std::exception caught: ") + fault.what());
+    std::fflush(stdout);
+    ExitProcess(ExitException);
+}
+
 int RunInstaller(int argc, char** argv)
 {
     std::string settingsFile;
     ArgumentVector args = CollectArguments(argc, argv);
-    if (installerState.interactive) {
-        throw InstallError("interactive installation is not available yet");
-    } else {
+    if (!installerState.interactive) {
         ParseOptions(args);
         settingsFile = TakeOptionValue(args, "Settings");
         if (!args.empty())
             throw SilentExit(ExitBadCommandLine);
     }
 
+    CheckAdministrator();
+    CheckOsVersion();
+
+    if (installerState.interactive)
+        throw InstallError("interactive installation is not available yet");
     if (!installerState.acceptEula) {
         std::fputs("The licence agreement must be accepted with /AcceptEULA to install unattended.\n", stderr);
         std::fflush(stderr);
@@ -43,6 +57,10 @@ int RunInstaller(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    InstallStructuredExceptionTranslator();
+    InstallAllocationFailureHandler();
+    SetFatalFaultHandler(ReportFatalFault);
+
     int exitCode = ExitInstalled;
     try {
         exitCode = RunInstaller(argc, argv);
