@@ -275,6 +275,36 @@ void ConvertUtf7ToUtf16(const Utf7String& source, Utf16String& target)
     ConvertUtf8ToUtf16(utf8.value, target);
 }
 
+namespace {
+
+// A new string filled by a converter, without a default character.
+template <class Target, class Source>
+Target Converted(void (*convert)(const Source&, Target&), const Source& source)
+{
+    Target result;
+    convert(source, result);
+    return result;
+}
+
+template <class Target, class Source>
+Target Converted(void (*convert)(const Source&, Target&, const char*), const Source& source)
+{
+    Target result;
+    convert(source, result, nullptr);
+    return result;
+}
+
+template <class Source>
+CodePageString ConvertedToCodePage(void (*convert)(const Source&, EncodedString<char>&, const char*),
+                                   const Source& source, unsigned codePage)
+{
+    CodePageString result(codePage);
+    convert(source, result, nullptr);
+    return result;
+}
+
+} // namespace
+
 Utf16String ToUtf16(const CodePageString& source)
 {
     Utf16String result;
@@ -282,19 +312,8 @@ Utf16String ToUtf16(const CodePageString& source)
     return result;
 }
 
-Utf16String ToUtf16(const Utf8String& source)
-{
-    Utf16String result;
-    ConvertUtf8ToUtf16(source, result);
-    return result;
-}
-
-Utf16String ToUtf16(const Utf7String& source)
-{
-    Utf16String result;
-    ConvertUtf7ToUtf16(source, result);
-    return result;
-}
+Utf16String ToUtf16(const Utf8String& source) { return Converted(ConvertUtf8ToUtf16, source); }
+Utf16String ToUtf16(const Utf7String& source) { return Converted(ConvertUtf7ToUtf16, source); }
 
 CodePageString ToCodePage(const Utf16String& source, unsigned codePage)
 {
@@ -305,25 +324,19 @@ CodePageString ToCodePage(const Utf16String& source, unsigned codePage)
 
 CodePageString ToCodePage(const Utf8String& source, unsigned codePage)
 {
-    CodePageString result(codePage);
-    ConvertUtf8ToCodePage(source, result);
-    return result;
+    return ConvertedToCodePage(ConvertUtf8ToCodePage, source, codePage);
 }
 
 CodePageString ToCodePage(const CodePageString& source, unsigned codePage)
 {
     if (codePage == source.CodePage())
         return source;
-    CodePageString result(codePage);
-    ConvertCodePageToCodePage(source, result);
-    return result;
+    return ConvertedToCodePage(ConvertCodePageToCodePage, source, codePage);
 }
 
 CodePageString ToCodePage(const Utf7String& source, unsigned codePage)
 {
-    CodePageString result(codePage);
-    ConvertUtf7ToCodePage(source, result);
-    return result;
+    return ConvertedToCodePage(ConvertUtf7ToCodePage, source, codePage);
 }
 
 CodePageString ToCodePage(const CodePageString& source)
@@ -331,47 +344,12 @@ CodePageString ToCodePage(const CodePageString& source)
     return source;
 }
 
-Utf8String ToUtf8(const Utf16String& source)
-{
-    Utf8String result;
-    ConvertUtf16ToUtf8(source, result);
-    return result;
-}
-
-Utf8String ToUtf8(const CodePageString& source)
-{
-    Utf8String result;
-    ConvertCodePageToUtf8(source, result);
-    return result;
-}
-
-Utf8String ToUtf8(const Utf7String& source)
-{
-    Utf8String result;
-    ConvertUtf7ToUtf8(source, result);
-    return result;
-}
-
-Utf7String ToUtf7(const Utf16String& source)
-{
-    Utf7String result;
-    ConvertUtf16ToUtf7(source, result);
-    return result;
-}
-
-Utf7String ToUtf7(const CodePageString& source)
-{
-    Utf7String result;
-    ConvertCodePageToUtf7(source, result);
-    return result;
-}
-
-Utf7String ToUtf7(const Utf8String& source)
-{
-    Utf7String result;
-    ConvertUtf8ToUtf7(source, result);
-    return result;
-}
+Utf8String ToUtf8(const Utf16String& source) { return Converted(ConvertUtf16ToUtf8, source); }
+Utf8String ToUtf8(const CodePageString& source) { return Converted(ConvertCodePageToUtf8, source); }
+Utf8String ToUtf8(const Utf7String& source) { return Converted(ConvertUtf7ToUtf8, source); }
+Utf7String ToUtf7(const Utf16String& source) { return Converted(ConvertUtf16ToUtf7, source); }
+Utf7String ToUtf7(const CodePageString& source) { return Converted(ConvertCodePageToUtf7, source); }
+Utf7String ToUtf7(const Utf8String& source) { return Converted(ConvertUtf8ToUtf7, source); }
 
 void SwapUtf16ByteOrder(std::wstring& units)
 {

@@ -59,7 +59,7 @@ OsVersionTriple OsVersion::Get()
 
 namespace {
 
-bool GetVersionEx(OSVERSIONINFOEXA& info)
+bool QueryExtendedVersion(OSVERSIONINFOEXA& info)
 {
     std::memset(&info, 0, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;
@@ -83,7 +83,15 @@ HKEY OpenQueryKey(const char* path)
     return key;
 }
 
-const char productOptionsPath[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+// A value of the product options key, for systems whose version query lacks the facts.
+bool ReadProductOption(const char* name, char (&value)[80])
+{
+    HKEY key = OpenQueryKey("SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
+    if (!key)
+        return false;
+    auto closeKey = MakeGuard(RegCloseKey, key);
+    return ReadSmallValue(key, name, value);
+}
 
 } // namespace
 
@@ -92,7 +100,7 @@ int32_t OsVersion::GetServicePack()
     if (servicePackCached)
         return servicePack;
     OSVERSIONINFOEXA ex;
-    if (GetVersionEx(ex)) {
+    if (QueryExtendedVersion(ex)) {
         servicePack = ex.wServicePackMajor;
         servicePackCached = true;
         return servicePack;
@@ -119,23 +127,18 @@ uint8_t OsVersion::GetProductType()
     if (productTypeCached)
         return productType;
     OSVERSIONINFOEXA ex;
-    if (GetVersionEx(ex)) {
+    char value[80];
+    if (QueryExtendedVersion(ex)) {
         productType = ex.wProductType;
         productTypeCached = true;
-        return productType;
-    }
-    if (HKEY key = OpenQueryKey(productOptionsPath)) {
-        auto closeKey = MakeGuard(RegCloseKey, key);
-        char value[80];
-        if (ReadSmallValue(key, "ProductType", value)) {
-            if (lstrcmpiA(value, "WinNT") == 0)
-                productType = VER_NT_WORKSTATION;
-            else if (lstrcmpiA(value, "LanmanNT") == 0)
-                productType = VER_NT_DOMAIN_CONTROLLER;
-            else if (lstrcmpiA(value, "ServerNT") == 0)
-                productType = VER_NT_SERVER;
-            productTypeCached = true;
-        }
+    } else if (ReadProductOption("ProductType", value)) {
+        if (lstrcmpiA(value, "WinNT") == 0)
+            productType = VER_NT_WORKSTATION;
+        else if (lstrcmpiA(value, "LanmanNT") == 0)
+            productType = VER_NT_DOMAIN_CONTROLLER;
+        else if (lstrcmpiA(value, "ServerNT") == 0)
+            productType = VER_NT_SERVER;
+        productTypeCached = true;
     }
     return productType;
 }
@@ -145,21 +148,17 @@ uint16_t OsVersion::GetProductSuite()
     if (suiteCached)
         return suiteMask;
     OSVERSIONINFOEXA ex;
-    if (GetVersionEx(ex)) {
+    char value[80];
+    if (QueryExtendedVersion(ex)) {
         suiteMask = ex.wSuiteMask;
         suiteCached = true;
-        return suiteMask;
-    }
-    if (HKEY key = OpenQueryKey(productOptionsPath)) {
-        auto closeKey = MakeGuard(RegCloseKey, key);
-        char value[80];
-        if (ReadSmallValue(key, "ProductSuite", value)) {
-            if (std::strcmp(value, "Enterprise") == 0)
-                suiteMask |= VER_SUITE_ENTERPRISE;
-            else if (std::strcmp(value, "Terminal Services") == 0)
-                suiteMask |= VER_SUITE_TERMINAL;
-            suiteCached = true;
-        }
+    } else if (ReadProductOption("ProductSuite", value)) {
+        // The first string of the list decides.
+        if (std::strcmp(value, "Enterprise") == 0)
+            suiteMask |= VER_SUITE_ENTERPRISE;
+        else if (std::strcmp(value, "Terminal Services") == 0)
+            suiteMask |= VER_SUITE_TERMINAL;
+        suiteCached = true;
     }
     return suiteMask;
 }
