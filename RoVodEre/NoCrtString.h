@@ -9,7 +9,7 @@
 class NoCrtString : public datavect<char> {
 public:
     // As a count: up to the end.
-    static const std::uint32_t npos = 0xFFFFFFFFu;
+    static constexpr std::uint32_t npos = 0xFFFFFFFFu;
 
     NoCrtString() {}
     NoCrtString(const char* s, std::uint32_t count = npos) { append(s, count); }
