@@ -6,7 +6,7 @@
 
 NoCrtString& NoCrtString::append(const char* s, std::uint32_t count) {
     NOCRT_CHECK(!af_, "!af_", 16);
-    if (count == npos) count = SafeStrLen(s);
+    if (count == npos || !s) count = SafeStrLen(s);
     return AppendBytes(s, count);
 }
 

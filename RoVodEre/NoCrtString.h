@@ -9,7 +9,7 @@
 class NoCrtString : public datavect<char> {
 public:
     // As a count: up to the end.
-    static const std::uint32_t npos = 0xFFFFFFFFu;
+    static constexpr std::uint32_t npos = 0xFFFFFFFFu;
 
     NoCrtString() {}
     NoCrtString(const char* s, std::uint32_t count = npos) { append(s, count); }
@@ -33,7 +33,9 @@ public:
     NoCrtString& assign(const NoCrtString& str, std::uint32_t off, std::uint32_t extend);
     NoCrtString& assign(const char* s, std::uint32_t count = npos);
 
+    // count npos: up to s's zero byte. A null s appends nothing.
     NoCrtString& append(const char* s, std::uint32_t count = npos);
+    // extend npos: to str's end; the range may take str's terminator as a character.
     NoCrtString& append(const NoCrtString& str, std::uint32_t off = 0, std::uint32_t extend = npos);
 
     std::uint32_t size() const { return s_ ? s_ - 1 : 0; }

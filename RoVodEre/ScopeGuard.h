@@ -14,6 +14,17 @@ protected:
     ScopeGuardBase& operator=(const ScopeGuardBase&) = delete;
     ~ScopeGuardBase() {}
 
+    // Runs the clean-up once at most; whatever it throws is dropped.
+    template <class Cleanup>
+    void RunOnce(Cleanup cleanup) {
+        if (dismissed_) return;
+        dismissed_ = true;
+        try {
+            cleanup();
+        } catch (...) {
+        }
+    }
+
     mutable bool dismissed_;
 };
 
@@ -25,12 +36,7 @@ public:
     ~ScopeGuard() { Execute(*this); }
 
     static void Execute(ScopeGuard& guard) {
-        if (guard.dismissed_) return;
-        guard.dismissed_ = true;
-        try {
-            guard.fun_(guard.arg_);
-        } catch (...) {
-        }
+        guard.RunOnce([&guard] { guard.fun_(guard.arg_); });
     }
 
 private:
@@ -51,12 +57,7 @@ public:
     ~ObjScopeGuard() { Execute(*this); }
 
     static void Execute(ObjScopeGuard& guard) {
-        if (guard.dismissed_) return;
-        guard.dismissed_ = true;
-        try {
-            (guard.obj_.*guard.memFun_)(guard.arg_);
-        } catch (...) {
-        }
+        guard.RunOnce([&guard] { (guard.obj_.*guard.memFun_)(guard.arg_); });
     }
 
 private:

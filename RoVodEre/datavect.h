@@ -69,7 +69,7 @@ public:
     }
 
     // Grows geometrically (to twice the capacity plus the new count) when it must grow.
-    template <class It>
+    template <class It, typename = std::enable_if_t<!std::is_integral<It>::value>>
     void append(It first, It last) {
         NOCRT_CHECK(!af_, "!af_", 175);
         std::uint64_t n = static_cast<std::uint64_t>(last - first);
@@ -106,7 +106,7 @@ public:
         return 0;
     }
 
-    template <class It>
+    template <class It, typename = std::enable_if_t<!std::is_integral<It>::value>>
     T* insert(T* where, It first, It last) {
         NOCRT_CHECK(!af_, "!af_", 214);
         NOCRT_CHECK(!std::less<const T*>()(where, p_) && !std::less<const T*>()(p_ + s_, where),

@@ -4,6 +4,7 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 SCRIPTS = os.path.dirname(os.path.abspath(__file__))
@@ -43,10 +44,6 @@ class WinePrefix:
         # A persistent wineserver makes each later program start take a tenth of a second;
         # close() ends it.
         subprocess.run(["/usr/lib/wine/wineserver64", "-p"], env=self.env, check=True)
-        # Start Wine's background processes now, detached from any test's output pipes;
-        # otherwise they would inherit the first test program's pipes and hold them open.
-        subprocess.run([WINE64, "wineboot"], env=self.env, check=False, timeout=120,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         if self.path:
@@ -65,10 +62,16 @@ class WinePrefix:
         full_env = dict(self.env)
         if env:
             full_env.update(env)
-        proc = subprocess.run([WINE64, exe, *args], env=full_env, timeout=timeout,
-                              capture_output=True, input=stdin)
-        norm = lambda b: b.decode("latin-1").replace("\r\n", "\n")
-        return Result(proc.returncode, norm(proc.stdout), norm(proc.stderr))
+        # Output goes to files, not pipes: Wine's background processes, started with the
+        # first program, inherit its handles and would hold a pipe open until they end.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.run([WINE64, exe, *args], env=full_env, timeout=timeout,
+                                  stdout=out, stderr=err, input=stdin,
+                                  stdin=None if stdin is not None else subprocess.DEVNULL)
+            out.seek(0)
+            err.seek(0)
+            norm = lambda b: b.decode("latin-1").replace("\r\n", "\n")
+            return Result(proc.returncode, norm(out.read()), norm(err.read()))
 
     def installer(self, *args, **kw):
         return self.run("OrvidexInstaller.exe", *args, **kw)

@@ -119,7 +119,7 @@ TEST_F(DatavectTest, InsertRangesCopiesAndOwnElements) {
 
     const int values[] = {1, 2, 5};
     v.insert(v.begin(), values, values + 3);
-    int* at = v.insert(v.begin() + 2, 2u, 9);
+    int* at = v.insert(v.begin() + 2, 2, 9);
     EXPECT_EQ(v.begin() + 2, at);
     EXPECT_EQ(5u, v.capacity());  // grows to exactly the new size
     v.insert(v.end(), 7);
@@ -305,6 +305,16 @@ TEST_F(DatavectTest, FailedChecksReportLineAndTextAndEndThread) {
         EXPECT_NE(std::string::npos, failure.message.find("\r\nThe asserting thread will be terminated.")) << c.name;
         v.af_ = 0;
     }
+}
+
+TEST_F(DatavectTest, LongCheckTextsStillEndTheMessage) {
+    const std::string longPath(2000, 'p'), longText(2000, 't');
+    CheckFailure failure = RunExpectingCheckFailure([&] { NoCrtAssertFailed(longText.c_str(), longPath.c_str(), 7); });
+    EXPECT_EQ(0x8805u, failure.exitCode);
+    EXPECT_LT(failure.message.size(), 1024u);
+    const std::string tail = "\r\nThe asserting thread will be terminated.";
+    ASSERT_GE(failure.message.size(), tail.size());
+    EXPECT_EQ(tail, failure.message.substr(failure.message.size() - tail.size()));
 }
 
 DWORD WINAPI FailCheckDirectly(LPVOID) { NoCrtAssertFailed("x < y", "some\\file.h", 12); }

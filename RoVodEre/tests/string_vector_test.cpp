@@ -33,6 +33,7 @@ TEST(NoCrtStringTest, CountsTerminatorOnceFilled) {
     EXPECT_EQ(0u, empty.size());
     EXPECT_STREQ("", empty.c_str());
     empty.append(nullptr);
+    empty.append(nullptr, 5);
     empty.append("");
     empty.append(abc, 3);
     EXPECT_EQ(0u, empty.s_);
