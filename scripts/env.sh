@@ -22,7 +22,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export CCACHE_DIR="$ORVIDEX_CACHE/ccache"
 export CCACHE_MAXSIZE=5G
 
-orvidex_jobs() { nproc 2>/dev/null || echo 2; }
+orvidex_jobs() { echo "${ORVIDEX_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
 
 orvidex_triplets="i686-w64-mingw32 x86_64-w64-mingw32"
 
