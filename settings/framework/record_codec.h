@@ -36,6 +36,8 @@ public:
 
     // Bytes put into the filter itself pass straight on.
     size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+    // Nothing is held back: every commit went straight on.
+    bool IsolatedFlush(bool, bool) override { return false; }
 
 private:
     CryptoPP::SecByteBlock staging_;
