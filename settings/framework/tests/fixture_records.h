@@ -1,6 +1,9 @@
 // Small records laid out like the server's forwarding rules, for the list and codec tests.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "RoVodEre/ErrorInfo.h"
 #include "RoVodEre/NoCrtString.h"
 #include "settings/framework/evaluator.h"
@@ -125,3 +128,37 @@ struct DefaultForwardRule : ForwardRule {
         return source ? new DefaultForwardRule(*source) : new DefaultForwardRule();
     }
 };
+
+// A list class that installs product defaults in its constructor: the factory of
+// DefaultForwardRule records and one kept default entry.
+template <class List>
+struct ProductDefaultList : List {
+    ProductDefaultList()
+    {
+        this->SetFactory(&DefaultForwardRule::Make);
+        this->SetKeepDefaultEntry(true);
+        this->SetDefaults(1);
+    }
+    ProductDefaultList& operator=(const List& src)
+    {
+        List::operator=(src);
+        return *this;
+    }
+};
+
+template <class List>
+std::vector<std::uint32_t> Ids(const List& list)
+{
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t i = 0; i < list.size(); ++i)
+        ids.push_back(list.IdAt(i));
+    return ids;
+}
+
+inline std::vector<std::string> Texts(const ErrorInfo::TextList& list)
+{
+    std::vector<std::string> texts;
+    for (ErrorInfo::TextList::const_iterator it = list.begin(); it != list.end(); ++it)
+        texts.push_back(it->c_str());
+    return texts;
+}

@@ -6,6 +6,7 @@
 #include <cryptopp/filters.h>
 
 #include "settings/framework/record_codec.h"
+#include "settings/framework/tests/fixture_records.h"
 
 namespace {
 
@@ -14,14 +15,6 @@ typedef std::vector<unsigned char> Bytes;
 Bytes ToBytes(const std::string& s)
 {
     return Bytes(s.begin(), s.end());
-}
-
-std::vector<std::string> Texts(const ErrorInfo::TextList& list)
-{
-    std::vector<std::string> texts;
-    for (ErrorInfo::TextList::const_iterator it = list.begin(); it != list.end(); ++it)
-        texts.push_back(it->c_str());
-    return texts;
 }
 
 // Encodes through a context over a string sink and returns the bytes.

@@ -12,36 +12,7 @@ namespace {
 
 typedef RuleList<ForwardRule> Rules;
 
-// A list class with product defaults: factory, one kept default entry.
-struct DefaultRules : Rules {
-    DefaultRules()
-    {
-        SetFactory(&DefaultForwardRule::Make);
-        SetKeepDefaultEntry(true);
-        SetDefaults(1);
-    }
-    DefaultRules& operator=(const Rules& src)
-    {
-        Rules::operator=(src);
-        return *this;
-    }
-};
-
-std::vector<std::string> Texts(const ErrorInfo::TextList& list)
-{
-    std::vector<std::string> texts;
-    for (ErrorInfo::TextList::const_iterator it = list.begin(); it != list.end(); ++it)
-        texts.push_back(it->c_str());
-    return texts;
-}
-
-std::vector<std::uint32_t> Ids(const Rules& list)
-{
-    std::vector<std::uint32_t> ids;
-    for (std::uint32_t i = 0; i < list.size(); ++i)
-        ids.push_back(list.IdAt(i));
-    return ids;
-}
+typedef ProductDefaultList<Rules> DefaultRules;
 
 void Add(Rules& list, std::uint32_t intf, std::uint32_t port, const char* host = "target")
 {
