@@ -58,6 +58,10 @@ public:
     bool HasRemaining(std::uint32_t n) const { return data != nullptr && pos <= size && n <= size - pos; }
 };
 
+// How a record operation passes a failure on: adds "called from " + where to the errors
+// ("SrvSideC2SRule::Encode() at m_nListenIntf", "RuleList::Decode()") and returns 0.
+int CalledFrom(ErrorInfo& info, const char* where);
+
 int EncodeByte(EncodeOutput& out, unsigned char value);
 int EncodeBoolean(EncodeOutput& out, bool value);
 int EncodeWord32(EncodeOutput& out, std::uint32_t value);

@@ -51,19 +51,19 @@ struct ForwardRule : MemberMapEvaluator {
     {
         int total = 0, n;
         if (!(n = EncodeWord32(out, m_nListenIntf)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nListenIntf");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nListenIntf");
         total += n;
         if (!(n = EncodeWord32(out, m_nListenPort)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nListenPort");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nListenPort");
         total += n;
         if (!(n = EncodeString(out, m_sTargetHost)))
-            return Failed(out, "called from ForwardRule::Encode() at m_sTargetHost");
+            return CalledFrom(out, "ForwardRule::Encode() at m_sTargetHost");
         total += n;
         if (!(n = EncodeWord32(out, m_nTargetPort)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nTargetPort");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nTargetPort");
         total += n;
         if (!(n = EncodeString(out, m_sProxyProfile)))
-            return Failed(out, "called from ForwardRule::Encode() at m_sProxyProfile");
+            return CalledFrom(out, "ForwardRule::Encode() at m_sProxyProfile");
         return total + n;
     }
 
@@ -71,19 +71,19 @@ struct ForwardRule : MemberMapEvaluator {
     {
         int total = 0, n;
         if (!(n = DecodeWord32(in, m_nListenIntf)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nListenIntf");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nListenIntf");
         total += n;
         if (!(n = DecodeWord32(in, m_nListenPort)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nListenPort");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nListenPort");
         total += n;
         if (!(n = DecodeString(in, m_sTargetHost)))
-            return Failed(in, "called from ForwardRule::Decode() at m_sTargetHost");
+            return CalledFrom(in, "ForwardRule::Decode() at m_sTargetHost");
         total += n;
         if (!(n = DecodeWord32(in, m_nTargetPort)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nTargetPort");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nTargetPort");
         total += n;
         if (!(n = DecodeString(in, m_sProxyProfile)))
-            return Failed(in, "called from ForwardRule::Decode() at m_sProxyProfile");
+            return CalledFrom(in, "ForwardRule::Decode() at m_sProxyProfile");
         return total + n;
     }
 
@@ -100,11 +100,6 @@ struct ForwardRule : MemberMapEvaluator {
         return true;
     }
 
-    static int Failed(ErrorInfo& info, const char* text)
-    {
-        info.AddError(text);
-        return 0;
-    }
 };
 
 // The product-default variant that a list's factory makes.
