@@ -26,6 +26,9 @@ public:
 
     int Encode(EncodeOutput& out)
     {
+        // A list that lost entries to a failed allocation would be stored without them.
+        if (this->af_)
+            return CalledFrom(out, "RuleList::Encode()");
         int total = EncodeWord32(out, this->size());
         if (!total)
             return CalledFrom(out, "RuleList::Encode()");
@@ -45,6 +48,9 @@ public:
         std::uint32_t count = 0;
         if (!DecodeWord32(in, count))
             return CalledFrom(in, "RuleList::Decode()");
+        // A list marked by a failed allocation cannot take entries any more.
+        if (this->af_)
+            return 0;
         this->Clear();
         int total = 4;
         // No room is taken from the count up front: a count that the data cannot back ends

@@ -191,6 +191,23 @@ TEST(RuleList, EncodeFailureAddsTheListContext)
               Texts(out.errors));
 }
 
+TEST(RuleList, AListMarkedByAFailedAllocationIsNeitherStoredNorRefilled)
+{
+    Rules list;
+    Add(list, 0, 1);
+    list.af_ = 64;
+    std::string bytes;
+    EncodeContext out(new CryptoPP::StringSink(bytes));
+    EXPECT_EQ(0, list.Encode(out));
+    EXPECT_EQ(std::vector<std::string>{"called from RuleList::Encode()"}, Texts(out.errors));
+    EXPECT_EQ("", bytes);
+    const std::string stream = Count(0);
+    DecodeContext in(reinterpret_cast<const unsigned char*>(stream.data()), 4, 0);
+    EXPECT_EQ(0, list.Decode(in));
+    list.af_ = 0;
+    EXPECT_EQ(1u, list.size());
+}
+
 TEST(RuleList, IsValidStopsAtTheFirstInvalidEntry)
 {
     Rules list;
