@@ -27,6 +27,26 @@ std::string BubbleBabbleOf(const std::string& bytes)
     return text;
 }
 
+// A sink that refuses every other write, as a blocked output does; the writer must offer the
+// same bytes again.
+class StutteringSink : public CryptoPP::Bufferless<CryptoPP::Sink> {
+public:
+    explicit StutteringSink(std::string& out) : out_(out) {}
+    size_t Put2(const CryptoPP::byte* input, size_t length, int messageEnd, bool) override
+    {
+        refuse_ = !refuse_;
+        if (refuse_) return length ? length : 1;
+        out_.append(reinterpret_cast<const char*>(input), length);
+        if (messageEnd) ++messageEnds;
+        return 0;
+    }
+    int messageEnds = 0;
+
+private:
+    std::string& out_;
+    bool refuse_ = false;
+};
+
 struct Info {
     std::string algorithm, md5, babble;
     unsigned bits;
@@ -64,6 +84,23 @@ TEST(BubbleBabble, PiecesAndSuccessiveMessages)
     encoder.MessageEnd();
     encoder.MessageEnd();
     EXPECT_EQ(text, "xigak-nyryk-humil-bosek-sonaxxexax");
+}
+
+TEST(BubbleBabble, ResumesAfterABlockedOutput)
+{
+    std::string text;
+    auto* sink = new StutteringSink(text);
+    BubbleBabbleEncoder encoder(sink);
+    const std::string digits = "1234567890";
+    const auto* bytes = reinterpret_cast<const CryptoPP::byte*>(digits.data());
+    int calls = 0;
+    for (std::size_t at = 0; at < digits.size(); at += 5)
+        while (encoder.Put2(bytes + at, 5, at + 5 == digits.size() ? -1 : 0, false) != 0) ASSERT_LT(++calls, 100);
+    EXPECT_EQ(text, "xesef-disof-gytuf-katof-movif-baxux");
+    EXPECT_EQ(sink->messageEnds, 1);
+    text.clear();
+    while (encoder.Put2(nullptr, 0, -1, false) != 0) ASSERT_LT(++calls, 200);
+    EXPECT_EQ(text, "xexax");
 }
 
 TEST(PublicKeyInfo, AllThreeFormsAgree)
