@@ -1,5 +1,6 @@
 #include "ssh/exceptions.h"
 #include "ssh/wire.h"
+#include "stream_helpers.h"
 
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
@@ -22,27 +23,13 @@ std::string Bytes(std::initializer_list<int> values)
     return s;
 }
 
-ByteQueue QueueOf(const std::string& bytes)
-{
-    ByteQueue q;
-    q.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
-    return q;
-}
-
+// Takes the queue's bytes out.
 std::string Drain(CryptoPP::BufferedTransformation& q)
 {
     std::string s;
     CryptoPP::StringSink sink(s);
     q.TransferTo(sink);
     return s;
-}
-
-template <class Encode>
-std::string Encoded(Encode encode)
-{
-    ByteQueue q;
-    encode(q);
-    return Drain(q);
 }
 
 // Runs the decoder and returns the description of the CauseToDisconnect it throws.
@@ -125,15 +112,15 @@ TEST(SshWire, EncodersWriteTheWireLayout)
         {"channel", [](BufferedTransformation& q) { SSH::PutText(q, SSH::ChannelNumberToString(258)); },
          Bytes({0, 0, 1, 2})},
     };
-    for (const Case& c : cases) EXPECT_EQ(Encoded(c.encode), c.bytes) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(Written(c.encode), c.bytes) << c.what;
 }
 
 TEST(SshWire, QueueIsCopiedNotConsumed)
 {
     ByteQueue source = QueueOf("hello");
-    EXPECT_EQ(Encoded([&](SSH::BufferedTransformation& q) { SSH::EncodeQueue(q, source); }),
+    EXPECT_EQ(Written([&](SSH::BufferedTransformation& q) { SSH::EncodeQueue(q, source); }),
               Bytes({0, 0, 0, 5}) + "hello");
-    EXPECT_EQ(Encoded([&](SSH::BufferedTransformation& q) { SSH::EncodeQueue(q, source, 3); }),
+    EXPECT_EQ(Written([&](SSH::BufferedTransformation& q) { SSH::EncodeQueue(q, source, 3); }),
               Bytes({0, 0, 0, 3}) + "hel");
     EXPECT_EQ(source.MaxRetrievable(), 5u);
 }
@@ -285,7 +272,7 @@ TEST(SshText, Helpers)
     SSH::BytesToHex("", hex, SSH::FingerprintHexTable);
     EXPECT_EQ(hex, "");
 
-    EXPECT_EQ(Encoded([](SSH::BufferedTransformation& q) {
+    EXPECT_EQ(Written([](SSH::BufferedTransformation& q) {
                   SSH::PutText(q, std::string("abc"));
                   SSH::PutText(q, std::string("defg"), 2);
                   SSH::PutText(q, "hi");
