@@ -86,6 +86,32 @@ TEST(Signer, PrivateBlobRoundTrips)
     EXPECT_LT(PrivateBlob(DsaKey()).size(), 1024u);
 }
 
+TEST(Signer, PrivateBlobHoldsPkcs8)
+{
+    // uint32 0, the name, then PrivateKeyInfo: SEQUENCE { INTEGER 0, SEQUENCE { OID ... } ... }.
+    const std::string dsaOid("\x06\x07\x2a\x86\x48\xce\x38\x04\x01", 9);
+    const std::string rsaOid("\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01", 11);
+    for (const auto& key : {std::make_pair(&DsaKey(), dsaOid), std::make_pair(&RsaKey(), rsaOid)}) {
+        const std::string blob = PrivateBlob(*key.first);
+        EXPECT_EQ(blob.substr(0, 15), std::string("\0\0\0\0\0\0\0\7", 8) + key.first->AlgorithmName());
+        ByteQueue der = QueueOf(blob.substr(15));
+        CryptoPP::BERSequenceDecoder info(der);
+        CryptoPP::word32 version;
+        CryptoPP::BERDecodeUnsigned<CryptoPP::word32>(info, version, CryptoPP::INTEGER, 0, 0);
+        CryptoPP::BERSequenceDecoder algorithm(info);
+        std::string oid(key.second.size(), '\0');
+        algorithm.Get(reinterpret_cast<CryptoPP::byte*>(&oid[0]), oid.size());
+        EXPECT_EQ(oid, key.second) << key.first->AlgorithmName();
+        algorithm.SkipAll();
+        algorithm.MessageEnd();
+        CryptoPP::BERGeneralDecoder privateKey(info, CryptoPP::OCTET_STRING);
+        privateKey.SkipAll();
+        privateKey.MessageEnd();
+        info.MessageEnd();
+        EXPECT_EQ(der.MaxRetrievable(), 0u);
+    }
+}
+
 TEST(Signer, BadPrivateBlobs)
 {
     std::string blob = PrivateBlob(DsaKey());

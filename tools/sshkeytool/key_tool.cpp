@@ -14,7 +14,7 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <map>
 
