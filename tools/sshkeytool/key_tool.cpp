@@ -1,0 +1,243 @@
+#include "tools/sshkeytool/key_tool.h"
+
+#include "RoVodEre/ScopeGuard.h"
+#include "foundation/encoding_conversion.h"
+#include "foundation/exceptions.h"
+#include "ssh/key_files.h"
+#include "ssh/public_key_info.h"
+#include "ssh/signer.h"
+
+#include <cryptopp/filters.h>
+#include <cryptopp/osrng.h>
+#include <cryptopp/queue.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iomanip>
+#include <map>
+
+const char KeyToolUsage[] =
+    "usage:\n"
+    "  sshkeytool keygen --alg ssh-dss|ssh-rsa --bits N [--comment TEXT] [--pass PASSPHRASE] --out FILE\n"
+    "      writes FILE (PEM private key), FILE.pub (one-line public key) and FILE.ssh2 (RFC 4716)\n"
+    "  sshkeytool fingerprint FILE [--pass PASSPHRASE]\n"
+    "      FILE: a PEM private key, a one-line or RFC 4716 public key, or a binary key blob\n"
+    "  sshkeytool bench [--rounds N]\n"
+    "      times DSA-1024 and RSA-2048 generation and signing with verification\n";
+
+namespace {
+
+using CryptoPP::ByteQueue;
+
+struct Options {
+    std::string positional;
+    std::map<std::string, std::string> values;
+
+    bool Has(const std::string& name) const { return values.count(name) != 0; }
+    std::string Get(const std::string& name) const { return Has(name) ? values.at(name) : std::string(); }
+    std::string Required(const std::string& name) const
+    {
+        if (!Has(name)) throw UsageError("--" + name + " is required");
+        return values.at(name);
+    }
+};
+
+// "--name value" pairs from the allowed names, and at most one plain argument when wanted.
+Options ParseOptions(const std::vector<std::string>& args, std::initializer_list<const char*> allowed,
+                     bool wantsPositional)
+{
+    Options options;
+    bool havePositional = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.compare(0, 2, "--") == 0) {
+            const std::string name = arg.substr(2);
+            bool known = false;
+            for (const char* a : allowed) known = known || name == a;
+            if (!known) throw UsageError("unknown option " + arg);
+            if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+            if (options.Has(name)) throw UsageError(arg + " is given twice");
+            options.values[name] = args[++i];
+        } else if (wantsPositional && !havePositional) {
+            options.positional = arg;
+            havePositional = true;
+        } else {
+            throw UsageError("unexpected argument " + arg);
+        }
+    }
+    if (wantsPositional && !havePositional) throw UsageError("a file name is required");
+    return options;
+}
+
+unsigned PositiveNumber(const std::string& text, const char* option)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || text[0] == '-' || value == 0 || value > 65536)
+        throw UsageError(std::string("--") + option + " needs a number from 1 to 65536, not \"" + text + "\"");
+    return static_cast<unsigned>(value);
+}
+
+std::runtime_error FileError(const std::string& what, const std::string& path)
+{
+    return std::runtime_error(path + ": cannot " + what + " (" + OsErrorException(GetLastError()).what() + ")");
+}
+
+std::string ReadFile(const std::string& path)
+{
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw FileError("open the file", path);
+    auto closer = MakeGuard(CloseHandle, file);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) throw FileError("read the file", path);
+    // Key files are small; anything this large is not one.
+    if (size.QuadPart > 1 << 20) throw std::runtime_error(path + ": too large for a key file");
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!::ReadFile(file, &bytes[0], DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
+        throw FileError("read the file", path);
+    return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw FileError("create the file", path);
+    auto closer = MakeGuard(CloseHandle, file);
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
+        throw FileError("write the file", path);
+}
+
+std::string Text(const ByteQueue& q)
+{
+    std::string s;
+    CryptoPP::StringSink sink(s);
+    q.CopyTo(sink);
+    return s;
+}
+
+// The installer's two fingerprint lines.
+void PrintFingerprints(const std::string& publicKey, std::ostream& out)
+{
+    CryptoPP::StringSource in(publicKey, true);
+    PublicKeyInfo info(in);
+    out << "MD5 Fingerprint: " << info.Md5Fingerprint() << "\n";
+    out << "BubbleBabble: " << info.BubbleBabble() << "\n";
+}
+
+int KeyGen(const std::vector<std::string>& args, std::ostream& out)
+{
+    const Options options = ParseOptions(args, {"alg", "bits", "comment", "pass", "out"}, false);
+    const std::string algorithm = options.Required("alg");
+    if (algorithm != "ssh-dss" && algorithm != "ssh-rsa")
+        throw UsageError("--alg must be ssh-dss or ssh-rsa, not \"" + algorithm + "\"");
+    const unsigned bits = PositiveNumber(options.Required("bits"), "bits");
+    const std::string path = options.Required("out");
+    const std::string passphrase = options.Get("pass");
+
+    CryptoPP::AutoSeededRandomPool rng;
+    ByteQueue ssh2, oneLine, pem;
+    GenerateKeyFiles(algorithm, rng, bits, options.Get("comment"), ssh2, oneLine, passphrase.data(),
+                     passphrase.size(), pem);
+    WriteFile(path, Text(pem));
+    WriteFile(path + ".pub", Text(oneLine));
+    WriteFile(path + ".ssh2", Text(ssh2));
+    PrintFingerprints(Text(oneLine), out);
+    return 0;
+}
+
+// The public-key blob of a PEM private-key file.
+std::string PublicKeyOfPem(const std::string& file, const std::string& path, const Options& options)
+{
+    const std::string passphrase = options.Get("pass");
+    CryptoPP::StringSource probe(file, true);
+    if (IsEncryptedPem(probe) && !options.Has("pass"))
+        throw std::runtime_error(path + ": the private key is encrypted; give its passphrase with --pass");
+    CryptoPP::StringSource in(file, true);
+    ByteQueue body;
+    std::string keyType;
+    try {
+        keyType = ReadPemPrivateKey(in, passphrase.data(), passphrase.size(), body);
+    } catch (const CryptoPP::InvalidCiphertext&) {
+        throw std::runtime_error(path + ": wrong passphrase, or the key file is damaged");
+    }
+    try {
+        Signer key(body, keyType);
+        ByteQueue blob;
+        key.EncodePublicKey(blob);
+        return Text(blob);
+    } catch (const CryptoPP::InvalidArgument& e) {
+        if (keyType != "DSA" && keyType != "RSA")
+            throw std::runtime_error(path + ": \"" + keyType +
+                                     " PRIVATE KEY\" files are not supported; use a PEM file of a DSA or RSA key");
+        throw std::runtime_error(path + ": not a valid " + keyType + " private key (" + e.what() + ")");
+    }
+}
+
+int Fingerprint(const std::vector<std::string>& args, std::ostream& out)
+{
+    const Options options = ParseOptions(args, {"pass"}, true);
+    const std::string& path = options.positional;
+    const std::string file = ReadFile(path);
+    try {
+        const bool isPem = file.find("-----BEGIN ") != std::string::npos;
+        PrintFingerprints(isPem ? PublicKeyOfPem(file, path, options) : file, out);
+    } catch (const std::runtime_error&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
+    return 0;
+}
+
+template <class Operation>
+double AverageMilliseconds(unsigned rounds, Operation operation)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned i = 0; i < rounds; ++i) operation();
+    const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+    return elapsed.count() / rounds;
+}
+
+void SignAndVerify(CryptoPP::RandomNumberGenerator& rng, const Signer& key, const std::string& blob)
+{
+    static const char data[] = "the exchange hash of a key exchange";
+    const std::string signature = key.Sign(rng, data, sizeof data);
+    if (!SSH::VerifySignature(blob.data(), blob.size(), data, sizeof data, signature.data(), signature.size()))
+        throw std::runtime_error("a signature did not verify");
+}
+
+int Bench(const std::vector<std::string>& args, std::ostream& out)
+{
+    const Options options = ParseOptions(args, {"rounds"}, false);
+    const unsigned rounds = options.Has("rounds") ? PositiveNumber(options.Get("rounds"), "rounds") : 10;
+    CryptoPP::AutoSeededRandomPool rng;
+    out << std::fixed << std::setprecision(3);
+    out << "dsa-1024-keygen-ms " << AverageMilliseconds(rounds, [&] { Signer(rng, "ssh-dss", 1024); }) << "\n";
+    out << "rsa-2048-keygen-ms " << AverageMilliseconds(rounds, [&] { Signer(rng, "ssh-rsa", 2048); }) << "\n";
+    const Signer dsa(rng, "ssh-dss", 1024), rsa(rng, "ssh-rsa", 2048);
+    for (const Signer* key : {&dsa, &rsa}) {
+        ByteQueue blob;
+        key->EncodePublicKey(blob);
+        const std::string blobText = Text(blob);
+        out << (key == &dsa ? "dsa-1024" : "rsa-2048") << "-sign-verify-ms "
+            << AverageMilliseconds(rounds * 10, [&] { SignAndVerify(rng, *key, blobText); }) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RunKeyTool(const std::vector<std::string>& args, std::ostream& out)
+{
+    if (args.empty()) throw UsageError("a command is required");
+    if (args[0] == "keygen") return KeyGen(args, out);
+    if (args[0] == "fingerprint") return Fingerprint(args, out);
+    if (args[0] == "bench") return Bench(args, out);
+    throw UsageError("unknown command " + args[0]);
+}
