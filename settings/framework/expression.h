@@ -1,0 +1,95 @@
+// Values and context of the settings language: the value of an evaluated expression, the
+// language's exception, the context that instructions and queries run in, and the small
+// helpers that turn values into text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/exceptions.h"
+
+class Evaluator;
+class EnumInfo;
+
+// Every failure of an instruction, a query or an expression.
+class EvaluationErr : public WException {
+public:
+    explicit EvaluationErr(const std::wstring& message) : WException(Utf16String(message)) {}
+};
+
+class ExpressionResult {
+public:
+    enum Type { kNumber = 0, kIpAddress = 1, kString = 2, kLiteral = 3 };
+
+    std::int32_t type;
+    // 1 when a string is the path of an object rather than a value.
+    std::int32_t reference;
+    // Types 0 and 1; an address holds its first octet in the most significant byte.
+    std::uint32_t number;
+    // Types 2 and 3.
+    std::wstring text;
+
+    ExpressionResult() { Clear(); }
+    void Clear();
+
+    // Same type and same number or text; the reference flag does not count.
+    bool operator==(const ExpressionResult& other) const;
+    bool operator!=(const ExpressionResult& other) const { return !(*this == other); }
+
+    // Numbers in decimal, addresses dotted, strings quoted with escapes when asked.
+    void ToString(std::wstring& out, bool quoted) const;
+
+    // A number or literal that names a value of the enumeration gives that value's low
+    // byte; anything else gives false and leaves out unchanged.
+    static bool ToEnumValue(const ExpressionResult& result, unsigned char& out, const EnumInfo& enumeration);
+};
+
+// The context of an instruction or expression: the root of the settings tree and the
+// active "With" prefixes, innermost last.
+class RootEvaluator {
+public:
+    // Contexts of Evaluate: a bare word is a query relative to the current prefix (0), or
+    // a literal value (1).
+    enum { kQueryContext = 0, kValueContext = 1 };
+
+    explicit RootEvaluator(Evaluator* root) : root_(root) {}
+    virtual ~RootEvaluator() {}
+
+    Evaluator* Root() const { return root_; }
+    const std::vector<std::wstring>& WithPrefixes() const { return withPrefixes_; }
+    // The innermost prefix, or the empty text.
+    std::wstring CurrentWithPrefix() const;
+
+    // Turns the text of a value into result; every failure throws EvaluationErr.
+    void Evaluate(const std::wstring& text, ExpressionResult& result, int mode);
+
+protected:
+    Evaluator* root_;  // not owned
+    std::vector<std::wstring> withPrefixes_;
+};
+
+// "%u.%u.%u.%u", most significant byte first.
+void Ip4ToString(std::uint32_t address, std::string& out);
+void Ip4ToString(std::uint32_t address, std::wstring& out);
+
+// The text in double quotes, with \t \n \r \" \\ escaped and every character above 127
+// written as \x and four lower-case hex digits.
+std::wstring QuoteWithEscapes(const std::wstring& text);
+
+// "UTF-7", "UTF-8" or "code page <n>".
+std::wstring CodePageName(unsigned codePage);
+
+// Bytes held in a code page (65000: 7-bit text, 65001: UTF-8) as UTF-16; length -1 means
+// up to the terminating zero.
+std::wstring CodePageToWString(const char* bytes, int length, unsigned codePage);
+// The reverse: UTF-16 text as the bytes of a code page; for 65000 every character outside
+// ASCII becomes "?".
+std::string WStringToCodePage(const std::wstring& text, unsigned codePage);
+
+// Upper-case hex digits, no separators.
+std::wstring BytesToHex(const unsigned char* bytes, std::size_t length);
+
+// The digits of value in base (lower-case letters), zero-filled to width when it is not 0.
+std::wstring UIntToWString(std::uint32_t value, unsigned base, unsigned width);
