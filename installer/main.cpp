@@ -1,5 +1,6 @@
 // OrvidexInstaller: installs the Orvidex SSH2 server. Every way a run can end becomes a
 // process exit code here; this is the only place that catches exceptions at the top level.
+#include "foundation/random_source.h"
 #include "foundation/structured_exception.h"
 #include "installer/command_line.h"
 #include "installer/installer_state.h"
@@ -31,6 +32,8 @@ void ReportFatalFault(const StructuredException& fault)
 
 int RunInstaller(int argc, char** argv)
 {
+    // Before anything that may need random bytes; it lives until the run ends.
+    NoCrtRandom randomSource;
     std::string settingsFile;
     ArgumentVector args = CollectArguments(argc, argv);
     if (!installerState.interactive) {
