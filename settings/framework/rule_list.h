@@ -1,0 +1,107 @@
+// A sorted-list evaluator with a binary codec in the record layer. Stored form: a word32
+// count, then each entry's own encoding in list order; ids, the pending New entry, the
+// factory and the keep-default flag are not stored, and decoded entries get the ids
+// 1, 2, 3... in stream order.
+#pragma once
+
+#include "RoVodEre/ErrorInfo.h"
+#include "settings/framework/record_codec.h"
+#include "settings/framework/sorted_list_evaluator.h"
+
+// T adds to the entry requirements of SortedListEvaluator:
+//   int Encode(EncodeOutput&)   bytes written, or 0 after adding its texts
+//   int Decode(DecodeContext&)  bytes read, or 0 after adding its texts
+//   bool IsValid(ErrorInfo&)    false after adding one text
+template <class T>
+class RuleList : public SortedListEvaluator<T> {
+public:
+    RuleList() {}
+    RuleList(const RuleList& src) : SortedListEvaluator<T>(src) {}
+    RuleList& operator=(const RuleList& src)
+    {
+        SortedListEvaluator<T>::operator=(src);
+        return *this;
+    }
+    ~RuleList() override {}
+
+    int Encode(EncodeOutput& out)
+    {
+        int total = EncodeWord32(out, this->size());
+        if (!total)
+            return EncodeFailed(out);
+        for (std::uint32_t i = 0; i < this->size(); ++i) {
+            int written = this->at(i)->Encode(out);
+            if (!written)
+                return EncodeFailed(out);
+            total += written;
+        }
+        return total;
+    }
+
+    // Replaces the entries. A record equal in order to an earlier one is dropped with a
+    // warning (its bytes still count); a failure leaves the records decoded before it.
+    int Decode(DecodeContext& in)
+    {
+        std::uint32_t count = 0;
+        if (!DecodeWord32(in, count)) {
+            in.AddError("called from RuleList::Decode()");
+            return 0;
+        }
+        this->Clear();
+        int total = 4;
+        // No room is taken from the count up front: a count that the data cannot back ends
+        // at the first record that is not there.
+        for (std::uint32_t k = 0; k < count; ++k) {
+            T* record = this->NewEntry(nullptr);
+            if (!record) {
+                this->af_ = nocrt::FailureMark(1, sizeof(T));
+                return 0;
+            }
+            int read = record->Decode(in);
+            if (!read) {
+                in.AddError("called from RuleList::Decode()");
+                delete record;
+                return 0;
+            }
+            total += read;
+            int result = SortedListEvaluator<T>::kIdInUse;  // every id handed out already
+            try {
+                if (this->maxId_ < SortedListEvaluator<T>::kMaxId)
+                    this->AddWithNewId(result, record);
+            } catch (...) {
+                delete record;
+                throw;
+            }
+            if (result == SortedListEvaluator<T>::kCommitted)
+                continue;
+            delete record;
+            if (result == SortedListEvaluator<T>::kDuplicateEntry) {
+                in.AddWarning("RuleList::Decode() - dropping decoded record - is equal in order to a previously "
+                              "decoded record");
+                continue;
+            }
+            if (result == SortedListEvaluator<T>::kAllocationFailed)
+                return 0;
+            in.AddError("RuleList::Decode() - an unrecognized error occured while inserting the decoded record");
+            return 0;
+        }
+        return total;
+    }
+
+    // Stops at the first entry that is not valid; the entries leave the texts.
+    bool IsValid(ErrorInfo& info)
+    {
+        for (std::uint32_t i = 0; i < this->size(); ++i) {
+            if (!this->at(i)->IsValid(info))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    static int EncodeFailed(EncodeOutput& out)
+    {
+        out.AddError("called from RuleList::Encode()");
+        return 0;
+    }
+};
