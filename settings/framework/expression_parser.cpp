@@ -95,3 +95,25 @@ void RootEvaluator::Evaluate(const std::wstring& source, ExpressionResult& resul
         throw EvaluationErr(L"RootEvaluator: unrecognized context value");
     }
 }
+
+void RootEvaluator::ScriptInstruction(const std::wstring& line)
+{
+    const std::wstring trimmed = TrimWhitespace(line);
+    const std::wstring withKeyword = L"With ";
+    const std::wstring opening = L" {";
+    if (trimmed.size() > withKeyword.size() + opening.size() && trimmed.compare(0, withKeyword.size(), withKeyword) == 0 &&
+        trimmed.compare(trimmed.size() - opening.size(), opening.size(), opening) == 0) {
+        const std::wstring path =
+            TrimWhitespace(trimmed.substr(withKeyword.size(), trimmed.size() - withKeyword.size() - opening.size()));
+        if (path.empty()) throw EvaluationErr(L"RootEvaluator: With clause '" + trimmed + L"' names no path");
+        withPrefixes_.push_back(CurrentWithPrefix() + path + L".");
+        return;
+    }
+    if (trimmed == L"}") {
+        if (withPrefixes_.empty()) throw EvaluationErr(L"RootEvaluator: '}' does not close any With clause");
+        withPrefixes_.pop_back();
+        return;
+    }
+    const std::wstring prefix = CurrentWithPrefix();
+    root_->Instruction(prefix.empty() ? line : prefix + TrimLeadingWhitespace(line), *this);
+}

@@ -238,3 +238,23 @@ std::wstring ReadQuotedString(const std::wstring& text, std::wstring& value)
     value = out;
     return std::wstring();
 }
+
+ListTextParts SplitListText(const std::wstring& text, const std::wstring& separators)
+{
+    ListTextParts parts;
+    parts.separator = SplitAtSeparator(text, text.find_first_of(separators), parts.head, parts.rest);
+    if (parts.separator == L'(') {
+        size_t last = parts.head.find_last_not_of(kWhitespace);
+        parts.head.erase(last == std::wstring::npos ? 0 : last + 1);
+        size_t close = FindFirstOutsideQuotes(parts.rest, L")");
+        if (close == std::wstring::npos) {
+            parts.test = parts.rest;
+            parts.rest.clear();
+        } else {
+            parts.test = parts.rest.substr(0, close);
+            parts.rest.erase(0, close + 1);
+        }
+        parts.test = TrimWhitespace(parts.test);
+    }
+    return parts;
+}

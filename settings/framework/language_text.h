@@ -36,3 +36,15 @@ std::wstring ReadNumberOrAddress(const std::wstring& text, bool& isAddress, std:
 // A value that begins with a double quote: the quotes removed and the escapes decoded.
 // Returns the empty text on success, else the message.
 std::wstring ReadQuotedString(const std::wstring& text, std::wstring& value);
+
+// A list instruction or query split at its first separator: head, the separator (0 when
+// there is none) and rest. With '(' as separator, head loses its trailing whitespace and
+// test is the trimmed text up to the first ')' outside quotes, rest what follows that ')'
+// (the whole of rest is the test when there is no such ')'); otherwise test is empty.
+struct ListTextParts {
+    std::wstring head;
+    wchar_t separator = 0;
+    std::wstring rest;
+    std::wstring test;
+};
+ListTextParts SplitListText(const std::wstring& text, const std::wstring& separators);
