@@ -3,18 +3,13 @@
 #include "foundation/blowfish.h"
 #include "foundation/hmac_sha1.h"
 #include "foundation/random_source.h"
+#include "foundation/secure_bytes.h"
 
 #include <cstring>
 
 namespace {
 
 const std::uint32_t kKeySize = 16;
-
-// Overwrites a context that held a key schedule, so the key does not stay on the stack.
-void Scrub(void* p, std::size_t n) {
-    volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
-}
 
 }  // namespace
 
@@ -60,7 +55,7 @@ bool CryptBlock::SetCryptFromPlain(ErrorInfo& info) {
     BlowfishSetKey128(cipher, GetCipherKey());
     BlowfishSetIv(cipher, form + kIvOffset);
     BlowfishCbcEncrypt(cipher, form + kDataOffset, n + pad);
-    Scrub(&cipher, sizeof cipher);
+    ScrubBytes(&cipher, sizeof cipher);
     HmacSha1(GetMacKey(), kKeySize, form + kIvOffset, std::size_t(total) - kIvOffset, form);
     return true;
 }
@@ -104,7 +99,7 @@ bool CryptBlock::SetPlainFromCrypt(ErrorInfo& info) {
     BlowfishSetKey128(cipher, GetCipherKey());
     BlowfishSetIv(cipher, form + kIvOffset);
     BlowfishCbcDecrypt(cipher, plain, decryptedSize);
-    Scrub(&cipher, sizeof cipher);
+    ScrubBytes(&cipher, sizeof cipher);
 
     // Only 1 to 8 bytes that all hold the count were ever written.
     const std::uint32_t pad = plain[decryptedSize - 1];

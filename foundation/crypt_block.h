@@ -15,10 +15,10 @@
 
 class CryptBlock : public virtual AllocFailState {
 public:
-    static const std::uint32_t kTagSize = 20;
-    static const std::uint32_t kIvOffset = 20;
-    static const std::uint32_t kDataOffset = 28;
-    static const std::uint32_t kMinStoredSize = kDataOffset + 8;
+    static constexpr std::uint32_t kTagSize = 20;
+    static constexpr std::uint32_t kIvOffset = 20;
+    static constexpr std::uint32_t kDataOffset = 28;
+    static constexpr std::uint32_t kMinStoredSize = kDataOffset + 8;
 
     // Both buffers are overwritten with random bytes whenever their memory is given back.
     datavect<unsigned char> ciphertext;

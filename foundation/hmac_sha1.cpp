@@ -1,16 +1,8 @@
 #include "foundation/hmac_sha1.h"
 
+#include "foundation/secure_bytes.h"
+
 #include <cstring>
-
-namespace {
-
-// Overwrites key material in a way the compiler may not drop as a dead store.
-void Scrub(void* p, std::size_t n) {
-    volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
-}
-
-}  // namespace
 
 void HmacSha1Init(HmacSha1Context& ctx, const void* key, std::size_t keyLength) {
     unsigned char block[kSha1BlockSize] = {};
@@ -19,7 +11,7 @@ void HmacSha1Init(HmacSha1Context& ctx, const void* key, std::size_t keyLength) 
         Sha1Init(keyHash);
         Sha1Update(keyHash, key, keyLength);
         Sha1Final(keyHash, block);
-        Scrub(&keyHash, sizeof keyHash);
+        ScrubBytes(&keyHash, sizeof keyHash);
     } else if (keyLength) {
         std::memcpy(block, key, keyLength);
     }
@@ -30,8 +22,8 @@ void HmacSha1Init(HmacSha1Context& ctx, const void* key, std::size_t keyLength) 
     for (std::size_t i = 0; i < kSha1BlockSize; ++i) pad[i] = block[i] ^ 0x5C;
     Sha1Init(ctx.outer);
     Sha1Update(ctx.outer, pad, kSha1BlockSize);
-    Scrub(block, sizeof block);
-    Scrub(pad, sizeof pad);
+    ScrubBytes(block, sizeof block);
+    ScrubBytes(pad, sizeof pad);
 }
 
 void HmacSha1(const void* key, std::size_t keyLength, const void* data, std::size_t dataLength,
@@ -43,13 +35,6 @@ void HmacSha1(const void* key, std::size_t keyLength, const void* data, std::siz
     Sha1Final(ctx.inner, innerDigest);
     Sha1Update(ctx.outer, innerDigest, sizeof innerDigest);
     Sha1Final(ctx.outer, mac);
-    Scrub(&ctx, sizeof ctx);
-}
-
-bool ConstantTimeEqual(const void* a, const void* b, std::size_t length) {
-    const volatile unsigned char* x = static_cast<const volatile unsigned char*>(a);
-    const volatile unsigned char* y = static_cast<const volatile unsigned char*>(b);
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < length; ++i) difference |= x[i] ^ y[i];
-    return difference == 0;
+    ScrubBytes(innerDigest, sizeof innerDigest);
+    ScrubBytes(&ctx, sizeof ctx);
 }

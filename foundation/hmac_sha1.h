@@ -12,6 +12,3 @@ struct HmacSha1Context {
 void HmacSha1Init(HmacSha1Context& ctx, const void* key, std::size_t keyLength);
 void HmacSha1(const void* key, std::size_t keyLength, const void* data, std::size_t dataLength,
               unsigned char mac[kSha1DigestSize]);
-
-// Compares two byte ranges in time that depends only on their length.
-bool ConstantTimeEqual(const void* a, const void* b, std::size_t length);

@@ -1,5 +1,6 @@
 #include "foundation/blowfish.h"
 #include "foundation/hmac_sha1.h"
+#include "foundation/secure_bytes.h"
 #include "foundation/sha1.h"
 
 #include <cryptopp/blowfish.h>
@@ -90,7 +91,7 @@ TEST(HmacSha1Test, Rfc2202Cases) {
     for (const Case& c : cases) EXPECT_EQ(c.mac, HmacHex(c.key, c.data));
 }
 
-TEST(HmacSha1Test, ConstantTimeEqual) {
+TEST(SecureBytesTest, ConstantTimeEqual) {
     const unsigned char a[3] = {1, 2, 3}, b[3] = {1, 2, 4};
     EXPECT_TRUE(ConstantTimeEqual(a, a, 3));
     EXPECT_FALSE(ConstantTimeEqual(a, b, 3));
