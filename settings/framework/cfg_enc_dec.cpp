@@ -90,7 +90,8 @@ void ReadByte(CryptoPP::BufferedTransformation& in, CryptoPP::byte& value)
 
 void ReadWord32(CryptoPP::BufferedTransformation& in, CryptoPP::word32& value)
 {
-    if (in.GetWord32(value, CryptoPP::BIG_ENDIAN_ORDER) != 4)
+    // GetWord32 alone would swallow the last one to three bytes of a short stream.
+    if (in.MaxRetrievable() < 4 || in.GetWord32(value, CryptoPP::BIG_ENDIAN_ORDER) != 4)
         EndOfPacket();
 }
 

@@ -1,16 +1,21 @@
-// SEAM: CryptBlock comes from branch crypto; until it is merged, encrypted members can be
-// neither defaulted nor tested.
 #include "settings/framework/encrypted_member.h"
 
 #include "RoVodEre/ErrorInfo.h"
+#include "foundation/crypt_block.h"
+#include "foundation/random_source.h"
 
-bool EncryptEmptyText(CryptBlock&, ErrorInfo& info)
+bool EncryptEmptyText(CryptBlock& block, ErrorInfo& info)
 {
-    info.AddError("EncryptEmptyText(): CryptBlock is not built in");
-    return false;
+    // The default gets a fresh IV each time, like every encryption.
+    return block.WipePlain(info) && block.SetCryptFromPlain(info);
 }
 
-bool DecryptsToEmptyText(CryptBlock&)
+bool DecryptsToEmptyText(CryptBlock& block)
 {
-    return false;
+    ErrorInfo info;
+    if (!block.SetPlainFromCrypt(info))
+        return false;
+    const bool empty = block.plaintext.size() == 0;
+    RandomWipe(block.plaintext, info);
+    return empty;
 }

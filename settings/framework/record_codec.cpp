@@ -20,6 +20,15 @@ size_t EncodeContext::Put2(const CryptoPP::byte* inString, size_t length, int me
     return AttachedTransformation()->Put2(inString, length, messageEnd, blocking);
 }
 
+int CalledFrom(ErrorInfo& info, const char* where)
+{
+    NoCrtString text("called from ");
+    if (!text.af_)
+        text.append(where);
+    info.AddError(text);
+    return 0;
+}
+
 int EncodeByte(EncodeOutput& out, unsigned char value)
 {
     unsigned char* room = out.Reserve(1);

@@ -36,6 +36,8 @@ public:
 
     // Bytes put into the filter itself pass straight on.
     size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+    // Nothing is held back: every commit went straight on.
+    bool IsolatedFlush(bool, bool) override { return false; }
 
 private:
     CryptoPP::SecByteBlock staging_;
@@ -55,6 +57,10 @@ public:
     // that no sum can overflow, however large n is.
     bool HasRemaining(std::uint32_t n) const { return data != nullptr && pos <= size && n <= size - pos; }
 };
+
+// How a record operation passes a failure on: adds "called from " + where to the errors
+// ("SrvSideC2SRule::Encode() at m_nListenIntf", "RuleList::Decode()") and returns 0.
+int CalledFrom(ErrorInfo& info, const char* where);
 
 int EncodeByte(EncodeOutput& out, unsigned char value);
 int EncodeBoolean(EncodeOutput& out, bool value);

@@ -26,13 +26,16 @@ public:
 
     int Encode(EncodeOutput& out)
     {
+        // A list that lost entries to a failed allocation would be stored without them.
+        if (this->af_)
+            return CalledFrom(out, "RuleList::Encode()");
         int total = EncodeWord32(out, this->size());
         if (!total)
-            return EncodeFailed(out);
+            return CalledFrom(out, "RuleList::Encode()");
         for (std::uint32_t i = 0; i < this->size(); ++i) {
             int written = this->at(i)->Encode(out);
             if (!written)
-                return EncodeFailed(out);
+                return CalledFrom(out, "RuleList::Encode()");
             total += written;
         }
         return total;
@@ -43,10 +46,11 @@ public:
     int Decode(DecodeContext& in)
     {
         std::uint32_t count = 0;
-        if (!DecodeWord32(in, count)) {
-            in.AddError("called from RuleList::Decode()");
+        if (!DecodeWord32(in, count))
+            return CalledFrom(in, "RuleList::Decode()");
+        // A list marked by a failed allocation cannot take entries any more.
+        if (this->af_)
             return 0;
-        }
         this->Clear();
         int total = 4;
         // No room is taken from the count up front: a count that the data cannot back ends
@@ -59,9 +63,8 @@ public:
             }
             int read = record->Decode(in);
             if (!read) {
-                in.AddError("called from RuleList::Decode()");
                 delete record;
-                return 0;
+                return CalledFrom(in, "RuleList::Decode()");
             }
             total += read;
             int result = SortedListEvaluator<T>::kIdInUse;  // every id handed out already
@@ -96,12 +99,5 @@ public:
                 return false;
         }
         return true;
-    }
-
-private:
-    static int EncodeFailed(EncodeOutput& out)
-    {
-        out.AddError("called from RuleList::Encode()");
-        return 0;
     }
 };

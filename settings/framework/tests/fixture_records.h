@@ -1,6 +1,9 @@
 // Small records laid out like the server's forwarding rules, for the list and codec tests.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "RoVodEre/ErrorInfo.h"
 #include "RoVodEre/NoCrtString.h"
 #include "settings/framework/evaluator.h"
@@ -48,19 +51,19 @@ struct ForwardRule : MemberMapEvaluator {
     {
         int total = 0, n;
         if (!(n = EncodeWord32(out, m_nListenIntf)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nListenIntf");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nListenIntf");
         total += n;
         if (!(n = EncodeWord32(out, m_nListenPort)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nListenPort");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nListenPort");
         total += n;
         if (!(n = EncodeString(out, m_sTargetHost)))
-            return Failed(out, "called from ForwardRule::Encode() at m_sTargetHost");
+            return CalledFrom(out, "ForwardRule::Encode() at m_sTargetHost");
         total += n;
         if (!(n = EncodeWord32(out, m_nTargetPort)))
-            return Failed(out, "called from ForwardRule::Encode() at m_nTargetPort");
+            return CalledFrom(out, "ForwardRule::Encode() at m_nTargetPort");
         total += n;
         if (!(n = EncodeString(out, m_sProxyProfile)))
-            return Failed(out, "called from ForwardRule::Encode() at m_sProxyProfile");
+            return CalledFrom(out, "ForwardRule::Encode() at m_sProxyProfile");
         return total + n;
     }
 
@@ -68,19 +71,19 @@ struct ForwardRule : MemberMapEvaluator {
     {
         int total = 0, n;
         if (!(n = DecodeWord32(in, m_nListenIntf)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nListenIntf");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nListenIntf");
         total += n;
         if (!(n = DecodeWord32(in, m_nListenPort)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nListenPort");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nListenPort");
         total += n;
         if (!(n = DecodeString(in, m_sTargetHost)))
-            return Failed(in, "called from ForwardRule::Decode() at m_sTargetHost");
+            return CalledFrom(in, "ForwardRule::Decode() at m_sTargetHost");
         total += n;
         if (!(n = DecodeWord32(in, m_nTargetPort)))
-            return Failed(in, "called from ForwardRule::Decode() at m_nTargetPort");
+            return CalledFrom(in, "ForwardRule::Decode() at m_nTargetPort");
         total += n;
         if (!(n = DecodeString(in, m_sProxyProfile)))
-            return Failed(in, "called from ForwardRule::Decode() at m_sProxyProfile");
+            return CalledFrom(in, "ForwardRule::Decode() at m_sProxyProfile");
         return total + n;
     }
 
@@ -97,11 +100,6 @@ struct ForwardRule : MemberMapEvaluator {
         return true;
     }
 
-    static int Failed(ErrorInfo& info, const char* text)
-    {
-        info.AddError(text);
-        return 0;
-    }
 };
 
 // The product-default variant that a list's factory makes.
@@ -125,3 +123,37 @@ struct DefaultForwardRule : ForwardRule {
         return source ? new DefaultForwardRule(*source) : new DefaultForwardRule();
     }
 };
+
+// A list class that installs product defaults in its constructor: the factory of
+// DefaultForwardRule records and one kept default entry.
+template <class List>
+struct ProductDefaultList : List {
+    ProductDefaultList()
+    {
+        this->SetFactory(&DefaultForwardRule::Make);
+        this->SetKeepDefaultEntry(true);
+        this->SetDefaults(1);
+    }
+    ProductDefaultList& operator=(const List& src)
+    {
+        List::operator=(src);
+        return *this;
+    }
+};
+
+template <class List>
+std::vector<std::uint32_t> Ids(const List& list)
+{
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t i = 0; i < list.size(); ++i)
+        ids.push_back(list.IdAt(i));
+    return ids;
+}
+
+inline std::vector<std::string> Texts(const ErrorInfo::TextList& list)
+{
+    std::vector<std::string> texts;
+    for (ErrorInfo::TextList::const_iterator it = list.begin(); it != list.end(); ++it)
+        texts.push_back(it->c_str());
+    return texts;
+}

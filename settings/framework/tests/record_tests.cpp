@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "foundation/crypt_block.h"
+#include "foundation/random_source.h"
 #include "settings/framework/enum_info.h"
 #include "settings/framework/evaluator.h"
 #include "settings/framework/expression.h"
@@ -60,6 +62,72 @@ struct Server : MemberMapEvaluator {
         map.Add(byteMember);
     }
 };
+
+struct SecretBlock : CryptBlock {
+    const unsigned char* GetCipherKey() const override { return reinterpret_cast<const unsigned char*>("0123456789abcdef"); }
+    const unsigned char* GetMacKey() const override { return reinterpret_cast<const unsigned char*>("fedcba9876543210"); }
+};
+
+// A record with an encrypted member, built the way builders fill the kinds without a
+// constructor.
+struct Profile : MemberMapEvaluator {
+    SecretBlock password;
+
+    void BuildMemberMap(MemberMap& map) override
+    {
+        MemberInfo info(L"password");
+        info.Reset();
+        info.kind = MemberInfo::kEncrypted;
+        info.cryptValue = &password;
+        info.codePage = 65001;
+        map.Add(info);
+    }
+};
+
+std::vector<unsigned char> Stored(const CryptBlock& block)
+{
+    return std::vector<unsigned char>(block.ciphertext.p_, block.ciphertext.p_ + block.ciphertext.s_);
+}
+
+TEST(MemberMapEvaluator, EncryptedMemberDefaultsToTheEncryptionOfTheEmptyText)
+{
+    NoCrtRandom random;
+    Profile p;
+    EXPECT_FALSE(p.IsDefault());  // nothing stored yet
+    p.SetDefaults(0);
+    EXPECT_TRUE(p.IsDefault());
+    EXPECT_EQ(36u, p.password.ciphertext.size());
+    EXPECT_EQ(0u, p.password.plaintext.size());
+    std::vector<unsigned char> first = Stored(p.password);
+    p.SetDefaults(0);
+    EXPECT_NE(first, Stored(p.password));  // a fresh IV each time
+    EXPECT_TRUE(p.IsDefault());
+
+    p.password.ciphertext[30] ^= 1;  // damaged
+    EXPECT_FALSE(p.IsDefault());
+    p.SetDefaults(0);
+    EXPECT_TRUE(p.IsDefault());
+
+    p.password.plaintext.resize(3, 'x');
+    ErrorInfo info;
+    ASSERT_TRUE(p.password.SetCryptFromPlain(info));
+    EXPECT_FALSE(p.IsDefault());
+    EXPECT_EQ(0u, p.password.plaintext.size());  // the default test leaves no plaintext
+}
+
+TEST(MemberMapEvaluator, FailedEncryptionOfADefaultThrows)
+{
+    Profile p;  // no random source: the IV cannot be made
+    try {
+        p.SetDefaults(0);
+        FAIL();
+    } catch (const EvaluationErr& e) {
+        const std::wstring text = e.WideMessage().text;
+        const std::wstring head = L"MemberMapEvaluator::SetDefaults(): encryption failed with the following error info: [Error] ";
+        EXPECT_EQ(head, text.substr(0, head.size()));
+        EXPECT_NE(std::wstring::npos, text.find(L"NoCrtRandom::GenRandom()"));
+    }
+}
 
 TEST(MemberInfo, ConstructorsFillTheirKind)
 {

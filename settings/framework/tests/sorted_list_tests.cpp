@@ -7,20 +7,7 @@ namespace {
 
 typedef SortedListEvaluator<ForwardRule> Rules;
 
-// A list class that installs its product defaults in its constructor.
-struct DefaultRules : Rules {
-    DefaultRules()
-    {
-        SetFactory(&DefaultForwardRule::Make);
-        SetKeepDefaultEntry(true);
-        SetDefaults(1);
-    }
-    DefaultRules& operator=(const Rules& src)
-    {
-        Rules::operator=(src);
-        return *this;
-    }
-};
+typedef ProductDefaultList<Rules> DefaultRules;
 
 void Commit(Rules& list, std::uint32_t intf, std::uint32_t port)
 {
@@ -28,14 +15,6 @@ void Commit(Rules& list, std::uint32_t intf, std::uint32_t port)
     entry->m_nListenIntf = intf;
     entry->m_nListenPort = port;
     ASSERT_EQ(0, list.NewCommit());
-}
-
-std::vector<std::uint32_t> Ids(const Rules& list)
-{
-    std::vector<std::uint32_t> ids;
-    for (std::uint32_t i = 0; i < list.size(); ++i)
-        ids.push_back(list.IdAt(i));
-    return ids;
 }
 
 std::vector<std::uint32_t> Ports(const Rules& list)
