@@ -8,6 +8,8 @@
 
 #include "RoVodEre/ErrorInfo.h"
 #include "foundation/encoding_conversion.h"
+#include "foundation/secure_bytes.h"
+#include "foundation/text_wrapper.h"
 #include "settings/framework/dns_name.h"
 #include "settings/framework/encrypted_member.h"
 #include "settings/framework/enum_info.h"
@@ -22,23 +24,22 @@ const wchar_t kMemberSeparators[] = L". \t";
 // Help texts in listings are wrapped with CRLF between lines.
 void AppendWrappedText(std::wstring& out, const std::wstring& text, unsigned width, unsigned indent)
 {
-    (void)width;
-    (void)indent;
-    out += text;
+    Utf16String wrapped;
+    const Utf16String separator(std::wstring(L"\r\n"));
+    WrapText(wrapped, Utf16String(text), width, indent, &separator);
+    out += wrapped.text;
 }
 
-// Overwrites a temporary copy of secret bytes before it is freed.
+// Zeroes a temporary copy of secret text before it is freed.
 void WipeBytes(std::string& bytes)
 {
-    volatile char* p = bytes.empty() ? nullptr : &bytes[0];
-    for (size_t i = 0; i < bytes.size(); ++i) p[i] = 0;
+    if (!bytes.empty()) ScrubBytes(&bytes[0], bytes.size());
     bytes.clear();
 }
 
 void WipeWide(std::wstring& text)
 {
-    volatile wchar_t* p = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
+    if (!text.empty()) ScrubBytes(&text[0], text.size() * sizeof(wchar_t));
 }
 
 // Hex input is all hexadecimal digits in pairs, or it is refused: the dependency's decoder
