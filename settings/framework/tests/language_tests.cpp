@@ -9,6 +9,7 @@
 #include "settings/framework/evaluator.h"
 #include "settings/framework/expression.h"
 #include "settings/framework/record_language.h"
+#include "settings/framework/sorted_list_evaluator.h"
 #include "settings/framework/test_expressions.h"
 
 namespace {
@@ -353,6 +354,51 @@ TEST_F(Language, QueryContextUsesTheCurrentWithPrefix)
     EXPECT_THROW(with.Evaluate(L"word", r, 2), EvaluationErr);
     with.Evaluate(L"", r, 2);
     EXPECT_EQ(r.text.substr(0, 46), L"- The \"?\" query will display possible instruct");
+}
+
+// Texts that a parent record never hands to its list (it refuses them itself first).
+TEST_F(Language, ListRefusesEmptyAndUntrimmedTextItself)
+{
+    struct Port : MemberMapEvaluator {
+        std::uint32_t port;
+        Port() { SetDefaults(0); }
+        void BuildMemberMap(MemberMap& map) override { map.Add(MemberInfo(L"port", &port, 0u, 0u, 65535u)); }
+        bool operator<(const Port& other) const { return port < other.port; }
+    };
+    SortedListEvaluator<Port> list;
+    auto instruction = [&](const std::wstring& text) -> std::wstring {
+        try {
+            list.Instruction(text, root);
+            return L"";
+        } catch (const EvaluationErr& e) {
+            return e.WideMessage().text;
+        }
+    };
+    auto expression = [&](const std::wstring& text) -> std::wstring {
+        try {
+            ExpressionResult r;
+            list.Expression(text, root, L"list", L"", r);
+            return r.text;
+        } catch (const EvaluationErr& e) {
+            return e.WideMessage().text;
+        }
+    };
+    EXPECT_EQ(instruction(L""), L"SortedListEvaluator: instruction is empty");
+    EXPECT_EQ(instruction(L"CreateNewWithId  "), L"SortedListEvaluator: Instruction 'CreateNewWithId  ' is not trimmed");
+    EXPECT_EQ(instruction(L"Erase(port > 0) "), L"SortedListEvaluator: Instruction 'Erase(port > 0) ' is not trimmed");
+    EXPECT_EQ(expression(L""), L"SortedListEvaluator: expression is empty");
+    EXPECT_EQ(expression(L" Count"), L"SortedListEvaluator: Expression ' Count' is not trimmed");
+    // The indent goes in front of every script line.
+    EXPECT_EQ(instruction(L"New.port 5"), L"");
+    EXPECT_EQ(instruction(L"NewCommit"), L"");
+    ExpressionResult r;
+    list.Expression(L"*", root, L"list", L"    ", r);
+    EXPECT_EQ(r.text, L"    Clear\r\n    CreateNewWithId 1\r\n    New.port 5\r\n    NewCommit\r\n");
+    list.Expression(L"%", root, L"list", L"  ", r);
+    EXPECT_EQ(r.text, L"  Clear\r\n  CreateNewWithId 1\r\n  New.port 5\r\n  NewCommit\r\n");
+    EXPECT_EQ(instruction(L"1.port 0"), L"");
+    list.Expression(L"%", root, L"list", L"", r);
+    EXPECT_EQ(r.text, L"Clear\r\nCreateNewWithId 1\r\nNewCommit\r\n");
 }
 
 }  // namespace

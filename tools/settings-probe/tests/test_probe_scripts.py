@@ -65,6 +65,10 @@ class ProbeScripts(unittest.TestCase):
                 for request, want, got in zip(requests, expected, answers):
                     self.assertEqual(got, want, f"request: {request}")
 
+    def test_options_are_refused(self):
+        r = self.prefix.run(PROBE, "--server", stdin=b"Q name\n")
+        self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe < requests\n"))
+
     def test_star_script_replays_to_the_same_state(self):
         setup = [
             "I binding.interface 10.1.2.3", "I omitVersion true", "I authType pwdAndKey",
