@@ -99,6 +99,21 @@ void SetEnumeration(ExpressionResult& result, const EnumInfo* enumeration, std::
     }
 }
 
+bool IsStringDefault(const MemberInfo& info, const ExpressionResult& value)
+{
+    if (value.type != ExpressionResult::kString) return false;
+    switch (info.kind) {
+    case MemberInfo::kWString: return value.text == info.wstringDefault;
+    case MemberInfo::kString:
+        return value.text ==
+               CodePageToWString(info.stringDefault.data(), static_cast<int>(info.stringDefault.size()), info.codePage);
+    case MemberInfo::kNoCrtString:
+        return value.text == CodePageToWString(info.ncStringDefault.c_str(),
+                                               static_cast<int>(info.ncStringDefault.size()), info.codePage);
+    default: return false;
+    }
+}
+
 std::wstring Decimal(std::uint32_t value) { return UIntToWString(value, 10, 0); }
 
 // The member's kind and default as "?" lists it, after its name.
@@ -189,7 +204,9 @@ void MemberMapEvaluator::Instruction(const std::wstring& text, RootEvaluator& ro
     ExpressionResult value;
     if (info.IsPrimitive()) root.Evaluate(rest, value, RootEvaluator::kValueContext);
 
-    if (info.IsPrimitive() && !info.valuesQuery.empty()) {
+    // A string member may always go back to its default (say, no profile chosen), so that a
+    // "*" script that writes it replays even when the default is not among the values.
+    if (info.IsPrimitive() && !info.valuesQuery.empty() && !IsStringDefault(info, value)) {
         ExpressionResult list;
         root.Evaluate(info.valuesQuery, list, RootEvaluator::kValueContext);
         if (list.type != ExpressionResult::kString) {
