@@ -1,5 +1,7 @@
 #include "settings/framework/test_expressions.h"
 
+#include <cwchar>
+
 #include "settings/framework/evaluator.h"
 #include "settings/framework/expression.h"
 #include "settings/framework/language_text.h"

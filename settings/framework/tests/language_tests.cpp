@@ -182,6 +182,21 @@ TEST_F(Language, InstructionsByKind)
     EXPECT_EQ(Run(L"level 0"), fail + L"level 0': value must be between 1 and 9");
 }
 
+TEST_F(Language, RestrictedValuesStayOnTheirLineUpTo55Characters)
+{
+    const std::wstring query55 = L"$address.host" + std::wstring(42, L' ');
+    account.AccessMemberInfo(L"choice").SetValuesQuery(query55);
+    ExpressionResult r;
+    account.Expression(L"?", root, L"", L"", r);
+    EXPECT_NE(r.text.find(L"    Restricted values: " + query55 + L"\r\n  address,"), std::wstring::npos);
+    account.AccessMemberInfo(L"choice").SetValuesQuery(query55 + L"x");
+    account.Expression(L"?", root, L"", L"", r);
+    EXPECT_NE(r.text.find(L"    Restricted values: \r\n" + query55 + L"x\r\n  address,"), std::wstring::npos);
+    account.AccessMemberInfo(L"choice").SetValuesQuery(L"$a\r\n");
+    account.Expression(L"?", root, L"", L"", r);
+    EXPECT_NE(r.text.find(L"    Restricted values: \r\n$a"), std::wstring::npos);
+}
+
 TEST_F(Language, ValuesQueryOfTheWrongTypeIsReported)
 {
     account.AccessMemberInfo(L"choice").SetValuesQuery(L"5");
