@@ -197,6 +197,28 @@ TEST_F(Language, RestrictedValuesStayOnTheirLineUpTo55Characters)
     EXPECT_NE(r.text.find(L"    Restricted values: \r\n$a"), std::wstring::npos);
 }
 
+TEST_F(Language, MemberOfAnUnknownKind)
+{
+    struct Odd : MemberMapEvaluator {
+        void BuildMemberMap(MemberMap& map) override { map.Add(MemberInfo(L"odd")); }
+    } odd;
+    try {
+        odd.Instruction(L"odd 5", root);
+        ADD_FAILURE();
+    } catch (const EvaluationErr& e) {
+        EXPECT_EQ(e.WideMessage().text, L"MemberMapEvaluator: Instruction 'odd 5': member is known but is of an unrecognized type");
+    }
+    ExpressionResult r;
+    try {
+        odd.Expression(L"odd", root, L"", L"", r);
+        ADD_FAILURE();
+    } catch (const EvaluationErr& e) {
+        EXPECT_EQ(e.WideMessage().text, L"MemberMapEvaluator: Expression 'odd': member is known but is of an unrecognized type");
+    }
+    odd.Expression(L"?", root, L"", L"", r);
+    EXPECT_EQ(r.text, L"Supports *, %, ? queries and SetDefaults.\r\nMembers:\r\n  odd, unrecognized type\r\n");
+}
+
 TEST_F(Language, ValuesQueryOfTheWrongTypeIsReported)
 {
     account.AccessMemberInfo(L"choice").SetValuesQuery(L"5");
