@@ -65,6 +65,14 @@ public:
     // Turns the text of a value into result; every failure throws EvaluationErr.
     void Evaluate(const std::wstring& text, ExpressionResult& result, int mode);
 
+    // Runs one line of an instruction script such as a "*" query writes: "With <path> {"
+    // opens a clause whose path goes in front of the following lines, "}" closes the
+    // innermost one, and any other line is an instruction for the root behind the current
+    // prefix. Inside a clause leading whitespace is indentation.
+    void ScriptInstruction(const std::wstring& line);
+    // Drops every active With clause.
+    void ClearWithPrefixes() { withPrefixes_.clear(); }
+
 protected:
     Evaluator* root_;  // not owned
     std::vector<std::wstring> withPrefixes_;

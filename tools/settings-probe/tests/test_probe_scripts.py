@@ -1,0 +1,100 @@
+"""settings-probe as an administrator's tool meets it: every *.probe script in scripts/ is fed
+to one probe process and each answer must match the expected line that follows its request.
+
+Script format: a request line ("I ...", "Q ...", "E ...", "R"), then "= " and its exact
+answer. Lines starting with "#" and blank lines are ignored."""
+import glob
+import os
+import re
+import unittest
+
+import winetest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PROBE = "settings-probe.exe"
+
+
+def read_script(path):
+    requests, answers = [], []
+    with open(path, encoding="utf-8") as fh:
+        for number, line in enumerate(fh, 1):
+            line = line.rstrip("\n")
+            if not line.strip() or line.startswith("#"):
+                continue
+            if line.startswith("= "):
+                if len(answers) != len(requests) - 1:
+                    raise ValueError(f"{path}:{number}: answer without a request")
+                answers.append(line[2:])
+            else:
+                if len(answers) != len(requests):
+                    raise ValueError(f"{path}:{number}: request without an answer")
+                requests.append(line)
+    if len(answers) != len(requests):
+        raise ValueError(f"{path}: the last request has no answer")
+    return requests, answers
+
+
+def unescape(text):
+    return re.sub(r"\\(u[0-9a-f]{4}|.)",
+                  lambda m: {"\\": "\\", "r": "\r", "n": "\n", "t": "\t"}.get(m.group(1))
+                  or chr(int(m.group(1)[1:], 16)), text)
+
+
+class ProbeScripts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = winetest.WinePrefix()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def probe(self, requests):
+        r = self.prefix.run(PROBE, stdin="".join(line + "\n" for line in requests).encode("utf-8"))
+        self.assertEqual((r.code, r.stderr), (0, ""))
+        return r.stdout.split("\n")[:-1]
+
+    def test_scripts(self):
+        scripts = sorted(glob.glob(os.path.join(HERE, "scripts", "*.probe")))
+        self.assertTrue(scripts)
+        for path in scripts:
+            with self.subTest(script=os.path.basename(path)):
+                requests, expected = read_script(path)
+                answers = self.probe(requests)
+                self.assertEqual(len(answers), len(requests))
+                for request, want, got in zip(requests, expected, answers):
+                    self.assertEqual(got, want, f"request: {request}")
+
+    def test_options_are_refused(self):
+        r = self.prefix.run(PROBE, "--server", stdin=b"Q name\n")
+        self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe < requests\n"))
+
+    def replay(self, setup, query):
+        """The script that query writes after setup, run on a fresh tree, writes itself again."""
+        before = self.probe(setup + ["Q " + query])[-1]
+        self.assertTrue(before.startswith("RES 2 0 "), before)
+        script = unescape(before[len("RES 2 0 "):]).split("\r\n")
+        self.assertEqual(script[-1], "")
+        answers = self.probe(["R"] + ["I " + line for line in script[:-1]] + ["Q " + query, "Q items.New"])
+        self.assertEqual(answers[:-2], ["OK"] * len(script))
+        self.assertEqual(answers[-2], before)
+        return answers[-1]
+
+    def test_star_script_replays_to_the_same_state(self):
+        setup = [
+            "I binding.interface 10.1.2.3", "I omitVersion true", "I authType pwdAndKey",
+            'I name "tab\\there \\x00e9"',
+            "I items.CreateNewWithId 2", 'I items.New.name "two"', "I items.New.port 20", "I items.NewCommit",
+            "I items.CreateNewWithId 9", 'I items.New.name "nine"', "I items.New.port 90", "I items.NewCommit",
+            "I items.CreateNewWithId 5", 'I items.New.name "five"', "I items.New.port 50", "I items.NewCommit",
+            'I pick "five"',
+        ]
+        for query in ("*", "%"):
+            with self.subTest(query=query):
+                # Ids survive the replay; the next new entry follows the largest.
+                self.assertEqual(self.replay(setup, query), "RES 2 1 items.10")
+                self.assertEqual(self.replay([], query), "RES 2 1 items.1")
+
+
+if __name__ == "__main__":
+    winetest.main()
