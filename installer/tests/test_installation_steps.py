@@ -236,6 +236,13 @@ class InstallationSteps(winetest.PrefixTestCase):
         pending = self.prefix.reg("query", *PENDING).stdout
         self.assertIn(f"\\??\\{DIR}\\scp.exe\\0\\0\\??\\{DIR}\\0", pending)
 
+        # Installing again before the restart: the new directory and file must survive it.
+        os.remove(self.prefix.unix_path(f"{DIR}\\scp.exe"))
+        r = self.install(env={"ORVIDEX_SERVICE_REGISTER_EXIT": "0"})
+        self.assertEqual(r.code, 0, r)
+        pending = self.prefix.reg("query", *PENDING).stdout
+        self.assertNotIn(DIR, pending)
+
     def test_undeletable_objects_are_scheduled_in_wininit_on_old_windows(self):
         self.prefix.set_windows_version("OrvidexInstaller.exe", "win98")
         # /Force passes the version check; the fault is no registration failure it could pass.
