@@ -92,6 +92,22 @@ bool AskYesNo(const std::string& text, const std::string& title)
     return MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
+void PassOrAbort(const PassableProblem& problem)
+{
+    if (installerState.interactive) {
+        if (AskYesNo(problem.question, problem.title))
+            return;
+        PrintLine("Installation canceled by user (" + problem.cancelReason + ")");
+        throw SilentExit(problem.exitCode);
+    }
+    if (installerState.force) {
+        PrintLine(problem.warningLine);
+        return;
+    }
+    PrintLine(problem.abortLine);
+    throw SilentExit(problem.exitCode);
+}
+
 void ReportRollbackFailure(const std::string& consoleLine, const std::string& boxText, const std::string& boxTitle)
 {
     try {

@@ -38,6 +38,20 @@ void ShowErrorBox(const std::string& text, const std::string& title);
 void ShowWarningBox(const std::string& text, const std::string& title);
 bool AskYesNo(const std::string& text, const std::string& title);
 
+// A problem that a step may let pass. Interactive: the question (Yes goes on; any other
+// answer prints "Installation canceled by user (<cancelReason>)" and aborts). Unattended:
+// with "/Force" the warning line and go on, without it the abort line and abort. Aborting
+// throws SilentExit with exitCode.
+struct PassableProblem {
+    std::string question;
+    std::string title;
+    std::string cancelReason;
+    std::string warningLine;
+    std::string abortLine;
+    int exitCode;
+};
+void PassOrAbort(const PassableProblem& problem);
+
 // A failed undo of a registry or registration step: the console line, and in interactive
 // mode the error box. Never throws.
 void ReportRollbackFailure(const std::string& consoleLine, const std::string& boxText, const std::string& boxTitle);
