@@ -3,8 +3,13 @@
 #include "foundation/random_source.h"
 #include "foundation/structured_exception.h"
 #include "installer/command_line.h"
+#include "installer/directory_step.h"
+#include "installer/file_helpers.h"
 #include "installer/installer_state.h"
+#include "installer/payload_files.h"
 #include "installer/prerequisites.h"
+#include "installer/registration_steps.h"
+#include "installer/vendor_key.h"
 
 #include <windows.h>
 
@@ -13,6 +18,20 @@
 #include <string>
 
 namespace {
+
+// Test seam until the uninstaller entry stores the uninstall parameter string: with
+// ORVIDEX_UNINSTALL_PARAMS_FILE set, the string is written to that file.
+void SaveUninstallParamsForTests()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("ORVIDEX_UNINSTALL_PARAMS_FILE", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    if (FILE* file = std::fopen(path, "wb")) {
+        std::fwrite(installerState.uninstallParams.data(), 1, installerState.uninstallParams.size(), file);
+        std::fclose(file);
+    }
+}
 
 void ReportException(const std::string& text)
 {
@@ -36,7 +55,9 @@ int RunInstaller(int argc, char** argv)
     NoCrtRandom randomSource;
     std::string settingsFile;
     ArgumentVector args = CollectArguments(argc, argv);
-    if (!installerState.interactive) {
+    if (installerState.interactive) {
+        installerState.installDir = CombinePath(GetProgramFilesDir(), ProductDisplayName);
+    } else {
         ParseOptions(args);
         settingsFile = TakeOptionValue(args, "Settings");
         if (!args.empty())
@@ -53,7 +74,30 @@ int RunInstaller(int argc, char** argv)
         std::fflush(stderr);
         throw SilentExit(ExitEulaNotAccepted);
     }
-    throw InstallError("the installation steps are not available yet");
+
+    CreateVendorRegistryKey();
+
+    installerState.uninstallParams = "\"-shareResWith=Skarvelin\"";
+    installerState.uninstallerPath = CombinePath(installerState.installDir, "uninst.exe");
+    installerState.mainExePath = CombinePath(installerState.installDir, "orvidex.exe");
+
+    // The steps, in order. Each makes its change when constructed and undoes it when
+    // destroyed uncommitted, so a failure anywhere below rolls back everything above it
+    // in reverse order while the stack unwinds.
+    DirectoryStep installDirectory(installerState.installDir, true);
+    PayloadFileList payloadFiles;
+    ServiceRegistrationStep service(CombinePath(installerState.installDir, "orvidex.exe"));
+    ServerRegistrationStep server(CombinePath(installerState.installDir, "OrvidexCfgManip.dll"));
+
+    SaveUninstallParamsForTests();
+    PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
+
+    // Commit: from here on the destructors only free memory. Nothing can fail in between.
+    server.Commit();
+    service.Commit();
+    payloadFiles.Commit();
+    installDirectory.Commit();
+    return ExitInstalled;
 }
 
 } // namespace
