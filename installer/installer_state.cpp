@@ -1,5 +1,7 @@
 #include "installer/installer_state.h"
 
+#include "foundation/exceptions.h"
+
 #include <cstdio>
 
 // Static initialisation order within this file is the declaration order below:
@@ -35,4 +37,9 @@ void PrintLine(const std::string& line)
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+std::string OsErrorExceptionText(unsigned long error)
+{
+    return NarrowErrorText(OsErrorException(error)).text;
 }

@@ -68,5 +68,8 @@ private:
     std::string message_;
 };
 
+// "OS error <code>: <text>", the narrow text of an OsErrorException of the code.
+std::string OsErrorExceptionText(unsigned long error);
+
 // Console conventions: each line goes to standard output with a line feed and a flush.
 void PrintLine(const std::string& line);

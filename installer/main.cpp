@@ -2,6 +2,8 @@
 // process exit code here; this is the only place that catches exceptions at the top level.
 #include "foundation/structured_exception.h"
 #include "installer/command_line.h"
+#include "installer/directory_step.h"
+#include "installer/file_helpers.h"
 #include "installer/installer_state.h"
 #include "installer/prerequisites.h"
 
@@ -33,7 +35,9 @@ int RunInstaller(int argc, char** argv)
 {
     std::string settingsFile;
     ArgumentVector args = CollectArguments(argc, argv);
-    if (!installerState.interactive) {
+    if (installerState.interactive) {
+        installerState.installDir = CombinePath(GetProgramFilesDir(), ProductDisplayName);
+    } else {
         ParseOptions(args);
         settingsFile = TakeOptionValue(args, "Settings");
         if (!args.empty())
@@ -50,7 +54,21 @@ int RunInstaller(int argc, char** argv)
         std::fflush(stderr);
         throw SilentExit(ExitEulaNotAccepted);
     }
-    throw InstallError("the installation steps are not available yet");
+
+    installerState.uninstallParams = "\"-shareResWith=Skarvelin\"";
+    installerState.uninstallerPath = CombinePath(installerState.installDir, "uninst.exe");
+    installerState.mainExePath = CombinePath(installerState.installDir, "orvidex.exe");
+
+    // The steps, in order. Each makes its change when constructed and undoes it when
+    // destroyed uncommitted, so a failure anywhere below rolls back everything above it
+    // in reverse order while the stack unwinds.
+    DirectoryStep installDirectory(installerState.installDir, true);
+
+    PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
+
+    // Commit: from here on the destructors only free memory.
+    installDirectory.Commit();
+    return ExitInstalled;
 }
 
 } // namespace

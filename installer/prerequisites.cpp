@@ -233,11 +233,6 @@ void Advapi32Library::FreeSid(PSID sid)
 
 namespace {
 
-std::string OsErrorExceptionText(DWORD error)
-{
-    return NarrowErrorText(OsErrorException(error)).text;
-}
-
 // Whether the process token holds the built-in group of the alias rid. SIDs are compared
 // alone, so a deny-only group counts as well.
 bool CheckBuiltInGroupMembership(DWORD aliasRid)

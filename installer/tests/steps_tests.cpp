@@ -1,0 +1,259 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "installer/file_helpers.h"
+#include "installer/installer_state.h"
+#include "installer/reboot_delete.h"
+#include "installer/registry_values.h"
+
+namespace {
+
+TEST(CombinePathTest, OneBackslashUnlessTheDirectoryEndsInASeparator)
+{
+    const struct {
+        const char *dir, *name, *combined;
+    } cases[] = {
+        {"C:\\Program Files", "Orvidex", "C:\\Program Files\\Orvidex"},
+        {"C:\\", "x.exe", "C:\\x.exe"},
+        {"C:", "x.exe", "C:x.exe"},
+        {"dir/", "x", "dir/x"},
+        {"", "x", "\\x"},
+        {"dir", "\\x", "dir\\\\x"},
+        {"dir\\\\", "x", "dir\\\\x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.combined, CombinePath(c.dir, c.name)) << c.dir << " + " << c.name;
+}
+
+class TempDirTest : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override
+    {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        dir = CombinePath(base, "orvidex-steps-" + std::to_string(GetCurrentProcessId()));
+        CreateDirectoryA(dir.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        WIN32_FIND_DATAA data;
+        const HANDLE search = FindFirstFileA(CombinePath(dir, "*").c_str(), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string path = CombinePath(dir, data.cFileName);
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveDirectoryA(path.c_str());
+                else
+                    DeleteFileA(path.c_str());
+            } while (FindNextFileA(search, &data));
+            FindClose(search);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+
+    std::string MakeFile(const std::string& name)
+    {
+        const std::string path = CombinePath(dir, name);
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        CloseHandle(file);
+        return path;
+    }
+};
+
+TEST_F(TempDirTest, ExistenceKindAndEmptiness)
+{
+    EXPECT_TRUE(PathExists(dir));
+    EXPECT_TRUE(IsDirectory(dir));
+    EXPECT_TRUE(IsDirectoryEmpty(dir));
+    EXPECT_TRUE(IsDirectoryEmpty(CombinePath(dir, "missing")));  // cannot be searched
+    EXPECT_FALSE(PathExists(CombinePath(dir, "missing")));
+
+    const std::string sub = CombinePath(dir, "sub");
+    CreateDirectoryA(sub.c_str(), nullptr);
+    EXPECT_FALSE(IsDirectoryEmpty(dir));
+    EXPECT_TRUE(IsDirectoryEmpty(sub));
+    RemoveDirectoryA(sub.c_str());
+
+    const std::string file = MakeFile("f.txt");
+    EXPECT_TRUE(PathExists(file));
+    EXPECT_FALSE(IsDirectory(file));
+    EXPECT_FALSE(IsDirectoryEmpty(dir));
+}
+
+TEST(ProgramFilesDirTest, ComesFromTheRegistry)
+{
+    const std::string dir = GetProgramFilesDir();
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"),
+              dir);
+    EXPECT_TRUE(IsDirectory(dir));
+}
+
+TEST(RegistryValuesTest, FailuresBecomeInstallErrorsWithTheCallSentence)
+{
+    const std::string path = "Software\\OrvidexStepsTest";
+    EXPECT_TRUE(WriteRegString(HKEY_CURRENT_USER, path, "a", "1", false));
+    EXPECT_FALSE(WriteRegString(HKEY_CURRENT_USER, path, "b", "%TEMP%", true));
+    EXPECT_FALSE(WriteRegMultiString(HKEY_CURRENT_USER, path, "m", {"x", "y"}));
+    EXPECT_EQ("1", ReadRegString(HKEY_CURRENT_USER, path, "a"));
+    EXPECT_EQ(std::string::npos, ReadRegString(HKEY_CURRENT_USER, path, "b").find('%'));
+    EXPECT_EQ(std::vector<std::string>({"x", "y"}), ReadRegMultiString(HKEY_CURRENT_USER, path, "m"));
+    try {
+        ReadRegMultiString(HKEY_CURRENT_USER, path, "a");
+        ADD_FAILURE();
+    } catch (const InstallError& e) {
+        EXPECT_EQ(0u, std::string(e.what()).find("RegQueryValueExA() failed with error code: 1804."));
+    }
+    try {
+        ReadRegString(HKEY_CURRENT_USER, path + "\\none", "a");
+        ADD_FAILURE();
+    } catch (const InstallError& e) {
+        EXPECT_EQ(0u, std::string(e.what()).find("RegOpenKeyExA() failed with error code: 2."));
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+}
+
+// REG_MULTI_SZ bytes of UTF-16 texts, each with its zero, then the list's zero.
+std::vector<BYTE> MultiSz(const std::vector<std::wstring>& texts, bool listZero = true)
+{
+    std::vector<BYTE> data;
+    auto put = [&data](wchar_t unit) {
+        data.push_back(static_cast<BYTE>(unit & 0xFF));
+        data.push_back(static_cast<BYTE>(unit >> 8));
+    };
+    for (const std::wstring& text : texts) {
+        for (wchar_t unit : text)
+            put(unit);
+        put(0);
+    }
+    if (listZero)
+        put(0);
+    return data;
+}
+
+TEST(PendingListTest, RemovesOnlyOurDeletions)
+{
+    const std::wstring ours = L"\\??\\C:\\ours";
+    auto isOurs = [&ours](const std::wstring& source) { return source == ours; };
+    const struct {
+        const char* name;
+        std::vector<BYTE> before;
+        bool removed;
+        std::vector<BYTE> after;
+    } cases[] = {
+        {"only ours", MultiSz({ours, L""}), true, MultiSz({})},
+        {"ours among others",
+         MultiSz({L"\\??\\C:\\a", L"", ours, L"", L"\\??\\C:\\\x4E2D\x6587", L"", ours, L""}), true,
+         MultiSz({L"\\??\\C:\\a", L"", L"\\??\\C:\\\x4E2D\x6587", L""})},
+        {"a rename of ours stays", MultiSz({ours, L"\\??\\C:\\new"}), false, MultiSz({ours, L"\\??\\C:\\new"})},
+        {"pairs are counted from the start", MultiSz({L"x", ours, L"", L""}), false,
+         MultiSz({L"x", ours, L"", L""})},
+        {"without the list's zero", MultiSz({ours, L"", L"y", L""}, false), true, MultiSz({L"y", L""}, false)},
+        {"an odd last byte stays", [&] { auto d = MultiSz({ours, L""}); d.push_back(0x41); return d; }(), true,
+         std::vector<BYTE>({0, 0, 0x41})},
+        {"empty", {}, false, {}},
+        {"a lone source", MultiSz({ours}), false, MultiSz({ours})},
+    };
+    for (const auto& c : cases) {
+        std::vector<BYTE> data = c.before;
+        EXPECT_EQ(c.removed, RemovePendingDeletions(data, isOurs)) << c.name;
+        EXPECT_EQ(c.after, data) << c.name;
+    }
+}
+
+TEST(RenameSectionTest, LinesSplitJoinAndRemove)
+{
+    const char buffer[] = "NUL=C:\\A\0x=y\0NUL=C:\\B\0\0";
+    std::vector<std::string> lines = SplitSectionLines(buffer, sizeof buffer - 2);
+    EXPECT_EQ(std::vector<std::string>({"NUL=C:\\A", "x=y", "NUL=C:\\B"}), lines);
+    EXPECT_TRUE(SplitSectionLines(buffer, 0).empty());
+    EXPECT_FALSE(RemoveSectionLine(lines, "NUL=C:\\C"));
+    EXPECT_TRUE(RemoveSectionLine(lines, "nul=c:\\a"));
+    EXPECT_EQ(std::vector<std::string>({"x=y", "NUL=C:\\B"}), lines);
+    const std::vector<char> joined = JoinSectionLines(lines);
+    EXPECT_EQ(std::string("x=y\0NUL=C:\\B\0\0", 14), std::string(joined.begin(), joined.end()));
+    EXPECT_EQ(std::vector<char>({0, 0}), JoinSectionLines({}));
+}
+
+// The system's own list, in this test's private prefix.
+class PendingRegistryTest : public TempDirTest {
+protected:
+    HKEY key = nullptr;
+
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                               L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &key));
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    }
+    void TearDown() override
+    {
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+        RegCloseKey(key);
+        TempDirTest::TearDown();
+    }
+
+    void SetList(const std::vector<BYTE>& data)
+    {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, data.data(),
+                                                static_cast<DWORD>(data.size())));
+    }
+    bool GetList(std::vector<BYTE>& data)
+    {
+        DWORD size = 0;
+        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return false;
+        data.resize(size);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, data.data(), &size);
+        return true;
+    }
+    static std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+};
+
+TEST_F(PendingRegistryTest, CancelFindsOurPathThroughItsShortNameAndKeepsOtherEntriesExact)
+{
+    const std::string path = MakeFile("A long payload name.executable");
+    // Another program's entry that no ANSI code page holds, and a rename of our path.
+    const std::wstring foreign = L"\\??\\C:\\\x4E2D\x6587\\\x0434\x0430.txt";
+    const std::vector<BYTE> others = MultiSz({foreign, L"", L"\\??\\" + Wide(path), L"\\??\\C:\\renamed"});
+    char shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(path.c_str(), shortPath, MAX_PATH));
+    SetList(MultiSz({foreign, L"", L"\\??\\" + Wide(path), L"", L"\\??\\" + Wide(path), L"\\??\\C:\\renamed",
+                     Wide(shortPath), L""}));
+    EXPECT_TRUE(CancelPendingDelete(path));
+    std::vector<BYTE> after;
+    ASSERT_TRUE(GetList(after));
+    EXPECT_EQ(others, after);
+
+    EXPECT_FALSE(CancelPendingDelete(path));  // nothing left to remove: nothing written
+    ASSERT_TRUE(GetList(after));
+    EXPECT_EQ(others, after);
+}
+
+TEST_F(PendingRegistryTest, NoListMeansNothingToCancelAndNoValueCreated)
+{
+    const std::string path = MakeFile("f.txt");
+    EXPECT_FALSE(CancelPendingDelete(path));
+    std::vector<BYTE> after;
+    EXPECT_FALSE(GetList(after));
+}
+
+TEST_F(PendingRegistryTest, ScheduleAndCancelMeet)
+{
+    const std::string path = MakeFile("scheduled file.txt");
+    ASSERT_TRUE(ScheduleDeleteOnReboot(path));
+    std::vector<BYTE> list;
+    ASSERT_TRUE(GetList(list));
+    EXPECT_TRUE(CancelPendingDelete(path));
+    ASSERT_TRUE(GetList(list));
+    EXPECT_EQ(MultiSz({}), list);
+}
+
+} // namespace
