@@ -7,9 +7,12 @@
 #include "installer/file_association.h"
 #include "installer/file_helpers.h"
 #include "installer/installer_state.h"
+#include "installer/payload_files.h"
 #include "installer/prerequisites.h"
+#include "installer/registration_steps.h"
 #include "installer/shortcuts.h"
 #include "installer/uninstaller_entry.h"
+#include "installer/vendor_key.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -20,6 +23,20 @@
 #include <vector>
 
 namespace {
+
+// Test seam until the uninstaller entry stores the uninstall parameter string: with
+// ORVIDEX_UNINSTALL_PARAMS_FILE set, the string is written to that file.
+void SaveUninstallParamsForTests()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("ORVIDEX_UNINSTALL_PARAMS_FILE", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    if (FILE* file = std::fopen(path, "wb")) {
+        std::fwrite(installerState.uninstallParams.data(), 1, installerState.uninstallParams.size(), file);
+        std::fclose(file);
+    }
+}
 
 void ReportException(const std::string& text)
 {
@@ -62,6 +79,8 @@ int RunInstaller(int argc, char** argv)
         throw SilentExit(ExitEulaNotAccepted);
     }
 
+    CreateVendorRegistryKey();
+
     installerState.uninstallParams = "\"-shareResWith=Skarvelin\"";
     installerState.uninstallerPath = CombinePath(installerState.installDir, "uninst.exe");
     installerState.mainExePath = CombinePath(installerState.installDir, "orvidex.exe");
@@ -71,25 +90,33 @@ int RunInstaller(int argc, char** argv)
     // in reverse order while the stack unwinds.
     const std::string& installDir = installerState.installDir;
     DirectoryStep installDirectory(installDir, true);
+    PayloadFileList payloadFiles;
     const std::string startMenuDir = CombinePath(GetUserProgramsDir(), "Morlune Orvidex");
     DirectoryStep startMenuFolder(startMenuDir, false);
     ShortcutList shortcuts(startMenuDir);
     const std::string progId = "Morlune.Orvidex." + ProductVersion + ".Settings";
-    const std::vector<FileAssociationVerb> verbs = {{"Manage", "\"" + CombinePath(installDir, "Rivurere.exe\" \"%1\"")}};
+    const std::vector<FileAssociationVerb> verbs = {
+        {"Manage", "\"" + CombinePath(installDir, "Rivurere.exe\" \"%1\"")}};
     FileAssociationStep fileAssociation(progId, ".ovs", "Morlune Orvidex settings file",
                                         CombinePath(installDir, "rivurere.exe,3"), verbs);
     AppendUninstallClause("-rstFileAssoc=.ovs:" + progId);
+    ServiceRegistrationStep service(CombinePath(installDir, "orvidex.exe"));
+    ServerRegistrationStep server(CombinePath(installDir, "OrvidexCfgManip.dll"));
     UninstallerRegistrationStep uninstallerEntry(ProductShortName,
                                                  "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
 
+    SaveUninstallParamsForTests();
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
 
-    // Commit: from here on the destructors only free memory.
+    // Commit: from here on the destructors only free memory. Nothing can fail in between.
+    server.Commit();
+    service.Commit();
     uninstallerEntry.Commit();
     fileAssociation.Commit();
     shortcuts.Commit();
     startMenuFolder.Commit();
+    payloadFiles.Commit();
     installDirectory.Commit();
     return ExitInstalled;
 }

@@ -2,6 +2,7 @@
 // of the registry that stood before this run.
 #include "installer/file_association.h"
 #include "installer/installer_state.h"
+#include "installer/shortcuts.h"
 #include "installer/uninstaller_entry.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,27 @@ TEST_F(RoadSteps, ExtensionThatWasOursBeforeSurvivesRollback)
     // The reinstall still tells the uninstaller about the extension key.
     EXPECT_NE(installerState.uninstallParams.find("\"-delRegKey=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.ovstest\""),
               std::string::npos);
+}
+
+TEST_F(RoadSteps, LinkThatStoodBeforeSurvivesRollback)
+{
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string link = std::string(temp) + "road-step.lnk";
+    DeleteFileA(link.c_str());
+    const auto makeLink = [&link] {
+        ShortcutStep step(link, "C:\\road\\raridava.exe", "", "C:\\road", "Control Panel", "", 0);
+    };
+    makeLink();
+    EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES) << "created by this run: rolled back";
+
+    const HANDLE file = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    makeLink();
+    EXPECT_NE(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(installerState.uninstallParams.find("\"-delFile=" + link + "\""), std::string::npos);
+    DeleteFileA(link.c_str());
 }
 
 } // namespace

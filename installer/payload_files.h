@@ -1,0 +1,52 @@
+// The fifteen files of the product, carried as zlib-compressed resources of type "BINARY"
+// and written into the installation directory.
+#pragma once
+
+#include "installer/install_step.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+// One payload file: written from its resource, deleted again in a rollback unless it
+// existed before.
+class PayloadFileStep : public InstallStep {
+public:
+    // An empty path means the uninstaller's path. Throws SilentExit with 104 for an existing
+    // file that may not be overwritten, InstallError for a missing resource, and the
+    // decompressor's exceptions for a bad stream or a file that cannot be written.
+    PayloadFileStep(int resourceId, const std::string& path);
+    ~PayloadFileStep();
+
+private:
+    void Write(int resourceId, bool existed);
+
+    std::string path;
+};
+
+struct PayloadFile {
+    int resourceId;
+    const char* fileName;  // empty: the uninstaller
+};
+
+constexpr size_t PayloadFileCount = 15;
+extern const PayloadFile PayloadFiles[PayloadFileCount];
+
+// The fifteen steps, written in table order and rolled back in reverse.
+class PayloadFileList {
+public:
+    PayloadFileList() : PayloadFileList(std::make_index_sequence<PayloadFileCount>()) {}
+
+    void Commit();
+
+private:
+    template <size_t... Index>
+    explicit PayloadFileList(std::index_sequence<Index...>)
+        : steps{{PayloadFiles[Index].resourceId, TargetPath(Index)}...}
+    {
+    }
+
+    static std::string TargetPath(size_t index);
+
+    PayloadFileStep steps[PayloadFileCount];
+};
