@@ -113,22 +113,13 @@ bool FileAssociationStep::Fail(const std::string& reason)
 
 void FileAssociationStep::ReportFailure(const std::string& reason)
 {
-    if (installerState.interactive) {
-        if (AskYesNo("Warning: registering file associaton for extension '" + extension + "' failed.\nReason: " +
-                         reason + ".\nDo you want to continue with the installation anyway?",
-                     "Registering File Association Failed"))
-            return;
-        PrintLine("Installation canceled by user (registering file association failed)");
-        throw SilentExit(ExitFileAssociation);
-    }
-    if (installerState.force) {
-        PrintLine("Warning: registering file association for extension '" + extension + "' failed. Reason: " +
-                  reason);
-        return;
-    }
-    PrintLine("Registering file association for extension '" + extension + "' failed. Reason: " + reason +
-              ", aborting");
-    throw SilentExit(ExitFileAssociation);
+    PassOrAbort("Warning: registering file associaton for extension '" + extension + "' failed.\nReason: " + reason +
+                    ".\nDo you want to continue with the installation anyway?",
+                "Registering File Association Failed", "registering file association failed",
+                "Warning: registering file association for extension '" + extension + "' failed. Reason: " + reason,
+                "Registering file association for extension '" + extension + "' failed. Reason: " + reason +
+                    ", aborting",
+                ExitFileAssociation);
 }
 
 FileAssociationStep::~FileAssociationStep()

@@ -101,3 +101,20 @@ void ReportRollbackFailure(const std::string& consoleLine, const std::string& bo
     } catch (...) {
     }
 }
+
+void PassOrAbort(const std::string& question, const std::string& title, const std::string& cancelReason,
+                 const std::string& forcedLine, const std::string& abortLine, int exitCode)
+{
+    if (installerState.interactive) {
+        if (AskYesNo(question, title))
+            return;
+        PrintLine("Installation canceled by user (" + cancelReason + ")");
+        throw SilentExit(exitCode);
+    }
+    if (installerState.force) {
+        PrintLine(forcedLine);
+        return;
+    }
+    PrintLine(abortLine);
+    throw SilentExit(exitCode);
+}

@@ -41,3 +41,10 @@ bool AskYesNo(const std::string& text, const std::string& title);
 // A failed undo of a registry or registration step: the console line, and in interactive
 // mode the error box. Never throws.
 void ReportRollbackFailure(const std::string& consoleLine, const std::string& boxText, const std::string& boxTitle);
+
+// How a step's failure ends. Interactive mode asks the question: Yes returns, No prints
+// "Installation canceled by user (<cancelReason>)" and throws. Unattended mode prints the
+// forced line and returns under "/Force", else prints the abort line and throws. What is
+// thrown is SilentExit with exitCode.
+void PassOrAbort(const std::string& question, const std::string& title, const std::string& cancelReason,
+                 const std::string& forcedLine, const std::string& abortLine, int exitCode);

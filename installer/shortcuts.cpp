@@ -18,6 +18,14 @@ namespace {
 const char ShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char UserShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
+// A call's failure sentence ends in a period; the reports add their own punctuation.
+std::string WithoutFinalPeriod(std::string reason)
+{
+    if (!reason.empty() && reason.back() == '.')
+        reason.pop_back();
+    return reason;
+}
+
 } // namespace
 
 std::string GetUserProgramsDir()
@@ -68,10 +76,7 @@ ShortcutStep::ShortcutStep(const std::string& linkPath, const std::string& targe
     try {
         CreateLink(target, arguments, workingDirectory, description, iconPath, iconIndex);
     } catch (const ZIRor::ComException& e) {
-        std::string reason = e.what();
-        if (!reason.empty() && reason.back() == '.')
-            reason.pop_back();
-        ReportFailure(reason);
+        ReportFailure(WithoutFinalPeriod(e.what()));
         return;
     }
     if (created && existedBefore)
@@ -95,7 +100,7 @@ void ShortcutStep::CreateLink(const std::string& target, const std::string& argu
 
     ZIRor::ComQueryInterface<IPersistFile> file(link, IID_IPersistFile);
     if (!file.interfacePointer) {
-        ReportFailure(file.FailureText());
+        ReportFailure(WithoutFinalPeriod(file.FailureText()));
         return;
     }
     const Utf16String widePath = ToUtf16(AnsiString(path));
@@ -110,20 +115,11 @@ void ShortcutStep::CreateLink(const std::string& target, const std::string& argu
 
 void ShortcutStep::ReportFailure(const std::string& reason)
 {
-    if (installerState.interactive) {
-        if (AskYesNo("Warning: creating shortcut '" + path + "' failed.\nReason: " + reason +
-                         ".\nDo you want to continue with the installation anyway?",
-                     "Creating Shortcut Failed"))
-            return;
-        PrintLine("Installation canceled by user (creating shortcut failed)");
-        throw SilentExit(ExitShortcut);
-    }
-    if (installerState.force) {
-        PrintLine("Warning: creating shortcut '" + path + "' failed: " + reason);
-        return;
-    }
-    PrintLine("Creating shortcut '" + path + "' failed: " + reason + ", aborting");
-    throw SilentExit(ExitShortcut);
+    PassOrAbort("Warning: creating shortcut '" + path + "' failed.\nReason: " + reason +
+                    ".\nDo you want to continue with the installation anyway?",
+                "Creating Shortcut Failed", "creating shortcut failed",
+                "Warning: creating shortcut '" + path + "' failed: " + reason,
+                "Creating shortcut '" + path + "' failed: " + reason + ", aborting", ExitShortcut);
 }
 
 ShortcutStep::~ShortcutStep()

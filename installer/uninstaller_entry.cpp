@@ -84,20 +84,11 @@ void UninstallerRegistrationStep::Write(const std::string& keyName, const std::s
 
 void UninstallerRegistrationStep::ReportFailure(const std::string& reason)
 {
-    if (installerState.interactive) {
-        if (AskYesNo("Warning: uninstaller registration failed.\nReason: " + reason +
-                         "\nDo you want to continue with the installation anyway?",
-                     "Uninstaller Registration Failed"))
-            return;
-        PrintLine("Installation canceled by user (uninstaller registration failed)");
-        throw SilentExit(ExitUninstallEntry);
-    }
-    if (installerState.force) {
-        PrintLine("Warning: uninstaller registration failed: " + reason);
-        return;
-    }
-    PrintLine("Uninstaller registration failed: " + reason + ", aborting");
-    throw SilentExit(ExitUninstallEntry);
+    PassOrAbort("Warning: uninstaller registration failed.\nReason: " + reason +
+                    "\nDo you want to continue with the installation anyway?",
+                "Uninstaller Registration Failed", "uninstaller registration failed",
+                "Warning: uninstaller registration failed: " + reason,
+                "Uninstaller registration failed: " + reason + ", aborting", ExitUninstallEntry);
 }
 
 UninstallerRegistrationStep::~UninstallerRegistrationStep()
