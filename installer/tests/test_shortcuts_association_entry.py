@@ -72,8 +72,12 @@ class RoadCase(winetest.PrefixTestCase):
                     "-delRegKey=HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex"]
         return " ".join('"' + clause + '"' for clause in clauses)
 
-    def payload_rollback(self):
-        return (["Rollback: removing previously created " + DIR + "\\" + name for name in reversed(PAYLOADS)]
+    def rollback_from_shortcuts(self, links):
+        """The "Rollback: " lines from the shortcuts back to the installation directory: links
+        in creation order, then the Start Menu folder, the payload files and the directory."""
+        return (["Rollback: removing previously created shortcut " + link for link in links]
+                + ["Rollback: removing previously created " + self.start_menu()]
+                + ["Rollback: removing previously created " + DIR + "\\" + name for name in reversed(PAYLOADS)]
                 + ["Rollback: removing previously created " + DIR])
 
     def shortcut_links(self, admin_tools=False):
@@ -144,9 +148,7 @@ class WindowsVersions(RoadCase):
                       r.stdout)
         # The links go in creation order, then the folder and everything before it.
         self.assertEqual(self.rollback_lines(r.stdout),
-                         ["Rollback: removing previously created shortcut " + link for link in links]
-                         + ["Rollback: removing previously created " + self.start_menu()]
-                         + self.payload_rollback())
+                         self.rollback_from_shortcuts(links))
         for path in links + [self.start_menu(), DIR]:
             self.assertFalse(self.exists(path), path)
 
@@ -181,10 +183,7 @@ class FileAssociation(RoadCase):
         # Its own extension key goes first: no ".ovs" is left naming a half-written ProgID.
         self.assertEqual(self.rollback_lines(r.stdout),
                          ["Rollback: removing previously created file association for extension .ovs"]
-                         + ["Rollback: removing previously created shortcut " + link
-                            for link in self.shortcut_links()]
-                         + ["Rollback: removing previously created " + self.start_menu()]
-                         + self.payload_rollback())
+                         + self.rollback_from_shortcuts(self.shortcut_links()))
         self.assertIsNone(self.regtree(CLASSES + "\\.ovs"))
         self.assertFalse(self.exists(DIR))
 
@@ -212,13 +211,18 @@ class UninstallEntry(RoadCase):
                          ["Rollback: unregistering previously registered server " + DIR + "\\OrvidexCfgManip.dll",
                           "Rollback: unregistering previously registered service " + DIR + "\\orvidex.exe",
                           "Rollback: removing previously created file association for extension .ovs"]
-                         + ["Rollback: removing previously created shortcut " + link
-                            for link in self.shortcut_links()]
-                         + ["Rollback: removing previously created " + self.start_menu()]
-                         + self.payload_rollback())
+                         + self.rollback_from_shortcuts(self.shortcut_links()))
         self.assertIsNone(self.regtree(CLASSES + "\\.ovs"))
         self.assertIsNone(self.regtree(ENTRY))
         self.assertFalse(self.exists(DIR))
+
+        # "/NoRollback": the reason, and everything made so far stays.
+        r = self.install("/NoRollback")
+        self.assertEqual(r.code, 113, r)
+        self.assertEqual(self.rollback_lines(r.stdout), [])
+        self.assertEqual(self.regtree(CLASSES + "\\.ovs")["values"][""]["text"], PROGID)
+        for link in self.shortcut_links():
+            self.assertEqual(self.link(link)["WorkingDirectory"], DIR)
 
     def test_reinstall_keeps_what_was_ours_before(self):
         # An association that already names our ProgID (in another letter case) survives a rollback.

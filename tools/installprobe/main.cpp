@@ -87,6 +87,7 @@ int PrintLink(const char* linkPath)
     return 0;
 }
 
+// "HKLM\\path" or "HKCU\\path"; false for any other root.
 bool SplitRoot(const std::string& path, HKEY& root, std::string& subKey)
 {
     const size_t slash = path.find('\\');
