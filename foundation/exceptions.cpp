@@ -120,7 +120,7 @@ void TrimTrailingLineBreaks(std::string& text)
         text.pop_back();
 }
 
-CodePageString OsErrorText(DWORD code)
+std::string MessageTableText(DWORD code)
 {
     char* buffer = nullptr;
     const DWORD count = FormatMessageA(
@@ -134,13 +134,18 @@ CodePageString OsErrorText(DWORD code)
             LocalFree(buffer);
             throw;
         }
-        LocalFree(buffer);
-        TrimTrailingLineBreaks(text);
-    } else {
-        if (buffer)
-            LocalFree(buffer);
-        text = BuiltInErrorText(code);
     }
+    if (buffer)
+        LocalFree(buffer);
+    TrimTrailingLineBreaks(text);
+    return text;
+}
+
+CodePageString OsErrorText(DWORD code)
+{
+    std::string text = MessageTableText(code);
+    if (text.empty())
+        text = BuiltInErrorText(code);
     return AnsiString(text);
 }
 

@@ -52,6 +52,8 @@ public:
 CodePageString NarrowErrorText(const TException& e);
 Utf16String WideErrorText(const TException& e);
 
+// The system's English text of a code without trailing line breaks; empty when it has none.
+std::string MessageTableText(DWORD code);
 // The system's English text of a code without trailing line breaks, else our built-in text.
 CodePageString OsErrorText(DWORD code);
 CodePageString SystemErrorText(DWORD code);

@@ -32,24 +32,7 @@ std::string CallResult::FailureText() const
 
 std::string Win32ErrorDescription(long code)
 {
-    char* buffer = nullptr;
-    const DWORD count = FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-        static_cast<DWORD>(code), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&buffer), 0,
-        nullptr);
-    std::string text;
-    if (count != 0 && buffer) {
-        try {
-            text.assign(buffer, count);
-        } catch (...) {
-            LocalFree(buffer);
-            throw;
-        }
-    }
-    if (buffer)
-        LocalFree(buffer);
-    TrimTrailingLineBreaks(text);
-    return text;
+    return MessageTableText(static_cast<DWORD>(code));
 }
 
 std::string Win32CallResult::Description() const

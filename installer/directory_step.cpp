@@ -19,10 +19,9 @@ DirectoryStep::DirectoryStep(const std::string& directory, bool checkEmpty) : pa
 void DirectoryStep::AcceptExisting(bool checkEmpty)
 {
     committed = true;  // it was there before: never removed
-    const bool interactive = installerState.interactive;
     // Interactive mode tells "not a directory" with 103 and "cannot be created" with 101.
     if (!IsDirectory(path)) {
-        if (interactive) {
+        if (installerState.interactive) {
             ShowErrorBox("Unable to create target directory '" + path +
                              "': The specified target path already exists and is not a directory.",
                          "Invalid Target Directory");
@@ -34,20 +33,12 @@ void DirectoryStep::AcceptExisting(bool checkEmpty)
     }
     if (!checkEmpty || IsDirectoryEmpty(path))
         return;
-    if (interactive) {
-        if (!AskYesNo("Warning: '" + path +
-                          "' directory already exists and is not empty.\nContinuing installation is not "
-                          "recommended. Do you want to continue anyway?",
-                      "Target Directory Already Exists")) {
-            PrintLine("Installation canceled by user (directory not empty)");
-            throw SilentExit(ExitDirectoryNotEmpty);
-        }
-    } else if (installerState.force) {
-        PrintLine("Warning: target directory '" + path + "' already exists and is not empty");
-    } else {
-        PrintLine("Target directory '" + path + "' already exists and is not empty, aborting");
-        throw SilentExit(ExitDirectoryNotEmpty);
-    }
+    PassOrAbort({"Warning: '" + path +
+                     "' directory already exists and is not empty.\nContinuing installation is not recommended. "
+                     "Do you want to continue anyway?",
+                 "Target Directory Already Exists", "directory not empty",
+                 "Warning: target directory '" + path + "' already exists and is not empty",
+                 "Target directory '" + path + "' already exists and is not empty, aborting", ExitDirectoryNotEmpty});
 }
 
 void DirectoryStep::Create()

@@ -113,13 +113,13 @@ bool FileAssociationStep::Fail(const std::string& reason)
 
 void FileAssociationStep::ReportFailure(const std::string& reason)
 {
-    PassOrAbort("Warning: registering file associaton for extension '" + extension + "' failed.\nReason: " + reason +
-                    ".\nDo you want to continue with the installation anyway?",
-                "Registering File Association Failed", "registering file association failed",
-                "Warning: registering file association for extension '" + extension + "' failed. Reason: " + reason,
-                "Registering file association for extension '" + extension + "' failed. Reason: " + reason +
-                    ", aborting",
-                ExitFileAssociation);
+    PassOrAbort({"Warning: registering file associaton for extension '" + extension +
+                     "' failed.\nReason: " + reason + ".\nDo you want to continue with the installation anyway?",
+                 "Registering File Association Failed", "registering file association failed",
+                 "Warning: registering file association for extension '" + extension + "' failed. Reason: " + reason,
+                 "Registering file association for extension '" + extension + "' failed. Reason: " + reason +
+                     ", aborting",
+                 ExitFileAssociation});
 }
 
 FileAssociationStep::~FileAssociationStep()

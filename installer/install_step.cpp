@@ -92,6 +92,22 @@ bool AskYesNo(const std::string& text, const std::string& title)
     return MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
+void PassOrAbort(const PassableProblem& problem)
+{
+    if (installerState.interactive) {
+        if (AskYesNo(problem.question, problem.title))
+            return;
+        PrintLine("Installation canceled by user (" + problem.cancelReason + ")");
+        throw SilentExit(problem.exitCode);
+    }
+    if (installerState.force) {
+        PrintLine(problem.warningLine);
+        return;
+    }
+    PrintLine(problem.abortLine);
+    throw SilentExit(problem.exitCode);
+}
+
 void ReportRollbackFailure(const std::string& consoleLine, const std::string& boxText, const std::string& boxTitle)
 {
     try {
@@ -100,21 +116,4 @@ void ReportRollbackFailure(const std::string& consoleLine, const std::string& bo
             ShowErrorBox(boxText, boxTitle);
     } catch (...) {
     }
-}
-
-void PassOrAbort(const std::string& question, const std::string& title, const std::string& cancelReason,
-                 const std::string& forcedLine, const std::string& abortLine, int exitCode)
-{
-    if (installerState.interactive) {
-        if (AskYesNo(question, title))
-            return;
-        PrintLine("Installation canceled by user (" + cancelReason + ")");
-        throw SilentExit(exitCode);
-    }
-    if (installerState.force) {
-        PrintLine(forcedLine);
-        return;
-    }
-    PrintLine(abortLine);
-    throw SilentExit(exitCode);
 }

@@ -38,13 +38,20 @@ void ShowErrorBox(const std::string& text, const std::string& title);
 void ShowWarningBox(const std::string& text, const std::string& title);
 bool AskYesNo(const std::string& text, const std::string& title);
 
+// A problem that a step may let pass. Interactive: the question (Yes goes on; any other
+// answer prints "Installation canceled by user (<cancelReason>)" and aborts). Unattended:
+// with "/Force" the warning line and go on, without it the abort line and abort. Aborting
+// throws SilentExit with exitCode.
+struct PassableProblem {
+    std::string question;
+    std::string title;
+    std::string cancelReason;
+    std::string warningLine;
+    std::string abortLine;
+    int exitCode;
+};
+void PassOrAbort(const PassableProblem& problem);
+
 // A failed undo of a registry or registration step: the console line, and in interactive
 // mode the error box. Never throws.
 void ReportRollbackFailure(const std::string& consoleLine, const std::string& boxText, const std::string& boxTitle);
-
-// How a step's failure ends. Interactive mode asks the question: Yes returns, No prints
-// "Installation canceled by user (<cancelReason>)" and throws. Unattended mode prints the
-// forced line and returns under "/Force", else prints the abort line and throws. What is
-// thrown is SilentExit with exitCode.
-void PassOrAbort(const std::string& question, const std::string& title, const std::string& cancelReason,
-                 const std::string& forcedLine, const std::string& abortLine, int exitCode);

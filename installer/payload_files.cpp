@@ -50,20 +50,12 @@ PayloadFileStep::PayloadFileStep(int resourceId, const std::string& target)
     const bool existed = PathExists(path);
     if (existed) {
         committed = true;  // it was there before: never deleted, also when overwritten
-        if (installerState.interactive) {
-            if (!AskYesNo("Warning: '" + path +
-                              "' already exists.\nDo you want it to be overwritten?\nClicking 'Yes' will overwrite "
-                              "the file, clicking 'No' will abort the installation.",
-                          "Target File Exists")) {
-                PrintLine("Installation canceled by user (file already exists)");
-                throw SilentExit(ExitPayloadExists);
-            }
-        } else if (installerState.force) {
-            PrintLine("Warning: '" + path + "' already exists, will be overwritten");
-        } else {
-            PrintLine("Target file '" + path + "' already exists, aborting");
-            throw SilentExit(ExitPayloadExists);
-        }
+        PassOrAbort({"Warning: '" + path +
+                         "' already exists.\nDo you want it to be overwritten?\nClicking 'Yes' will overwrite the "
+                         "file, clicking 'No' will abort the installation.",
+                     "Target File Exists", "file already exists",
+                     "Warning: '" + path + "' already exists, will be overwritten",
+                     "Target file '" + path + "' already exists, aborting", ExitPayloadExists});
     }
     PrintLine("Installing " + path);
     Write(resourceId, existed);

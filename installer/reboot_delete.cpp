@@ -1,6 +1,7 @@
 #include "installer/reboot_delete.h"
 
 #include "RoVodEre/ScopeGuard.h"
+#include "foundation/ziror_registry.h"
 #include "installer/prerequisites.h"
 
 #include <mbstring.h>
@@ -30,24 +31,27 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
                     reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
 }
 
-bool ShortPathOf(const std::string& path, std::string& shortPath)
+// The short form of an existing path, narrow or wide; false when it has none that fits.
+template <class Char, class GetShortPathName>
+bool ShortPathOf(const std::basic_string<Char>& path, std::basic_string<Char>& shortPath,
+                 GetShortPathName getShortPathName)
 {
-    char buffer[ShortPathBufferSize];
-    const DWORD length = GetShortPathNameA(path.c_str(), buffer, ShortPathBufferSize);
+    Char buffer[ShortPathBufferSize];
+    const DWORD length = getShortPathName(path.c_str(), buffer, ShortPathBufferSize);
     if (length == 0 || length >= ShortPathBufferSize)
         return false;
     shortPath.assign(buffer, length);
     return true;
 }
 
+bool ShortPathOf(const std::string& path, std::string& shortPath)
+{
+    return ShortPathOf(path, shortPath, GetShortPathNameA);
+}
+
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
 {
-    wchar_t buffer[ShortPathBufferSize];
-    const DWORD length = GetShortPathNameW(path.c_str(), buffer, ShortPathBufferSize);
-    if (length == 0 || length >= ShortPathBufferSize)
-        return false;
-    shortPath.assign(buffer, length);
-    return true;
+    return ShortPathOf(path, shortPath, GetShortPathNameW);
 }
 
 bool WidenAnsi(const std::string& text, std::wstring& wide)
@@ -136,7 +140,10 @@ bool WriteRenameSection(const std::vector<std::string>& lines)
 {
     if (!WritePrivateProfileStringA(RenameSection, nullptr, nullptr, WininitIniName.c_str()))
         return false;
-    return WritePrivateProfileSectionA(RenameSection, JoinSectionLines(lines).data(), WininitIniName.c_str()) != 0;
+    // A section is written in the layout of a multi-string.
+    const std::vector<BYTE> section = ZIRor::JoinMultiString(lines);
+    return WritePrivateProfileSectionA(RenameSection, reinterpret_cast<const char*>(section.data()),
+                                       WininitIniName.c_str()) != 0;
 }
 
 // The offset of the zero that ends the list: the lines with their zeros.
@@ -160,19 +167,6 @@ std::vector<std::string> SplitSectionLines(const char* buffer, size_t size)
         position += length + 1;
     }
     return lines;
-}
-
-std::vector<char> JoinSectionLines(const std::vector<std::string>& lines)
-{
-    std::vector<char> buffer;
-    for (const std::string& line : lines) {
-        buffer.insert(buffer.end(), line.begin(), line.end());
-        buffer.push_back('\0');
-    }
-    buffer.push_back('\0');
-    if (lines.empty())
-        buffer.push_back('\0');
-    return buffer;
 }
 
 bool RemoveSectionLine(std::vector<std::string>& lines, const std::string& entry)

@@ -25,8 +25,8 @@ bool CancelPendingDelete(const std::string& path);
 // isOurPath accepts; every other byte stays as it was. True when something was removed.
 bool RemovePendingDeletions(std::vector<BYTE>& data, const std::function<bool(const std::wstring&)>& isOurPath);
 
-// A profile section as the system gives it: zero-terminated lines ended by one more zero.
+// A profile section as the system gives it: zero-terminated lines ended by one more zero
+// (the layout of a multi-string, which is how it is written back).
 std::vector<std::string> SplitSectionLines(const char* buffer, size_t size);
-std::vector<char> JoinSectionLines(const std::vector<std::string>& lines);
 // Lines equal to entry without regard to case are dropped; true when any was.
 bool RemoveSectionLine(std::vector<std::string>& lines, const std::string& entry);

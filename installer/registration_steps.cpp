@@ -100,20 +100,11 @@ ServiceRegistrationStep::ServiceRegistrationStep(const std::string& servicePath)
 
 void ServiceRegistrationStep::ReportFailure(const std::string& reason)
 {
-    if (installerState.interactive) {
-        if (AskYesNo("Warning: service '" + path + "' registration failed.\n" + reason +
-                         "\nDo you want to continue with the installation anyway?\n",
-                     "Service Registration Failed"))
-            return;
-        PrintLine("Installation canceled by user (service registration failed)");
-        throw SilentExit(ExitServiceRegistration);
-    }
-    if (installerState.force) {
-        PrintLine("Warning: service '" + path + "' registration failed: " + reason);
-        return;
-    }
-    PrintLine("Service '" + path + "' registration failed: " + reason + ", aborting");
-    throw SilentExit(ExitServiceRegistration);
+    PassOrAbort({"Warning: service '" + path + "' registration failed.\n" + reason +
+                     "\nDo you want to continue with the installation anyway?\n",
+                 "Service Registration Failed", "service registration failed",
+                 "Warning: service '" + path + "' registration failed: " + reason,
+                 "Service '" + path + "' registration failed: " + reason + ", aborting", ExitServiceRegistration});
 }
 
 void ServiceRegistrationStep::ReportRollbackFailure(const std::string& reason)
@@ -149,19 +140,11 @@ ServerRegistrationStep::ServerRegistrationStep(const std::string& serverPath) : 
         CallDllRegisterServer(path);
     } catch (const InstallError& e) {
         const std::string reason = e.what();
-        if (installerState.interactive) {
-            if (!AskYesNo("Warning: server '" + path + "' registration failed.\nReason: " + reason +
-                              "\nDo you want to continue with the installation anyway?",
-                          "Server Registration Failed")) {
-                PrintLine("Installation canceled by user (server registration failed)");
-                throw SilentExit(ExitServerRegistration);
-            }
-        } else if (installerState.force) {
-            PrintLine("Warning: server " + path + " registration failed: " + reason);
-        } else {
-            PrintLine("Server " + path + " registration failed: " + reason + ", aborting");
-            throw SilentExit(ExitServerRegistration);
-        }
+        PassOrAbort({"Warning: server '" + path + "' registration failed.\nReason: " + reason +
+                         "\nDo you want to continue with the installation anyway?",
+                     "Server Registration Failed", "server registration failed",
+                     "Warning: server " + path + " registration failed: " + reason,
+                     "Server " + path + " registration failed: " + reason + ", aborting", ExitServerRegistration});
     }
     AppendUninstallClause("-unregSvr=" + path);
     registered = true;

@@ -115,11 +115,11 @@ void ShortcutStep::CreateLink(const std::string& target, const std::string& argu
 
 void ShortcutStep::ReportFailure(const std::string& reason)
 {
-    PassOrAbort("Warning: creating shortcut '" + path + "' failed.\nReason: " + reason +
-                    ".\nDo you want to continue with the installation anyway?",
-                "Creating Shortcut Failed", "creating shortcut failed",
-                "Warning: creating shortcut '" + path + "' failed: " + reason,
-                "Creating shortcut '" + path + "' failed: " + reason + ", aborting", ExitShortcut);
+    PassOrAbort({"Warning: creating shortcut '" + path + "' failed.\nReason: " + reason +
+                     ".\nDo you want to continue with the installation anyway?",
+                 "Creating Shortcut Failed", "creating shortcut failed",
+                 "Warning: creating shortcut '" + path + "' failed: " + reason,
+                 "Creating shortcut '" + path + "' failed: " + reason + ", aborting", ExitShortcut});
 }
 
 ShortcutStep::~ShortcutStep()

@@ -84,11 +84,11 @@ void UninstallerRegistrationStep::Write(const std::string& keyName, const std::s
 
 void UninstallerRegistrationStep::ReportFailure(const std::string& reason)
 {
-    PassOrAbort("Warning: uninstaller registration failed.\nReason: " + reason +
-                    "\nDo you want to continue with the installation anyway?",
-                "Uninstaller Registration Failed", "uninstaller registration failed",
-                "Warning: uninstaller registration failed: " + reason,
-                "Uninstaller registration failed: " + reason + ", aborting", ExitUninstallEntry);
+    PassOrAbort({"Warning: uninstaller registration failed.\nReason: " + reason +
+                     "\nDo you want to continue with the installation anyway?",
+                 "Uninstaller Registration Failed", "uninstaller registration failed",
+                 "Warning: uninstaller registration failed: " + reason,
+                 "Uninstaller registration failed: " + reason + ", aborting", ExitUninstallEntry});
 }
 
 UninstallerRegistrationStep::~UninstallerRegistrationStep()

@@ -8,6 +8,7 @@
 //   ORVIDEX_SERVICE_READONLY_FILE  Orvidex.exe "/service" makes this file read-only
 //   ORVIDEX_SERVER_REGISTER_RESULT   DllRegisterServer returns this HRESULT (hexadecimal)
 //   ORVIDEX_SERVER_UNREGISTER_RESULT DllUnregisterServer returns this HRESULT
+//   ORVIDEX_SERVER_REGISTER_FAULT  DllRegisterServer writes through a null pointer
 //   ORVIDEX_SERVER_LOAD_FAILS      OrvidexCfgManip.dll refuses to load
 #pragma once
 

@@ -51,6 +51,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 extern "C" __declspec(dllexport) HRESULT WINAPI DllRegisterServer()
 {
     standin::Record(self, "DllRegisterServer");
+    std::string ignored;
+    if (standin::GetVariable("ORVIDEX_SERVER_REGISTER_FAULT", ignored))
+        *static_cast<volatile int*>(nullptr) = 0;  // a fault inside the entry point
     HRESULT result;
     if (ForcedResult("ORVIDEX_SERVER_REGISTER_RESULT", result))
         return result;
