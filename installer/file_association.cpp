@@ -13,11 +13,6 @@ namespace {
 
 const char ClassesKeyPath[] = "SOFTWARE\\Classes";
 
-std::string SystemText(LONG code)
-{
-    return SystemErrorText(static_cast<DWORD>(code)).text;
-}
-
 } // namespace
 
 std::string ReadableProgId(const std::string& progId)
@@ -89,12 +84,12 @@ bool FileAssociationStep::WriteKey(const std::string& path, const std::string& d
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS)
-        return Fail("RegCreateKeyExA() failed: " + SystemText(rc));
+        return Fail("RegCreateKeyExA() failed: " + SystemErrorText(rc).text);
     auto closeKey = MakeGuard(RegCloseKey, key);
     rc = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue.c_str()),
                         static_cast<DWORD>(defaultValue.size() + 1));
     if (rc != ERROR_SUCCESS)
-        return Fail("RegSetValueExA() failed: " + SystemText(rc));
+        return Fail("RegSetValueExA() failed: " + SystemErrorText(rc).text);
     return true;
 }
 
@@ -136,8 +131,8 @@ void FileAssociationStep::RollBack()
     const LONG rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, extensionKeyPath.c_str());
     if (rc == ERROR_SUCCESS)
         return;
-    ReportRollbackFailure("Removing file association failed: " + SystemText(rc),
+    ReportRollbackFailure("Removing file association failed: " + SystemErrorText(rc).text,
                           "Unable to remove previously created file association for extenstion '" + extension +
-                              "'.\nReason: " + SystemText(rc),
+                              "'.\nReason: " + SystemErrorText(rc).text,
                           "Removing File Association Failed");
 }

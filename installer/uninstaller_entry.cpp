@@ -40,11 +40,6 @@ bool ReadAllValues(HKEY root, const std::string& path, std::vector<StoredRegistr
     return true;
 }
 
-std::string SystemText(LONG code)
-{
-    return SystemErrorText(static_cast<DWORD>(code)).text;
-}
-
 } // namespace
 
 UninstallerRegistrationStep::UninstallerRegistrationStep(const std::string& keyName, const std::string& displayName,
@@ -108,8 +103,8 @@ void UninstallerRegistrationStep::RollBack()
     const LONG rc = hadPreviousEntry ? RestorePreviousEntry() : RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
     if (rc == ERROR_SUCCESS)
         return;
-    ReportRollbackFailure("Uninstaller unregistration failed: " + SystemText(rc),
-                          "Unable to unregister previously registered uninstaller.\nReason: " + SystemText(rc),
+    ReportRollbackFailure("Uninstaller unregistration failed: " + SystemErrorText(rc).text,
+                          "Unable to unregister previously registered uninstaller.\nReason: " + SystemErrorText(rc).text,
                           "Uninstaller Unregistration Failed");
 }
 
