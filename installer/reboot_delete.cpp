@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 const std::string SessionManagerKeyPath = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const std::string WininitIniName = "WININIT.INI";

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "installer/directory_step.h"
 #include "installer/file_helpers.h"
 #include "installer/installer_state.h"
 #include "installer/payload_files.h"
@@ -138,6 +139,69 @@ TEST_F(StepTest, ExistingFilesAndMissingResources)
     }
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(PathExists(Path("a.bin")));
+}
+
+TEST_F(StepTest, DirectoryConditionsExitByMode)
+{
+    // Without a display every question is answered No.
+    WriteFile(Path("a.bin"), "a file");
+    CreateDirectoryA(Path("full").c_str(), nullptr);
+    WriteFile(Path("full\\orvidex.exe"), "x");
+    const struct {
+        const char* name;
+        bool interactive;
+        int code;
+        const char* line;
+    } cases[] = {
+        {"a.bin", false, 101, "Unable to create target directory '%s': The specified target path already exists and is not a directory, aborting\n"},
+        {"a.bin", true, 103, ""},
+        {"no\\parent", false, 102, "Unable to create target directory '%s': OS error 3"},
+        {"no\\parent", true, 101, ""},
+        {"full", false, 103, "Target directory '%s' already exists and is not empty, aborting\n"},
+        {"full", true, 103, "Installation canceled by user (directory not empty)\n"},
+    };
+    for (const auto& c : cases) {
+        installerState.interactive = c.interactive;
+        const std::string path = Path(c.name);
+        std::string line = c.line;
+        const size_t slot = line.find("%s");
+        if (slot != std::string::npos)
+            line.replace(slot, 2, path);
+        testing::internal::CaptureStdout();
+        try {
+            DirectoryStep step(path, true);
+            ADD_FAILURE() << c.name;
+        } catch (const SilentExit& e) {
+            EXPECT_EQ(e.code, c.code) << c.name << " interactive " << c.interactive;
+        }
+        const std::string output = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(output.substr(0, line.size()), line) << c.name;
+        EXPECT_EQ(output.empty(), line.empty()) << c.name;
+    }
+    EXPECT_FALSE(PathExists(Path("no")));
+
+    // With /Force a non-empty directory is a warning; it existed, so no rollback removes it.
+    installerState.interactive = false;
+    installerState.force = true;
+    testing::internal::CaptureStdout();
+    {
+        DirectoryStep step(Path("full"), true);
+        DirectoryStep created(Path("new"), false);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Warning: target directory '" + Path("full") + "' already exists and is not empty\n"
+              "Rollback: removing previously created " + Path("new") + "\n");
+    EXPECT_TRUE(PathExists(Path("full\\orvidex.exe")));
+    EXPECT_FALSE(PathExists(Path("new")));
+    // Every step appended its clause first, also the ones that then aborted.
+    const std::string& params = installerState.uninstallParams;
+    size_t clauses = 0;
+    for (size_t at = params.find("\"-delDir="); at != std::string::npos; at = params.find("\"-delDir=", at + 1))
+        ++clauses;
+    EXPECT_EQ(clauses, std::size(cases) + 2);
+    EXPECT_EQ(params.substr(0, params.find('"', 2) + 1), " \"-delDir=" + Path("a.bin") + "\"");
+    DeleteFileA(Path("full\\orvidex.exe").c_str());
+    RemoveDirectoryA(Path("full").c_str());
 }
 
 class ServerStepTest : public StepTest {

@@ -192,6 +192,14 @@ class InstallationSteps(winetest.PrefixTestCase):
                                         "Orvidex.exe /service", "OrvidexCfgManip.dll DllRegisterServer",
                                         "Orvidex.exe /unregserver"])
 
+        # The server is gone when it is registered: its rollback cannot find it either.
+        r = self.install(env={"ORVIDEX_SERVICE_DELETE_FILE": server()})
+        self.assertEqual(r.code, 111, r)
+        self.assertIn(f"Server {server()} registration failed: LoadLibraryA() failed: OS error 126", r.stdout)
+        self.assertIn(f"Rollback: removing previously created {server()}\nFile deletion failed: OS error 2",
+                      r.stdout)
+        self.assertFalse(self.exists(DIR))
+
     def test_force_passes_registration_failures_and_failed_undos_are_reported(self):
         r = self.install("/Force", env={"ORVIDEX_SERVICE_REGISTER_EXIT": "1", "ORVIDEX_SERVER_LOAD_FAILS": "1"})
         self.assertEqual(r.code, 0, r)
