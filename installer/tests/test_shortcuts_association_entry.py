@@ -268,6 +268,9 @@ class EarlierReleases(RoadCase):
         self.set_entry(OLD_RELEASE, UninstallString="C:\\old\\uninstall.exe")
         r = self.prefix.installer("/InstallDir", DIR)
         self.assertEqual((r.code, r.stdout), (100, "Orvidex 1.1 is already installed; aborting\n"))
+        # Interactive, a conflict dialog that cannot be shown (no display here) counts as Cancel.
+        r = self.prefix.installer()
+        self.assertEqual((r.code, r.stdout), (100, "Orvidex 1.1 is already installed; aborting\n"))
         self.set_entry(ENTRY, UninstallString="uninst.exe Orvidex", Version="3.31")
         r = self.prefix.installer("/InstallDir", DIR, "/Force")
         self.assertEqual((r.code, r.stdout, r.stderr),
