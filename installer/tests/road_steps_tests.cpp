@@ -158,6 +158,35 @@ TEST_F(RoadSteps, ExtensionThatWasOursBeforeSurvivesRollback)
               std::string::npos);
 }
 
+// The user's Programs folder: "Shell Folders", else "User Shell Folders" with environment
+// references expanded, else nothing.
+TEST(StartMenu, UserProgramsFolderFallsBackToUserShellFolders)
+{
+    const char shellFolders[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const char userShellFolders[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY shell, user;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, shellFolders, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &shell, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, userShellFolders, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user,
+                              nullptr),
+              ERROR_SUCCESS);
+    const auto set = [](HKEY key, DWORD type, const std::string& text) {
+        RegSetValueExA(key, "Programs", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>(text.size() + 1));
+    };
+    SetEnvironmentVariableA("ROAD_PROFILE", "C:\\profile");
+
+    set(shell, REG_SZ, "C:\\shell\\Programs");
+    set(user, REG_EXPAND_SZ, "%ROAD_PROFILE%\\Programs");
+    EXPECT_EQ(GetUserProgramsDir(), "C:\\shell\\Programs");
+    RegDeleteValueA(shell, "Programs");
+    EXPECT_EQ(GetUserProgramsDir(), "C:\\profile\\Programs");
+    RegDeleteValueA(user, "Programs");
+    EXPECT_EQ(GetUserProgramsDir(), "");
+    RegCloseKey(shell);
+    RegCloseKey(user);
+}
+
 TEST_F(RoadSteps, LinkThatStoodBeforeSurvivesRollback)
 {
     char temp[MAX_PATH];
