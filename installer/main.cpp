@@ -4,18 +4,24 @@
 #include "foundation/structured_exception.h"
 #include "installer/command_line.h"
 #include "installer/directory_step.h"
+#include "installer/earlier_releases.h"
+#include "installer/file_association.h"
 #include "installer/file_helpers.h"
 #include "installer/installer_state.h"
 #include "installer/payload_files.h"
 #include "installer/prerequisites.h"
 #include "installer/registration_steps.h"
+#include "installer/shortcuts.h"
+#include "installer/uninstaller_entry.h"
 #include "installer/vendor_key.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,6 +72,7 @@ int RunInstaller(int argc, char** argv)
 
     CheckAdministrator();
     CheckOsVersion();
+    CheckPreviousVersion();
 
     if (installerState.interactive)
         throw InstallError("interactive installation is not available yet");
@@ -84,17 +91,34 @@ int RunInstaller(int argc, char** argv)
     // The steps, in order. Each makes its change when constructed and undoes it when
     // destroyed uncommitted, so a failure anywhere below rolls back everything above it
     // in reverse order while the stack unwinds.
-    DirectoryStep installDirectory(installerState.installDir, true);
+    const std::string& installDir = installerState.installDir;
+    DirectoryStep installDirectory(installDir, true);
     PayloadFileList payloadFiles;
-    ServiceRegistrationStep service(CombinePath(installerState.installDir, "orvidex.exe"));
-    ServerRegistrationStep server(CombinePath(installerState.installDir, "OrvidexCfgManip.dll"));
+    const std::string startMenuDir = CombinePath(GetUserProgramsDir(), "Morlune Orvidex");
+    DirectoryStep startMenuFolder(startMenuDir, false);
+    ShortcutList shortcuts(startMenuDir);
+    const std::string progId = "Morlune.Orvidex." + ProductVersion + ".Settings";
+    const std::vector<FileAssociationVerb> verbs = {
+        {"Manage", "\"" + CombinePath(installDir, "Rivurere.exe\" \"%1\"")}};
+    FileAssociationStep fileAssociation(progId, ".ovs", "Morlune Orvidex settings file",
+                                        CombinePath(installDir, "rivurere.exe,3"), verbs);
+    AppendUninstallClause("-rstFileAssoc=.ovs:" + progId);
+    ServiceRegistrationStep service(CombinePath(installDir, "orvidex.exe"));
+    ServerRegistrationStep server(CombinePath(installDir, "OrvidexCfgManip.dll"));
+    UninstallerRegistrationStep uninstallerEntry(ProductShortName,
+                                                 "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
 
     SaveUninstallParamsForTests();
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
 
     // Commit: from here on the destructors only free memory. Nothing can fail in between.
     server.Commit();
     service.Commit();
+    uninstallerEntry.Commit();
+    fileAssociation.Commit();
+    shortcuts.Commit();
+    startMenuFolder.Commit();
     payloadFiles.Commit();
     installDirectory.Commit();
     return ExitInstalled;

@@ -33,6 +33,7 @@ CLASS_KEY = "HKCR\\CLSID\\{6F1B2C4E-3D5A-4E8B-9C71-2A0D5E8F4B13}\\InprocServer32
 PENDING = ("HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v", "PendingFileRenameOperations")
 COMPLETED = "Morlune Orvidex 3.32 installation completed.\n"
 LOG = "C:\\standin.log"
+UNINSTALL_ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex"
 
 
 def installing(directory=DIR):
@@ -53,6 +54,24 @@ def server(directory=DIR):
 
 
 class InstallationSteps(winetest.PrefixTestCase):
+    def start_menu(self):
+        folders = self.prefix.reg("query", "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                  "Shell Folders", "/v", "Programs").stdout
+        return re.search(r"REG_SZ\s+(.*)", folders).group(1).strip() + "\\Morlune Orvidex"
+
+    def links(self):
+        return [f"{self.start_menu()}\\Orvidex Control Panel.lnk", f"{self.start_menu()}\\Uninstall Orvidex.lnk"]
+
+    def start_menu_and_association(self):
+        """The lines of the steps between the payload files and the service."""
+        return ("".join(f"Creating shortcut {link}\n" for link in self.links())
+                + "Registering file association for extension .ovs\n")
+
+    def start_menu_and_association_rollback(self):
+        return ("Rollback: removing previously created file association for extension .ovs\n"
+                + "".join(f"Rollback: removing previously created shortcut {link}\n" for link in self.links())
+                + f"Rollback: removing previously created {self.start_menu()}\n")
+
     def install(self, *options, directory=DIR, env=None):
         full_env = {"ORVIDEX_STANDIN_LOG": LOG, "ORVIDEX_UNINSTALL_PARAMS_FILE": "C:\\params.txt"}
         full_env.update(env or {})
@@ -74,8 +93,9 @@ class InstallationSteps(winetest.PrefixTestCase):
     def test_success_creates_everything_in_order(self):
         r = self.install()
         self.assertEqual((r.code, r.stderr), (0, ""), r)
-        self.assertEqual(r.stdout, "Creating Morlune registry key\n" + installing()
-                         + f"Registering service {service()}\nRegistering server {server()}\n" + COMPLETED)
+        self.assertEqual(r.stdout, "Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
+                         + f"Registering service {service()}\nRegistering server {server()}\n"
+                         + "Registering uninstaller\n" + COMPLETED)
         self.assertTrue(self.key_exists("HKLM\\Software\\Morlune"))
         for name, standin in PAYLOADS:
             with self.subTest(file=name):
@@ -90,10 +110,19 @@ class InstallationSteps(winetest.PrefixTestCase):
             params = fh.read()
         clauses = (['"-shareResWith=Skarvelin"', f'"-delDir={DIR}"', f'"-delMainFile={DIR}\\Orvidex.exe"']
                    + [f'"-delFile={DIR}\\{name}"' for name, _ in PAYLOADS[1:]]
-                   + [f'"-unregSvc={service()}"', f'"-unregSvr={server()}"'])
+                   + [f'"-delDir={self.start_menu()}"'] + [f'"-delFile={link}"' for link in self.links()]
+                   + ['"-delRegKey=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.ovs"',
+                      '"-rstFileAssoc=.ovs:Morlune.Orvidex.3.32.Settings"']
+                   + [f'"-unregSvc={service()}"', f'"-unregSvr={server()}"']
+                   + ['"-delRegKey=HKEY_LOCAL_MACHINE\\' + UNINSTALL_ENTRY[5:] + '"'])
         self.assertEqual(params, " ".join(clauses))
 
-        # A second run over the same directory: the existing directory is refused first.
+        # A second run: the installed release is found first; without its entry, the
+        # existing directory is refused.
+        r = self.install()
+        self.assertEqual((r.code, r.stdout),
+                         (100, "An identical or newer Orvidex version is already installed; aborting\n"))
+        self.assertEqual(self.prefix.reg("delete", UNINSTALL_ENTRY, "/f").code, 0)
         r = self.install()
         self.assertEqual((r.code, r.stdout), (103, "Creating Morlune registry key\n"
                                               f"Target directory '{DIR}' already exists and is not empty, aborting\n"))
@@ -129,9 +158,10 @@ class InstallationSteps(winetest.PrefixTestCase):
         # The service program reports failure: nothing of it to undo.
         r = self.install(env={"ORVIDEX_SERVICE_REGISTER_EXIT": "1"})
         self.assertEqual(r.code, 110, r)
-        self.assertEqual(r.stdout, "Creating Morlune registry key\n" + installing()
+        self.assertEqual(r.stdout, "Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
                          + f"Registering service {service()}\n"
                          + f"Service '{service()}' registration failed: Error code 0x00000001 received, aborting\n"
+                         + self.start_menu_and_association_rollback()
                          + payload_rollback() + f"Rollback: removing previously created {DIR}\n")
         self.assertFalse(self.exists(DIR))
         self.assertEqual(self.calls(), ["Orvidex.exe /service"])
@@ -148,13 +178,13 @@ class InstallationSteps(winetest.PrefixTestCase):
             with self.subTest(reason=reason):
                 r = self.install(env=env)
                 self.assertEqual(r.code, 111, r)
-                head = ("Creating Morlune registry key\n" + installing()
+                head = ("Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
                         + f"Registering service {service()}\nRegistering server {server()}\n"
                         + f"Server {server()} registration failed: {reason}")
                 self.assertTrue(r.stdout.startswith(head), r.stdout)
                 self.assertTrue(r.stdout.endswith(
                     ", aborting\n" + f"Rollback: unregistering previously registered service {service()}\n"
-                    + payload_rollback() + f"Rollback: removing previously created {DIR}\n"), r.stdout)
+                    + self.start_menu_and_association_rollback() + payload_rollback() + f"Rollback: removing previously created {DIR}\n"), r.stdout)
                 self.assertFalse(self.exists(DIR))
                 self.assertFalse(self.key_exists(SERVICE_KEY))
                 self.assertFalse(self.key_exists(CLASS_KEY))
@@ -180,7 +210,10 @@ class InstallationSteps(winetest.PrefixTestCase):
             f"Warning: server {server()} registration failed: LoadLibraryA() failed: OS error 1114", r.stdout)
         self.assertTrue(r.stdout.endswith(COMPLETED), r.stdout)
         with open(self.prefix.unix_path("C:\\params.txt")) as fh:
-            self.assertTrue(fh.read().endswith(f'"-unregSvc={service()}" "-unregSvr={server()}"'))
+            self.assertIn(f'"-unregSvc={service()}" "-unregSvr={server()}"', fh.read())
+
+        # The installation stands now: the earlier-release check must not stop the next run.
+        self.assertEqual(self.prefix.reg("delete", UNINSTALL_ENTRY, "/f").code, 0)
 
         # The service registers but cannot be removed: reported, and the rollback goes on.
         second = "C:\\Second"

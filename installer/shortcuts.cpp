@@ -1,0 +1,175 @@
+#include "installer/shortcuts.h"
+
+#include "foundation/encoding_conversion.h"
+#include "foundation/ziror.h"
+#include "installer/file_helpers.h"
+#include "installer/installer_state.h"
+#include "installer/prerequisites.h"
+#include "installer/reboot_delete.h"
+#include "installer/registry_values.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <exception>
+
+namespace {
+
+const char ShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char UserShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// A call's failure sentence ends in a period; the reports add their own punctuation.
+std::string WithoutFinalPeriod(std::string reason)
+{
+    if (!reason.empty() && reason.back() == '.')
+        reason.pop_back();
+    return reason;
+}
+
+} // namespace
+
+std::string GetUserProgramsDir()
+{
+    try {
+        return ReadRegString(HKEY_CURRENT_USER, ShellFoldersKey, "Programs");
+    } catch (const std::exception&) {
+    }
+    try {
+        return ReadRegString(HKEY_CURRENT_USER, UserShellFoldersKey, "Programs");
+    } catch (const std::exception&) {
+    }
+    return std::string();
+}
+
+std::string GetCommonProgramsDir()
+{
+    try {
+        return ReadRegString(HKEY_LOCAL_MACHINE, ShellFoldersKey, "Common Programs");
+    } catch (const std::exception&) {
+        return GetUserProgramsDir();
+    }
+}
+
+std::string GetAdminToolsDir()
+{
+    const std::string base = GetCommonProgramsDir();
+    if (base.empty())
+        return std::string();
+    OsVersion os;
+    const OsVersionTriple version = os.Get();
+    if (version == WindowsNt4)
+        return CombinePath(base, "Administrative Tools (Common)");
+    if (IsAtLeast(version, Windows2000) && IsAtMost(version, WindowsXp))
+        return CombinePath(base, "Administrative Tools");
+    return std::string();
+}
+
+ShortcutStep::ShortcutStep(const std::string& linkPath, const std::string& target, const std::string& arguments,
+                           const std::string& workingDirectory, const std::string& description,
+                           const std::string& iconPath, int iconIndex)
+    : path(linkPath)
+{
+    PrintLine("Creating shortcut " + linkPath);
+    // A link that was there before this run is not ours to delete in a rollback.
+    const bool existedBefore = PathExists(linkPath);
+    ZIRor::ComInitialize com;
+    try {
+        CreateLink(target, arguments, workingDirectory, description, iconPath, iconIndex);
+    } catch (const ZIRor::ComException& e) {
+        ReportFailure(WithoutFinalPeriod(e.what()));
+        return;
+    }
+    if (created && existedBefore)
+        committed = true;
+}
+
+void ShortcutStep::CreateLink(const std::string& target, const std::string& arguments,
+                              const std::string& workingDirectory, const std::string& description,
+                              const std::string& iconPath, int iconIndex)
+{
+    ZIRor::ComCreateInstance<IShellLinkA> link(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA);
+    IShellLinkA* shellLink = link.interfacePointer;
+    shellLink->SetPath(target.c_str());
+    if (!arguments.empty())
+        shellLink->SetArguments(arguments.c_str());
+    if (!workingDirectory.empty())
+        shellLink->SetWorkingDirectory(workingDirectory.c_str());
+    if (!description.empty())
+        shellLink->SetDescription(description.c_str());
+    shellLink->SetIconLocation(iconPath.empty() ? target.c_str() : iconPath.c_str(), iconIndex);
+
+    ZIRor::ComQueryInterface<IPersistFile> file(link, IID_IPersistFile);
+    if (!file.interfacePointer) {
+        ReportFailure(WithoutFinalPeriod(file.FailureText()));
+        return;
+    }
+    const Utf16String widePath = ToUtf16(AnsiString(path));
+    if (FAILED(file.interfacePointer->Save(widePath.c_str(), TRUE))) {
+        ReportFailure("IPersistFile::Save() failed");
+        return;
+    }
+    AppendUninstallClause("-delFile=" + path);
+    created = true;
+    CancelPendingDelete(path);
+}
+
+void ShortcutStep::ReportFailure(const std::string& reason)
+{
+    PassOrAbort({"Warning: creating shortcut '" + path + "' failed.\nReason: " + reason +
+                     ".\nDo you want to continue with the installation anyway?",
+                 "Creating Shortcut Failed", "creating shortcut failed",
+                 "Warning: creating shortcut '" + path + "' failed: " + reason,
+                 "Creating shortcut '" + path + "' failed: " + reason + ", aborting", ExitShortcut});
+}
+
+ShortcutStep::~ShortcutStep()
+{
+    if (ShouldRollBack(created))
+        RemoveCreatedObject(FileSystemObject::Shortcut, path);
+}
+
+ShortcutList::ShortcutList(std::string startMenuDir)
+{
+    const std::string& installDir = installerState.installDir;
+    const std::string controlPanel = CombinePath(installDir, "raridava.exe");
+    const std::string controlPanelDescription = "Morlune Orvidex " + ProductVersion + " Control Panel";
+    try {
+        first.reset(new ShortcutStep(CombinePath(startMenuDir, "Orvidex Control Panel.lnk"), controlPanel, "",
+                                     installDir, controlPanelDescription, controlPanel, 0));
+        second.reset(new ShortcutStep(CombinePath(startMenuDir, "Uninstall Orvidex.lnk"),
+                                      installerState.uninstallerPath, ProductShortName, installDir,
+                                      "Uninstall Morlune Orvidex " + ProductVersion, installerState.uninstallerPath,
+                                      0));
+        const std::string adminTools = GetAdminToolsDir();
+        if (!adminTools.empty()) {
+            hasThird = true;
+            third.reset(new ShortcutStep(CombinePath(adminTools, "Orvidex Control Panel.lnk"), controlPanel, "",
+                                         installDir, controlPanelDescription, controlPanel, 0));
+        }
+    } catch (...) {
+        // The members would go in reverse order; a rollback removes links in creation order.
+        DestroyInCreationOrder();
+        throw;
+    }
+}
+
+ShortcutList::~ShortcutList()
+{
+    DestroyInCreationOrder();
+}
+
+void ShortcutList::DestroyInCreationOrder()
+{
+    first.reset();
+    second.reset();
+    if (hasThird)
+        third.reset();
+}
+
+void ShortcutList::Commit()
+{
+    first->Commit();
+    second->Commit();
+    if (hasThird)
+        third->Commit();
+}

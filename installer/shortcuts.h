@@ -1,0 +1,52 @@
+// The product's shortcuts: the control panel and the uninstaller in the Start Menu folder
+// and, where the system has an Administrative Tools folder, the control panel there too.
+#pragma once
+
+#include "installer/install_step.h"
+
+#include <memory>
+#include <string>
+
+// The user's and all users' Start Menu "Programs" folders and the Administrative Tools
+// folder of this Windows version; "" when not found or, for the last, not applicable.
+std::string GetUserProgramsDir();
+std::string GetCommonProgramsDir();
+std::string GetAdminToolsDir();
+
+// One shell link, written through the shell's link object; deleted again by a rollback.
+class ShortcutStep : public InstallStep {
+public:
+    // Throws SilentExit with 105 unless the failure is passed over (Yes, "/Force").
+    ShortcutStep(const std::string& linkPath, const std::string& target, const std::string& arguments,
+                 const std::string& workingDirectory, const std::string& description,
+                 const std::string& iconPath, int iconIndex);
+    ~ShortcutStep();
+
+    void ReportFailure(const std::string& reason);
+
+private:
+    void CreateLink(const std::string& target, const std::string& arguments, const std::string& workingDirectory,
+                    const std::string& description, const std::string& iconPath, int iconIndex);
+
+    std::string path;
+    bool created = false;
+};
+
+// The two or three shortcuts of the product. A rollback deletes them in creation order.
+class ShortcutList {
+public:
+    explicit ShortcutList(std::string startMenuDir);
+    ~ShortcutList();
+    ShortcutList(const ShortcutList&) = delete;
+    ShortcutList& operator=(const ShortcutList&) = delete;
+
+    void Commit();
+
+private:
+    void DestroyInCreationOrder();
+
+    std::unique_ptr<ShortcutStep> first;
+    std::unique_ptr<ShortcutStep> second;
+    std::unique_ptr<ShortcutStep> third;
+    bool hasThird = false;
+};

@@ -1,0 +1,238 @@
+// installprobe: a test helper that reports what an installation left on the machine.
+//
+//   installprobe link <file.lnk>         the link's target, arguments, working directory,
+//                                        description and icon, one "Name=value" line each
+//   installprobe regtree <ROOT\key>      the key with its values and subkeys as JSON
+//   installprobe volatile-key <ROOT\key> creates the key as a volatile one
+//
+// ROOT is HKLM or HKCU. Exit 0 on success, 1 with a line on standard error otherwise.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Fail(const std::string& what, long code)
+{
+    std::fprintf(stderr, "installprobe: %s failed with %ld (0x%08lx)\n", what.c_str(), code,
+                 static_cast<unsigned long>(code));
+    return 1;
+}
+
+template <class Interface>
+struct ComRef {
+    Interface* p = nullptr;
+    ComRef() = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef()
+    {
+        if (p)
+            p->Release();
+    }
+};
+
+struct ComScope {
+    HRESULT result;
+    ComScope() : result(CoInitialize(nullptr)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(result))
+            CoUninitialize();
+    }
+};
+
+int PrintLink(const char* linkPath)
+{
+    ComScope com;
+    if (FAILED(com.result))
+        return Fail("CoInitialize", com.result);
+    ComRef<IShellLinkA> link;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&link.p));
+    if (FAILED(hr))
+        return Fail("CoCreateInstance", hr);
+    ComRef<IPersistFile> file;
+    hr = link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p));
+    if (FAILED(hr))
+        return Fail("QueryInterface", hr);
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, nullptr, 0);
+    std::vector<wchar_t> widePath(wideLength > 0 ? wideLength : 1);
+    MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath.data(), wideLength);
+    hr = file.p->Load(widePath.data(), STGM_READ);
+    if (FAILED(hr))
+        return Fail("IPersistFile::Load", hr);
+
+    char text[4096];
+    text[0] = 0;
+    link.p->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
+    std::printf("Target=%s\n", text);
+    text[0] = 0;
+    link.p->GetArguments(text, sizeof text);
+    std::printf("Arguments=%s\n", text);
+    text[0] = 0;
+    link.p->GetWorkingDirectory(text, sizeof text);
+    std::printf("WorkingDirectory=%s\n", text);
+    text[0] = 0;
+    link.p->GetDescription(text, sizeof text);
+    std::printf("Description=%s\n", text);
+    text[0] = 0;
+    int iconIndex = 0;
+    link.p->GetIconLocation(text, sizeof text, &iconIndex);
+    std::printf("Icon=%s,%d\n", text, iconIndex);
+    return 0;
+}
+
+// "HKLM\\path" or "HKCU\\path"; false for any other root.
+bool SplitRoot(const std::string& path, HKEY& root, std::string& subKey)
+{
+    const size_t slash = path.find('\\');
+    const std::string rootName = path.substr(0, slash);
+    subKey = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    if (rootName == "HKLM" || rootName == "HKEY_LOCAL_MACHINE")
+        root = HKEY_LOCAL_MACHINE;
+    else if (rootName == "HKCU" || rootName == "HKEY_CURRENT_USER")
+        root = HKEY_CURRENT_USER;
+    else
+        return false;
+    return true;
+}
+
+// Bytes are written as Latin-1 characters, so every byte of a value comes back unchanged.
+std::string JsonString(const std::string& bytes)
+{
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string Hex(const std::vector<BYTE>& data)
+{
+    std::string out;
+    char digits[3];
+    for (BYTE b : data) {
+        std::snprintf(digits, sizeof digits, "%02x", b);
+        out += digits;
+    }
+    return out;
+}
+
+// {"values": {name: {"type": n, "hex": raw bytes, "text": string types up to the first
+// zero}}, "keys": {name: {...}}}
+LONG DumpKey(HKEY key, std::string& out)
+{
+    DWORD subKeyCount = 0, maxSubKeyLength = 0, valueCount = 0, maxNameLength = 0, maxDataLength = 0;
+    LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeyCount, &maxSubKeyLength, nullptr,
+                               &valueCount, &maxNameLength, &maxDataLength, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    out += "{\"values\": {";
+    std::vector<char> name(maxNameLength + 2);
+    std::vector<BYTE> data(maxDataLength + 1);
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataLength = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        rc = RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        std::vector<BYTE> value(data.begin(), data.begin() + dataLength);
+        if (i)
+            out += ", ";
+        out += JsonString(std::string(name.data(), nameLength)) + ": {\"type\": " + std::to_string(type) +
+               ", \"hex\": \"" + Hex(value) + "\"";
+        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            std::string text(value.begin(), value.end());
+            out += ", \"text\": " + JsonString(text.substr(0, text.find('\0')));
+        }
+        out += "}";
+    }
+    out += "}, \"keys\": {";
+    std::vector<char> subName(maxSubKeyLength + 2);
+    for (DWORD i = 0; i < subKeyCount; ++i) {
+        DWORD nameLength = static_cast<DWORD>(subName.size());
+        rc = RegEnumKeyExA(key, i, subName.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        const std::string child(subName.data(), nameLength);
+        HKEY childKey = nullptr;
+        rc = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &childKey);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        if (i)
+            out += ", ";
+        out += JsonString(child) + ": ";
+        rc = DumpKey(childKey, out);
+        RegCloseKey(childKey);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+    }
+    out += "}}";
+    return ERROR_SUCCESS;
+}
+
+int PrintRegistryTree(const std::string& path)
+{
+    HKEY root;
+    std::string subKey;
+    if (!SplitRoot(path, root, subKey))
+        return Fail("root key " + path, ERROR_INVALID_PARAMETER);
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key);
+    if (rc != ERROR_SUCCESS)
+        return Fail("RegOpenKeyExA " + path, rc);
+    std::string out;
+    rc = DumpKey(key, out);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return Fail("reading " + path, rc);
+    std::printf("%s\n", out.c_str());
+    return 0;
+}
+
+int CreateVolatileKey(const std::string& path)
+{
+    HKEY root;
+    std::string subKey;
+    if (!SplitRoot(path, root, subKey))
+        return Fail("root key " + path, ERROR_INVALID_PARAMETER);
+    HKEY key = nullptr;
+    const LONG rc = RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS)
+        return Fail("RegCreateKeyExA " + path, rc);
+    RegCloseKey(key);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3) {
+        const std::string command = argv[1];
+        if (command == "link")
+            return PrintLink(argv[2]);
+        if (command == "regtree")
+            return PrintRegistryTree(argv[2]);
+        if (command == "volatile-key")
+            return CreateVolatileKey(argv[2]);
+    }
+    std::fprintf(stderr, "usage: installprobe link <file.lnk> | regtree <ROOT\\key> | volatile-key <ROOT\\key>\n");
+    return 2;
+}
