@@ -226,7 +226,8 @@ bool VerifyOrThrow(const CryptoPP::byte* key, std::size_t keyLength, const Crypt
         DecodeMpint(keyIn, n);
         CryptoPP::RSASSA_PKCS1v15_SHA_Verifier verifier(n, e);
         if (!DecodeNamedSignature(sigIn, RsaName, signature)) return false;
-        return signature.size() == verifier.SignatureLength() &&
+        // Some peers drop the leading zero bytes of the signature; it is still the same number.
+        return signature.size() <= verifier.SignatureLength() &&
                verifier.VerifyMessage(data, dataLength, signature, signature.size());
     }
     return false;
