@@ -172,6 +172,23 @@ TEST(Signer, PemBodyRoundTripsAndIsChecked)
     EXPECT_THROW(Signer k(version1, "DSA"), CryptoPP::BERDecodeErr);
     ByteQueue zeroX = QueueOf(DsaPemBody(0, &Integer::Zero()));
     EXPECT_EQ(ErrorOf([&] { Signer k(zeroX, "DSA"); }), "Signer: OpenSSH DSA private key sanity check failed");
+    // Crypto++ takes 2048-bit DSA keys as sound; "ssh-dss" keys are 1024 bits with a 160-bit q.
+    CryptoPP::DSA::PrivateKey wide;
+    wide.GenerateRandomWithKeySize(TestRng(), 2048);
+    const auto& group = wide.GetGroupParameters();
+    const std::string widePem = Written([&](ByteQueue& q) {
+        CryptoPP::DERSequenceEncoder out(q);
+        for (const Integer& f : {Integer::Zero(), group.GetModulus(), group.GetSubgroupOrder(), group.GetGenerator(),
+                                 group.ExponentiateBase(wide.GetPrivateExponent()), wide.GetPrivateExponent()})
+            f.DEREncode(out);
+        out.MessageEnd();
+    });
+    ByteQueue widePemIn = QueueOf(widePem);
+    EXPECT_EQ(ErrorOf([&] { Signer k(widePemIn, "DSA"); }), "Signer: OpenSSH DSA private key sanity check failed");
+    ByteQueue wideBlobIn = QueueOf(std::string("\0\0\0\0\0\0\0\7ssh-dss", 15) +
+                                   Written([&](ByteQueue& q) { wide.DEREncode(q); }));
+    EXPECT_EQ(ErrorOf([&] { Signer k(wideBlobIn); }), "Signer: ssh-dss private key sanity check failed");
+
     ByteQueue ec = QueueOf(PemBody(DsaKey()));
     EXPECT_EQ(ErrorOf([&] { Signer k(ec, "EC"); }), "Signer: unrecognized PEM private key algorithm");
 }
