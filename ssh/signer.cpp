@@ -31,6 +31,14 @@ void RequireSound(bool valid, const char* text)
     if (!valid) throw InvalidDataFormat(text);
 }
 
+// Crypto++ also validates 2048- and 3072-bit DSA keys, whose signatures do not fit "ssh-dss".
+bool IsSoundDssKey(const DSA::PrivateKey& key)
+{
+    const auto& group = key.GetGroupParameters();
+    return group.GetModulus().BitCount() == DssBits && group.GetSubgroupOrder().BitCount() == 160 &&
+           key.Validate(CryptoPP::NullRNG(), 0);
+}
+
 // The version INTEGER of a PEM body must be 0.
 void DecodePemVersion(BERSequenceDecoder& seq)
 {
@@ -63,7 +71,7 @@ Signer::Signer(BufferedTransformation& in)
     if (algorithm == DssName) {
         std::unique_ptr<DSA::Signer> key(new DSA::Signer);
         key->AccessKey().BERDecode(in);
-        RequireSound(key->GetKey().Validate(CryptoPP::NullRNG(), 0), "Signer: ssh-dss private key sanity check failed");
+        RequireSound(IsSoundDssKey(key->GetKey()), "Signer: ssh-dss private key sanity check failed");
         dsa_ = std::move(key);
     } else if (algorithm == RsaName) {
         std::unique_ptr<InvertibleRSAFunction> key(new InvertibleRSAFunction);
@@ -89,7 +97,7 @@ Signer::Signer(BufferedTransformation& in, const std::string& pemKeyType)
         seq.MessageEnd();
         std::unique_ptr<DSA::Signer> key(new DSA::Signer);
         key->AccessKey().Initialize(p, q, g, x);
-        RequireSound(key->GetKey().Validate(CryptoPP::NullRNG(), 0), "Signer: OpenSSH DSA private key sanity check failed");
+        RequireSound(IsSoundDssKey(key->GetKey()), "Signer: OpenSSH DSA private key sanity check failed");
         dsa_ = std::move(key);
     } else if (pemKeyType == "RSA") {
         Integer n, e, d, p, q, dp, dq, u;
@@ -226,7 +234,8 @@ bool VerifyOrThrow(const CryptoPP::byte* key, std::size_t keyLength, const Crypt
         DecodeMpint(keyIn, n);
         CryptoPP::RSASSA_PKCS1v15_SHA_Verifier verifier(n, e);
         if (!DecodeNamedSignature(sigIn, RsaName, signature)) return false;
-        return signature.size() == verifier.SignatureLength() &&
+        // Some peers drop the leading zero bytes of the signature; it is still the same number.
+        return signature.size() <= verifier.SignatureLength() &&
                verifier.VerifyMessage(data, dataLength, signature, signature.size());
     }
     return false;

@@ -172,6 +172,23 @@ TEST(Signer, PemBodyRoundTripsAndIsChecked)
     EXPECT_THROW(Signer k(version1, "DSA"), CryptoPP::BERDecodeErr);
     ByteQueue zeroX = QueueOf(DsaPemBody(0, &Integer::Zero()));
     EXPECT_EQ(ErrorOf([&] { Signer k(zeroX, "DSA"); }), "Signer: OpenSSH DSA private key sanity check failed");
+    // Crypto++ takes 2048-bit DSA keys as sound; "ssh-dss" keys are 1024 bits with a 160-bit q.
+    CryptoPP::DSA::PrivateKey wide;
+    wide.GenerateRandomWithKeySize(TestRng(), 2048);
+    const auto& group = wide.GetGroupParameters();
+    const std::string widePem = Written([&](ByteQueue& q) {
+        CryptoPP::DERSequenceEncoder out(q);
+        for (const Integer& f : {Integer::Zero(), group.GetModulus(), group.GetSubgroupOrder(), group.GetGenerator(),
+                                 group.ExponentiateBase(wide.GetPrivateExponent()), wide.GetPrivateExponent()})
+            f.DEREncode(out);
+        out.MessageEnd();
+    });
+    ByteQueue widePemIn = QueueOf(widePem);
+    EXPECT_EQ(ErrorOf([&] { Signer k(widePemIn, "DSA"); }), "Signer: OpenSSH DSA private key sanity check failed");
+    ByteQueue wideBlobIn = QueueOf(std::string("\0\0\0\0\0\0\0\7ssh-dss", 15) +
+                                   Written([&](ByteQueue& q) { wide.DEREncode(q); }));
+    EXPECT_EQ(ErrorOf([&] { Signer k(wideBlobIn); }), "Signer: ssh-dss private key sanity check failed");
+
     ByteQueue ec = QueueOf(PemBody(DsaKey()));
     EXPECT_EQ(ErrorOf([&] { Signer k(ec, "EC"); }), "Signer: unrecognized PEM private key algorithm");
 }
@@ -203,6 +220,22 @@ TEST(Signer, SignaturesVerify)
     const std::string rsaSig = RsaKey().Sign(TestRng(), data.data(), data.size());
     EXPECT_EQ(rsaSig.size(), 4u + 7 + 4 + 128);
     EXPECT_FALSE(Verify(PublicBlob(RsaKey()), data, rsaSig.substr(15)));
+    // A peer that drops the leading zero byte of its signature still signed correctly.
+    std::string message;
+    std::string zeroLed;
+    for (int i = 0; zeroLed.empty() && i < 5000; ++i) {
+        message = "exchange hash " + std::to_string(i);
+        const std::string s = RsaKey().Sign(TestRng(), message.data(), message.size());
+        if (s[15] == 0) zeroLed = s;
+    }
+    ASSERT_FALSE(zeroLed.empty());
+    const std::string stripped =
+        std::string("\0\0\0\7ssh-rsa\0\0\0\x7f", 15) + zeroLed.substr(16);
+    EXPECT_TRUE(Verify(PublicBlob(RsaKey()), message, stripped));
+    EXPECT_FALSE(Verify(PublicBlob(RsaKey()), message + "!", stripped));
+    // Longer than the modulus is no RSA signature of this key.
+    const std::string padded = std::string("\0\0\0\7ssh-rsa\0\0\0\x81", 15) + '\0' + zeroLed.substr(15);
+    EXPECT_FALSE(Verify(PublicBlob(RsaKey()), message, padded));
     // A key blob of another algorithm.
     std::string otherKey = dsaBlob;
     otherKey.replace(4, 7, "ssh-xyz");
