@@ -54,7 +54,12 @@ public:
     // a literal value (1).
     enum { kQueryContext = 0, kValueContext = 1 };
 
-    explicit RootEvaluator(Evaluator* root) : root_(root) {}
+    // How deeply "$" paths and queries may nest inside one another: a value may name a
+    // list entry by a test whose value is itself a path, and so on, each level taking room
+    // on the stack.
+    static const int kMaxNesting = 32;
+
+    explicit RootEvaluator(Evaluator* root) : root_(root), nesting_(0) {}
     virtual ~RootEvaluator() {}
 
     Evaluator* Root() const { return root_; }
@@ -76,6 +81,12 @@ public:
 protected:
     Evaluator* root_;  // not owned
     std::vector<std::wstring> withPrefixes_;
+
+private:
+    // Asks the root for a query on behalf of Evaluate, within kMaxNesting levels.
+    void AskRoot(const std::wstring& query, ExpressionResult& result);
+
+    int nesting_;  // the root queries of Evaluate now running
 };
 
 // "%u.%u.%u.%u", most significant byte first.

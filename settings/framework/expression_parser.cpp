@@ -75,7 +75,7 @@ void RootEvaluator::Evaluate(const std::wstring& source, ExpressionResult& resul
     }
 
     if (text[0] == L'$') {
-        root_->Expression(TrimLeadingWhitespace(text.substr(1)), *this, std::wstring(), std::wstring(), result);
+        AskRoot(TrimLeadingWhitespace(text.substr(1)), result);
         return;
     }
 
@@ -89,11 +89,27 @@ void RootEvaluator::Evaluate(const std::wstring& source, ExpressionResult& resul
             for (const std::wstring& prefix : withPrefixes_) result.text += prefix + L"\r\n";
             if (withPrefixes_.empty()) result.text = L"No With clauses are currently active.";
         } else {
-            root_->Expression(CurrentWithPrefix() + text, *this, std::wstring(), std::wstring(), result);
+            AskRoot(CurrentWithPrefix() + text, result);
         }
     } else {
         throw EvaluationErr(L"RootEvaluator: unrecognized context value");
     }
+}
+
+void RootEvaluator::AskRoot(const std::wstring& query, ExpressionResult& result)
+{
+    // A text that nests deeper than any setting needs is refused before it exhausts the stack.
+    if (nesting_ >= kMaxNesting)
+        throw EvaluationErr(L"RootEvaluator: expression nests more than " + UIntToWString(kMaxNesting, 10, 0) +
+                            L" paths deep");
+    ++nesting_;
+    try {
+        root_->Expression(query, *this, std::wstring(), std::wstring(), result);
+    } catch (...) {
+        --nesting_;
+        throw;
+    }
+    --nesting_;
 }
 
 void RootEvaluator::ScriptInstruction(const std::wstring& line)

@@ -118,13 +118,15 @@ std::wstring LowerCaseAscii(const std::wstring& text)
 
 std::uint32_t ParseEntryId(const std::wstring& text)
 {
-    if (text.empty() || text.size() > 10) return 0;
+    if (text.empty()) return 0;
+    // Leading zeros are digits like any other ("007" is 7), so the length alone says nothing.
     std::uint64_t id = 0;
     for (wchar_t c : text) {
         if (!IsDecimalDigit(c)) return 0;
         id = id * 10 + static_cast<unsigned>(c - L'0');
+        if (id > 0x7FFFFFFFu) return 0;
     }
-    return id <= 0x7FFFFFFFu ? static_cast<std::uint32_t>(id) : 0;
+    return static_cast<std::uint32_t>(id);
 }
 
 std::wstring ReadNumberOrAddress(const std::wstring& text, bool& isAddress, std::uint32_t& number)

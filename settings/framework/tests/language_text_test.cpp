@@ -44,7 +44,8 @@ TEST(LanguageText, EntryIdsAreDecimalDigitsInRange)
         const wchar_t* text;
         std::uint32_t id;
     } cases[] = {
-        {L"1", 1}, {L"007", 7}, {L"2147483647", 2147483647u}, {L"2147483648", 0}, {L"4294967297", 0},
+        {L"1", 1}, {L"007", 7}, {L"000000000000007", 7}, {L"00000000002147483647", 2147483647u},
+        {L"2147483647", 2147483647u}, {L"2147483648", 0}, {L"4294967297", 0},
         {L"0", 0}, {L"", 0}, {L"7x", 0}, {L"+7", 0}, {L" 7", 0}, {L"0x7", 0}, {L"\x0663", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseEntryId(c.text), c.id) << c.text;

@@ -95,6 +95,18 @@ class ProbeScripts(unittest.TestCase):
                 self.assertEqual(self.replay(setup, query), "RES 2 1 items.10")
                 self.assertEqual(self.replay([], query), "RES 2 1 items.1")
 
+    def test_deeply_nested_paths_are_refused(self):
+        # Each "$" path inside a test is a query within a query; thousands of them would
+        # exhaust the stack, so the depth is bounded and the session goes on.
+        nested = "Q items.(port == " + "$items.(port == " * 31 + "0"
+        too_deep = "Q items.(port == " + "$items.(port == " * 32 + "0"
+        answers = self.probe(["I items.NewCommit", nested, too_deep,
+                              "Q items.(port == " + "$items.(port == " * 5000 + "0", "Q items.Count"])
+        refused = "ERR RootEvaluator: expression nests more than 32 paths deep"
+        self.assertEqual(answers[0], "OK")
+        self.assertTrue(answers[1].startswith("ERR The right-hand side of test expression"), answers[1][:200])
+        self.assertEqual(answers[2:], [refused, refused, "RES 0 0 1"])
+
 
 if __name__ == "__main__":
     winetest.main()
