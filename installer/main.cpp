@@ -25,20 +25,6 @@
 
 namespace {
 
-// Test seam until the uninstaller entry stores the uninstall parameter string: with
-// ORVIDEX_UNINSTALL_PARAMS_FILE set, the string is written to that file.
-void SaveUninstallParamsForTests()
-{
-    char path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("ORVIDEX_UNINSTALL_PARAMS_FILE", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    if (FILE* file = std::fopen(path, "wb")) {
-        std::fwrite(installerState.uninstallParams.data(), 1, installerState.uninstallParams.size(), file);
-        std::fclose(file);
-    }
-}
-
 void ReportException(const std::string& text)
 {
     PrintLine(text);
@@ -108,7 +94,6 @@ int RunInstaller(int argc, char** argv)
     UninstallerRegistrationStep uninstallerEntry(ProductShortName,
                                                  "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
 
-    SaveUninstallParamsForTests();
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
 

@@ -2,6 +2,7 @@
 the fifteen payload files, the service and the in-process server, and the rollback of all
 of it in reverse order when a later step fails. The stand-in payloads are switched by
 environment variables to reach every failure path."""
+import json
 import os
 import re
 import unittest
@@ -73,9 +74,15 @@ class InstallationSteps(winetest.PrefixTestCase):
                 + f"Rollback: removing previously created {self.start_menu()}\n")
 
     def install(self, *options, directory=DIR, env=None):
-        full_env = {"ORVIDEX_STANDIN_LOG": LOG, "ORVIDEX_UNINSTALL_PARAMS_FILE": "C:\\params.txt"}
+        full_env = {"ORVIDEX_STANDIN_LOG": LOG}
         full_env.update(env or {})
         return self.prefix.installer("/InstallDir", directory, "/AcceptEULA", *options, env=full_env)
+
+    def uninstall_params(self):
+        """The uninstall parameter string as the uninstall entry stores it."""
+        r = self.prefix.run("installprobe.exe", "regtree", UNINSTALL_ENTRY)
+        self.assertEqual(r.code, 0, r)
+        return json.loads(r.stdout)["values"]["UninstallParam"]["text"]
 
     def exists(self, windows_path):
         return os.path.lexists(self.prefix.unix_path(windows_path))
@@ -106,8 +113,7 @@ class InstallationSteps(winetest.PrefixTestCase):
         r = self.prefix.reg("query", CLASS_KEY)
         self.assertIn(server(), r.stdout)
         self.assertEqual(self.calls(), ["Orvidex.exe /service", "OrvidexCfgManip.dll DllRegisterServer"])
-        with open(self.prefix.unix_path("C:\\params.txt")) as fh:
-            params = fh.read()
+        params = self.uninstall_params()
         clauses = (['"-shareResWith=Skarvelin"', f'"-delDir={DIR}"', f'"-delMainFile={DIR}\\Orvidex.exe"']
                    + [f'"-delFile={DIR}\\{name}"' for name, _ in PAYLOADS[1:]]
                    + [f'"-delDir={self.start_menu()}"'] + [f'"-delFile={link}"' for link in self.links()]
@@ -209,8 +215,7 @@ class InstallationSteps(winetest.PrefixTestCase):
             f"Registering server {server()}\n"
             f"Warning: server {server()} registration failed: LoadLibraryA() failed: OS error 1114", r.stdout)
         self.assertTrue(r.stdout.endswith(COMPLETED), r.stdout)
-        with open(self.prefix.unix_path("C:\\params.txt")) as fh:
-            self.assertIn(f'"-unregSvc={service()}" "-unregSvr={server()}"', fh.read())
+        self.assertIn(f'"-unregSvc={service()}" "-unregSvr={server()}"', self.uninstall_params())
 
         # The installation stands now: the earlier-release check must not stop the next run.
         self.assertEqual(self.prefix.reg("delete", UNINSTALL_ENTRY, "/f").code, 0)
