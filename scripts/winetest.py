@@ -99,6 +99,19 @@ class PrefixTestCase(unittest.TestCase):
         self.addCleanup(self.prefix.close)
 
 
+class SharedPrefixTestCase(unittest.TestCase):
+    """All test methods of the class share one prefix as self.prefix: for programs whose runs
+    leave nothing behind that another test could see."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = WinePrefix()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+
 def main():
     """Runs the calling script's tests and records their counts for the summary line."""
     name = os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]

@@ -1,6 +1,5 @@
 """The installer's command-line grammar, help and bad-command-line exits, run as a user would.
 None of these runs gets past the licence check, so the cases share one prefix."""
-import unittest
 
 import winetest
 
@@ -26,15 +25,7 @@ EULA_MESSAGE = "The licence agreement must be accepted with /AcceptEULA to insta
 DIR = "C:\\orvidex-test"
 
 
-class CommandLine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = winetest.WinePrefix()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.prefix.close()
-
+class CommandLine(winetest.SharedPrefixTestCase):
     def check(self, args, code, stdout, stderr=""):
         with self.subTest(args=args):
             r = self.prefix.installer(*args)

@@ -6,7 +6,6 @@ answer. Lines starting with "#" and blank lines are ignored."""
 import glob
 import os
 import re
-import unittest
 
 import winetest
 
@@ -40,15 +39,7 @@ def unescape(text):
                   or chr(int(m.group(1)[1:], 16)), text)
 
 
-class ProbeScripts(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = winetest.WinePrefix()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.prefix.close()
-
+class ProbeScripts(winetest.SharedPrefixTestCase):
     def probe(self, requests):
         r = self.prefix.run(PROBE, stdin="".join(line + "\n" for line in requests).encode("utf-8"))
         self.assertEqual((r.code, r.stderr), (0, ""))
