@@ -68,6 +68,17 @@ const char* PhaseText(int state) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// A host name that would end or change the proxy request it is written into: a NUL ends
+// the SOCKS4A name early, and control characters or spaces would let the name add lines to
+// an HTTP request. Target names can come from a remote peer.
+bool BreaksRequest(const std::string& name, bool http) {
+    for (unsigned char c : name) {
+        if (c == 0) return true;
+        if (http && (c <= 0x20 || c == 0x7F)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 ConnectingSocket::ConnectingSocket()
@@ -330,6 +341,7 @@ bool ConnectingSocket::BuildRequest() {
         out.Put(0);  // the user id, always empty
         if (!m_targetSockAddrValid) {
             std::string name = m_target.ToText();
+            if (BreaksRequest(name, false)) return RefuseTargetName();
             out.Put(reinterpret_cast<const byte*>(name.data()), name.size());
             out.Put(0);
         }
@@ -398,6 +410,7 @@ bool ConnectingSocket::BuildRequest() {
             host = inet_ntoa(m_targetSockAddr.sin_addr);
         else
             host = m_target.ToText();
+        if (BreaksRequest(host, true)) return RefuseTargetName();
         std::string line = "CONNECT " + host + ":" + Decimal(m_target.port) + " HTTP/1.0\r\n";
         out.Put(reinterpret_cast<const byte*>(line.data()), line.size());
         if (m_proxyPassword) {
@@ -421,6 +434,12 @@ bool ConnectingSocket::BuildRequest() {
         SetError("Checking proxy type at PS_ACTOUTPUT", kInvalidArg, "Invalid or unsupported proxy type at PS_ACTOUTPUT");
         return true;
     }
+}
+
+bool ConnectingSocket::RefuseTargetName() {
+    SetError("Checking target host name", kInvalidArg,
+             "Target host name contains characters that cannot be sent to the proxy server");
+    return true;
 }
 
 bool ConnectingSocket::FlushProxyOutput() {

@@ -481,6 +481,14 @@ class HttpConnect(NetToolCase):
                 r, _, _ = self.through(http_proxy(response), "10.1.2.3", "22", *self.proxy_args())
                 self.assert_failed(r, operation, code, text)
 
+    def test_target_names_that_would_change_the_request(self):
+        for name in ("bad host", "evil.example\r\nX-Injected:1"):
+            with self.subTest(name=name):
+                r, requests, _ = self.through(lambda c, q: q.append(c.recv(100)), name, "22", *self.proxy_args())
+                self.assert_failed(r, "Checking target host name", E_INVALIDARG,
+                                   "Target host name contains characters that cannot be sent to the proxy server")
+                self.assertEqual(requests, [b""])
+
     def test_closing_early_and_endless_header(self):
         r, _, _ = self.through(http_proxy(b"HTTP/1.0 200 OK\r\nVia: x"), "10.1.2.3", "22", *self.proxy_args())
         self.assert_failed(r, "Reading proxy reply", E_FAIL,
