@@ -4,6 +4,8 @@
 
 #include "foundation/text_helpers.h"
 
+#include <cstring>
+
 void NetworkAddress::SetBytes(int newType, const unsigned char* bytes, std::uint32_t count, std::uint32_t newPort) {
     type = newType;
     data.resize(0);
