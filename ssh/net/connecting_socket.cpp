@@ -1,0 +1,727 @@
+#include "ssh/net/connecting_socket.h"
+
+#include "foundation/crypt_block.h"
+#include "foundation/exceptions.h"
+#include "foundation/random_source.h"
+#include "foundation/text_helpers.h"
+
+#include "RoVodEre/ErrorInfo.h"
+
+#include <cryptopp/base64.h>
+#include <cryptopp/filters.h>
+
+#include <algorithm>
+
+using CryptoPP::BufferedTransformation;
+using CryptoPP::byte;
+using CryptoPP::CallStack;
+using CryptoPP::lword;
+
+namespace {
+
+const std::uint32_t kFail = 0x80004005;         // E_FAIL
+const std::uint32_t kInvalidArg = 0x80070057;   // E_INVALIDARG
+const std::uint32_t kNotImpl = 0x80004001;      // E_NOTIMPL
+const std::uint32_t kUnexpected = 0x8000FFFF;   // E_UNEXPECTED
+
+typedef CryptoPP::StringSinkTemplate<datavect<unsigned char>> RequestSink;
+
+std::string Decimal(unsigned value) { return FormatInteger(value, 10, 0); }
+
+void PutPort(BufferedTransformation& out, std::uint32_t port) {
+    out.Put(static_cast<byte>((port >> 8) & 0xFF));
+    out.Put(static_cast<byte>(port & 0xFF));
+}
+
+const char* Socks4ReplyText(unsigned code) {
+    switch (code) {
+    case 91: return "Request rejected or failed";
+    case 92: return "Request rejected because SOCKS server cannot connect to identd on the client";
+    case 93: return "Request rejected because the client program and identd report different user-ids";
+    default: return "unrecognized reply code";
+    }
+}
+
+const char* Socks5ReplyText(unsigned code) {
+    switch (code) {
+    case 1: return "General SOCKS server failure";
+    case 2: return "Connection not allowed by ruleset";
+    case 3: return "Network unreachable";
+    case 4: return "Host unreachable";
+    case 5: return "Connection refused";
+    case 6: return "TTL expired";
+    case 7: return "Command not supported";
+    case 8: return "Address type not supported";
+    default: return "unrecognized reply code";
+    }
+}
+
+const char* PhaseText(int state) {
+    switch (state) {
+    case ConnectingSocket::RESOLVING_CONNECT_TO: return "resolving connect-to address";
+    case ConnectingSocket::RESOLVING_TARGET: return "resolving target address (proxy address already resolved)";
+    case ConnectingSocket::CONNECTING: return "establishing TCP/IP connection";
+    case ConnectingSocket::NEGOTIATING: return "negotiating with proxy server";
+    default: return "in unrecognized state";
+    }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A host name that would end or change the proxy request it is written into: a NUL ends
+// the SOCKS4A name early, and control characters or spaces would let the name add lines to
+// an HTTP request. Target names can come from a remote peer.
+bool BreaksRequest(const std::string& name, bool http) {
+    for (unsigned char c : name) {
+        if (c == 0) return true;
+        if (http && (c <= 0x20 || c == 0x7F)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ConnectingSocket::ConnectingSocket()
+    : m_state(NOT_STARTED),
+      m_proxyPhase(PS_ACTOUTPUT),
+      m_socks5Step(0),
+      m_proxyProtocol(PROXY_SOCKS4),
+      m_proxyPassword(nullptr),
+      m_resolveTargetLocally(false),
+      m_connectToSockAddr(),
+      m_targetSockAddr(),
+      m_targetSockAddrValid(false),
+      m_phaseStart(0),
+      m_connectEvent(nullptr),
+      m_requestPending(true),
+      m_boundAddressLength(0),
+      m_httpHeadSize(0),
+      m_errorCode(0) {}
+
+ConnectingSocket::~ConnectingSocket() {
+    try {
+        m_source.AccessSocket().CloseSocket();
+    } catch (...) {
+    }
+    WipeRequest();
+    if (m_connectEvent) CloseHandle(m_connectEvent);
+}
+
+void ConnectingSocket::SetTarget(const NetworkAddress& target) { m_target = target; }
+
+void ConnectingSocket::SetProxy(int protocol, const NetworkAddress& proxy, const std::string& username,
+                                CryptBlock* password) {
+    m_proxyProtocol = protocol;
+    m_proxyAddress = proxy;
+    m_proxyUsername = username;
+    m_proxyPassword = password;
+}
+
+void ConnectingSocket::WipeRequest() { m_request.wipe_and_resize(0); }
+
+void ConnectingSocket::SetError(const std::string& operation, std::uint32_t code, const std::string& description) {
+    WipeRequest();
+    m_state = FAILED;
+    m_errorOperation = operation;
+    m_errorCode = code;
+    m_errorDesc = description.empty() ? operation + " failed: " + NarrowErrorText(OsErrorException(code)).text
+                                      : description;
+}
+
+void ConnectingSocket::StartLookup(const NetworkAddress& name) {
+    ResolveHostName::Create(m_resolver);
+    m_resolver->SetHost(name.DnsNameToText());
+    m_resolver->StartThread();
+    m_phaseStart = std::time(nullptr);
+}
+
+bool ConnectingSocket::LookupDone() const {
+    return WaitForSingleObject(m_resolver->CompletionEvent(), 0) == WAIT_OBJECT_0;
+}
+
+bool ConnectingSocket::StartConnect() {
+    if (m_state > NOT_STARTED) {
+        SetError("StartConnect()", kFail, "StartConnect() cannot be called more than once on the same object");
+        return true;
+    }
+    if (m_target.type != NetworkAddress::IP4 && m_target.type != NetworkAddress::DNSNAME) {
+        SetError("StartConnect()", kInvalidArg, "StartConnect() - target address type must be IP4 or DNSNAME");
+        return true;
+    }
+    if (m_proxyAddress.type != NetworkAddress::NONE && m_proxyAddress.type != NetworkAddress::IP4 &&
+        m_proxyAddress.type != NetworkAddress::DNSNAME) {
+        SetError("StartConnect()", kInvalidArg, "StartConnect() - proxy address type must be IP4, DNSNAME, or NONE");
+        return true;
+    }
+    m_connectEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!m_connectEvent) {
+        SetError("CreateEvent()", GetLastError(), "");
+        return true;
+    }
+    m_connectTo = m_proxyAddress.type != NetworkAddress::NONE ? m_proxyAddress : m_target;
+    if (m_connectTo.type == NetworkAddress::IP4) {
+        m_connectToSockAddr = m_connectTo.ToSockAddr();
+        m_state = CONNECT_TO_KNOWN;
+        return Pump();
+    }
+    StartLookup(m_connectTo);
+    m_state = RESOLVING_CONNECT_TO;
+    return false;
+}
+
+bool ConnectingSocket::Pump() {
+    if (m_state >= CONNECTED) return true;
+    if (PumpStates()) return true;
+    if (std::time(nullptr) - m_phaseStart > kPhaseLimit) {
+        SetError("Timeout check", kFail, std::string("Connection attempt timed out while ") + PhaseText(m_state));
+        return true;
+    }
+    return false;
+}
+
+bool ConnectingSocket::PumpStates() {
+    bool proxy = m_proxyAddress.type != NetworkAddress::NONE;
+    if (m_state == RESOLVING_CONNECT_TO) {
+        if (!LookupDone()) return false;
+        if (!m_resolver->Succeeded() || m_resolver->GetAddresses().empty()) {
+            SetError("Resolving connect-to address", m_resolver->GetErrorCode(),
+                     "Error resolving connect-to address: " + m_resolver->GetErrorDesc());
+            return true;
+        }
+        m_connectToSockAddr = sockaddr_in();
+        m_connectToSockAddr.sin_family = AF_INET;
+        m_connectToSockAddr.sin_addr.s_addr = m_resolver->GetAddresses().front();
+        m_connectToSockAddr.sin_port = htons(static_cast<u_short>(m_connectTo.port & 0xFFFF));
+        m_state = CONNECT_TO_KNOWN;
+    }
+    if (m_state == CONNECT_TO_KNOWN) {
+        if (!proxy) {
+            m_targetSockAddr = m_connectToSockAddr;
+            m_targetSockAddrValid = true;
+        } else if (m_target.type == NetworkAddress::IP4) {
+            m_targetSockAddr = m_target.ToSockAddr();
+            m_targetSockAddrValid = true;
+        } else {
+            m_targetSockAddrValid = false;
+        }
+        if (m_resolveTargetLocally && !m_targetSockAddrValid) {
+            StartLookup(m_target);
+            m_state = RESOLVING_TARGET;
+        } else {
+            m_state = CREATING_SOCKET;
+        }
+    }
+    if (m_state == RESOLVING_TARGET) {
+        if (!LookupDone()) return false;
+        if (!m_resolver->Succeeded() || m_resolver->GetAddresses().empty()) {
+            SetError("Resolving target address (proxy address already resolved)", m_resolver->GetErrorCode(),
+                     "Error resolving target address (proxy address already resolved): " +
+                         m_resolver->GetErrorDesc());
+            return true;
+        }
+        m_targetSockAddr = sockaddr_in();
+        m_targetSockAddr.sin_family = AF_INET;
+        m_targetSockAddr.sin_addr.s_addr = m_resolver->GetAddresses().front();
+        m_targetSockAddr.sin_port = htons(static_cast<u_short>(m_target.port & 0xFFFF));
+        m_targetSockAddrValid = true;
+        m_state = CREATING_SOCKET;
+    }
+    if (m_state == CREATING_SOCKET) {
+        try {
+            Socket& socket = m_source.AccessSocket();
+            socket.Create(SOCK_STREAM);
+            if (WSAEventSelect(socket.GetSocket(), m_connectEvent, FD_CONNECT) != 0) {
+                SetError("WSAEventSelect()", WSAGetLastError(), "");
+                return true;
+            }
+            m_sink.ShareSocketOf(m_source);
+            bool connected = socket.Connect(reinterpret_cast<const sockaddr*>(&m_connectToSockAddr),
+                                            sizeof m_connectToSockAddr);
+            m_phaseStart = std::time(nullptr);
+            if (!connected) {
+                m_state = CONNECTING;
+            } else if (!proxy) {
+                m_state = CONNECTED;
+                return true;
+            } else {
+                m_state = NEGOTIATING;
+            }
+        } catch (const Socket::Err& e) {
+            SetError(e.GetOperation(), e.GetErrorCode(), "");
+            return true;
+        }
+    }
+    if (m_state == CONNECTING) {
+        if (WaitForSingleObject(m_connectEvent, 0) != WAIT_OBJECT_0) return false;
+        ResetEvent(m_connectEvent);
+        WSANETWORKEVENTS events;
+        if (WSAEnumNetworkEvents(m_source.AccessSocket().GetSocket(), m_connectEvent, &events) != 0) {
+            SetError("WSAEnumNetworkEvents()", WSAGetLastError(), "");
+            return true;
+        }
+        if (!(events.lNetworkEvents & FD_CONNECT)) {
+            SetError("Checking connect state", kUnexpected,
+                     "Connect event signaled but WSAEnumNetworkEvents() did not report it");
+            return true;
+        }
+        if (events.iErrorCode[FD_CONNECT_BIT] != 0) {
+            SetError("Connect()", events.iErrorCode[FD_CONNECT_BIT], "");
+            return true;
+        }
+        if (!proxy) {
+            m_state = CONNECTED;
+            return true;
+        }
+        m_phaseStart = std::time(nullptr);
+        m_state = NEGOTIATING;
+    }
+    if (m_state == NEGOTIATING) {
+        if (m_proxyPhase == PS_WAITINPUT) {
+            try {
+                if (ReadReply()) return true;
+            } catch (const Socket::Err& e) {
+                SetError(e.GetOperation(), e.GetErrorCode(), "");
+                return true;
+            }
+        }
+        if (m_proxyPhase == PS_ACTOUTPUT) {
+            if (BuildRequest()) return true;
+            m_proxyPhase = PS_SENDOUTPUT;
+        }
+        if (m_proxyPhase == PS_SENDOUTPUT) {
+            bool sent;
+            try {
+                sent = FlushProxyOutput();
+            } catch (const Socket::Err& e) {
+                SetError(e.GetOperation(), e.GetErrorCode(), "");
+                return true;
+            } catch (...) {
+                WipeRequest();
+                throw;
+            }
+            if (sent) {
+                WipeRequest();
+                m_proxyPhase = PS_WAITINPUT;
+            }
+        }
+    }
+    return m_state >= CONNECTED;
+}
+
+// Decrypts the proxy password into its block's plain text, which the caller wipes after
+// use. False when it cannot (the attempt has failed then).
+bool ConnectingSocket::DecryptPassword() {
+    ErrorInfo info;
+    if (m_proxyPassword->SetPlainFromCrypt(info)) return true;
+    SetError("Decrypting proxy password", kFail,
+             std::string("Proxy password decryption failed: ") + info.Describe("\n").c_str());
+    return false;
+}
+
+void ConnectingSocket::WipePassword() {
+    ErrorInfo info;
+    RandomWipe(m_proxyPassword->plaintext, info);
+}
+
+// Builds the next request into m_request. True when the attempt has failed.
+bool ConnectingSocket::BuildRequest() {
+    RequestSink out(m_request);
+    switch (m_proxyProtocol) {
+    case PROXY_SOCKS4: {
+        m_request.reserve(200);
+        static const byte head[] = {4, 1};
+        out.Put(head, 2);
+        PutPort(out, m_target.port);
+        if (m_targetSockAddrValid) {
+            out.Put(reinterpret_cast<const byte*>(&m_targetSockAddr.sin_addr), 4);
+        } else {
+            static const byte socks4aAddress[] = {0, 0, 0, 1};
+            out.Put(socks4aAddress, 4);
+        }
+        out.Put(0);  // the user id, always empty
+        if (!m_targetSockAddrValid) {
+            std::string name = m_target.ToText();
+            if (BreaksRequest(name, false)) return RefuseTargetName();
+            out.Put(reinterpret_cast<const byte*>(name.data()), name.size());
+            out.Put(0);
+        }
+        return false;
+    }
+    case PROXY_SOCKS5:
+        switch (m_socks5Step) {
+        case 0: {
+            m_request.reserve(4);
+            static const byte withPassword[] = {5, 2, 0, 2};
+            static const byte withoutPassword[] = {5, 1, 0};
+            if (!m_proxyUsername.empty())
+                out.Put(withPassword, sizeof withPassword);
+            else
+                out.Put(withoutPassword, sizeof withoutPassword);
+            m_socks5Step = 1;
+            return false;
+        }
+        case 2: {
+            if (!m_proxyPassword) {
+                SetError("Authenticating to SOCKS server", kFail,
+                         "Authentication is being used and no proxy password has been specified");
+                return true;
+            }
+            m_request.reserve(513);
+            out.Put(1);
+            size_t userLength = std::min<size_t>(m_proxyUsername.size(), 255);
+            out.Put(static_cast<byte>(userLength));
+            out.Put(reinterpret_cast<const byte*>(m_proxyUsername.data()), userLength);
+            if (!DecryptPassword()) return true;
+            datavect<unsigned char>& plain = m_proxyPassword->plaintext;
+            size_t passwordLength = std::min<size_t>(plain.size(), 255);
+            out.Put(static_cast<byte>(passwordLength));
+            out.Put(plain.data(), passwordLength);
+            WipePassword();
+            m_socks5Step = 3;
+            return false;
+        }
+        case 4: {
+            m_request.reserve(262);
+            static const byte head[] = {5, 1, 0};
+            out.Put(head, 3);
+            if (m_targetSockAddrValid) {
+                out.Put(1);
+                out.Put(reinterpret_cast<const byte*>(&m_targetSockAddr.sin_addr), 4);
+            } else {
+                std::string name = m_target.ToText();
+                size_t length = std::min<size_t>(name.size(), 255);
+                out.Put(3);
+                out.Put(static_cast<byte>(length));
+                out.Put(reinterpret_cast<const byte*>(name.data()), length);
+            }
+            PutPort(out, m_target.port);
+            m_socks5Step = 5;
+            return false;
+        }
+        default:
+            SetError("Checking SOCKS5 step at PS_ACTOUTPUT", kUnexpected,
+                     "Invalid SOCKS5 step " + Decimal(m_socks5Step) + " at PS_ACTOUTPUT");
+            return true;
+        }
+    case PROXY_HTTP: {
+        m_request.reserve(1024);
+        std::string host;
+        if (m_targetSockAddrValid)
+            host = inet_ntoa(m_targetSockAddr.sin_addr);
+        else
+            host = m_target.ToText();
+        if (BreaksRequest(host, true)) return RefuseTargetName();
+        std::string line = "CONNECT " + host + ":" + Decimal(m_target.port) + " HTTP/1.0\r\n";
+        out.Put(reinterpret_cast<const byte*>(line.data()), line.size());
+        if (m_proxyPassword) {
+            if (!DecryptPassword()) return true;
+            static const char header[] = "Proxy-Authorization: Basic ";
+            out.Put(reinterpret_cast<const byte*>(header), sizeof header - 1);
+            // The credentials are encoded straight into the request, which is wiped after use.
+            CryptoPP::Base64Encoder encoder(new RequestSink(m_request), false);
+            encoder.Put(reinterpret_cast<const byte*>(m_proxyUsername.data()), m_proxyUsername.size());
+            encoder.Put(':');
+            datavect<unsigned char>& plain = m_proxyPassword->plaintext;
+            encoder.Put(plain.data(), plain.size());
+            encoder.MessageEnd();
+            WipePassword();
+            out.Put(reinterpret_cast<const byte*>("\r\n"), 2);
+        }
+        out.Put(reinterpret_cast<const byte*>("\r\n"), 2);
+        return false;
+    }
+    default:
+        SetError("Checking proxy type at PS_ACTOUTPUT", kInvalidArg, "Invalid or unsupported proxy type at PS_ACTOUTPUT");
+        return true;
+    }
+}
+
+bool ConnectingSocket::RefuseTargetName() {
+    SetError("Checking target host name", kInvalidArg,
+             "Target host name contains characters that cannot be sent to the proxy server");
+    return true;
+}
+
+bool ConnectingSocket::FlushProxyOutput() {
+    if (m_requestPending) {
+        if (m_sink.Put2(m_request.data(), m_request.size(), 0, false) != 0) return false;
+        m_requestPending = false;
+    }
+    while (m_sink.TimedFlush(0) != 0) {
+    }
+    if (m_sink.BufferedBytes() != 0) return false;
+    m_requestPending = true;
+    WipeRequest();
+    return true;
+}
+
+// Reads what has arrived and parses as much of the reply as it can. True when the attempt
+// has finished.
+bool ConnectingSocket::ReadReply() {
+    for (;;) {
+        lword moved = CryptoPP::LWORD_MAX;
+        m_source.GeneralPump2(moved, true, 0);
+        if (moved == 0) break;
+    }
+    BufferedTransformation& queue = *m_source.AttachedTransformation();
+    bool finished;
+    switch (m_proxyProtocol) {
+    case PROXY_SOCKS4:
+        finished = ReadSocks4Reply(queue);
+        break;
+    case PROXY_SOCKS5:
+        finished = ReadSocks5Reply(queue);
+        break;
+    case PROXY_HTTP:
+        finished = ReadHttpReply(queue);
+        break;
+    default:
+        SetError("Checking proxy type at PS_WAITINPUT", kInvalidArg, "Invalid or unsupported proxy type at PS_WAITINPUT");
+        return true;
+    }
+    if (finished) return true;
+    // A proxy that has closed its end cannot complete its reply: waiting for the time limit
+    // would only hide what happened.
+    if (m_proxyPhase == PS_WAITINPUT && m_source.EofReceived()) {
+        SetError("Reading proxy reply", kFail,
+                 "Proxy server closed the connection before completing its reply (" +
+                     Decimal(static_cast<unsigned>(std::min<lword>(queue.MaxRetrievable(), 0xFFFFFFFF))) +
+                     " bytes of it unread)");
+        return true;
+    }
+    return false;
+}
+
+bool ConnectingSocket::ReadSocks4Reply(BufferedTransformation& queue) {
+    if (queue.MaxRetrievable() < 8) return false;
+    byte reply[8];
+    queue.Peek(reply, 2);
+    if (reply[0] != 0) {
+        SetError("Reading SOCKS4 reply version", kNotImpl,
+                 "SOCKS4 reply has unrecognized version (" + Decimal(reply[0]) + ")");
+        return true;
+    }
+    if (reply[1] != 90) {
+        SetError("SOCKS4 connect request", reply[1],
+                 std::string("SOCKS4 connect request failed: ") + Socks4ReplyText(reply[1]));
+        return true;
+    }
+    queue.Get(reply, 8);
+    m_state = CONNECTED;
+    return true;
+}
+
+bool ConnectingSocket::ReadSocks5Reply(BufferedTransformation& queue) {
+    for (;;) {
+        byte reply[5];
+        switch (m_socks5Step) {
+        case 1:
+            if (queue.MaxRetrievable() < 2) return false;
+            queue.Get(reply, 2);
+            if (reply[0] != 5) {
+                SetError("Reading SOCKS5 reply version", kNotImpl,
+                         "SOCKS5 reply has unrecognized version (" + Decimal(reply[0]) + ")");
+                return true;
+            }
+            if (reply[1] == 0) {
+                m_socks5Step = 4;
+                m_proxyPhase = PS_ACTOUTPUT;
+                return false;
+            }
+            if (reply[1] == 2) {
+                if (m_proxyUsername.empty()) {
+                    SetError("SOCKS5 method negotiation", kUnexpected,
+                             "SOCKS5 method negotiation failed - server demands username-password, but we don't "
+                             "have a username");
+                    return true;
+                }
+                m_socks5Step = 2;
+                m_proxyPhase = PS_ACTOUTPUT;
+                return false;
+            }
+            if (reply[1] == 0xFF) {
+                SetError("SOCKS5 method negotiation", kFail,
+                         "SOCKS5 method negotiation failed - no matching authentication method");
+                return true;
+            }
+            SetError("SOCKS5 method negotiation", kNotImpl,
+                     "SOCKS5 method negotiation failed - unrecognized method presented by server");
+            return true;
+        case 3:
+            if (queue.MaxRetrievable() < 2) return false;
+            queue.Get(reply, 2);
+            if (reply[0] != 1) {
+                SetError("Reading SOCKS5 auth reply version", kNotImpl,
+                         "SOCKS5 auth reply has unrecognized version (" + Decimal(reply[0]) + ")");
+                return true;
+            }
+            if (reply[1] != 0) {
+                SetError("Authenticating to SOCKS5 proxy server", kFail,
+                         "SOCKS5 proxy authentication failed with code " + Decimal(reply[1]));
+                return true;
+            }
+            m_socks5Step = 4;
+            m_proxyPhase = PS_ACTOUTPUT;
+            return false;
+        case 5:
+            if (queue.MaxRetrievable() < 5) return false;
+            queue.Peek(reply, 5);
+            if (reply[0] != 5) {
+                SetError("Reading SOCKS5 connect reply version", kNotImpl,
+                         "SOCKS5 connect reply has unrecognized version (" + Decimal(reply[0]) + ")");
+                return true;
+            }
+            if (reply[1] != 0) {
+                SetError("SOCKS5 connect request", reply[1],
+                         std::string("SOCKS5 connect request failed: ") + Socks5ReplyText(reply[1]));
+                return true;
+            }
+            switch (reply[3]) {
+            case 1:
+                m_boundAddress.type = NetworkAddress::IP4;
+                m_boundAddressLength = 4;
+                queue.Skip(4);
+                break;
+            case 3:
+                m_boundAddress.type = NetworkAddress::DNSNAME;
+                m_boundAddressLength = reply[4];
+                queue.Skip(5);
+                break;
+            case 4:
+                m_boundAddress.type = NetworkAddress::IP6;
+                m_boundAddressLength = 16;
+                queue.Skip(4);
+                break;
+            default:
+                SetError("Reading address type in SOCKS5 connect reply", kNotImpl,
+                         "SOCKS5 connect reply has unrecognized address type (" + Decimal(reply[3]) + ")");
+                return true;
+            }
+            m_socks5Step = 6;
+            break;
+        case 6: {
+            if (queue.MaxRetrievable() < m_boundAddressLength + 2) return false;
+            byte address[255];
+            queue.Get(address, m_boundAddressLength);
+            byte port[2];
+            queue.Get(port, 2);
+            m_boundAddress.SetBytes(m_boundAddress.type, address, m_boundAddressLength,
+                                    (std::uint32_t(port[0]) << 8) | port[1]);
+            m_state = CONNECTED;
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+}
+
+bool ConnectingSocket::CheckHttpStatusLine(const std::string& line) {
+    size_t s = line.size();
+    const char* failure = nullptr;
+    if (s < 14)
+        failure = "Invalid HTTP response: status line too short";
+    else if (line.compare(0, 4, "HTTP") != 0)
+        failure = "Invalid HTTP response: unrecognized protocol name";
+    else if (line.compare(4, 5, "/1.0 ") != 0 && line.compare(4, 5, "/1.1 ") != 0)
+        failure = "Invalid HTTP response: unrecognized HTTP protocol version";
+    else if (!IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]))
+        failure = "Invalid HTTP response: status code not numeric";
+    else if (s > 14 && line[12] != ' ')
+        failure = "Invalid HTTP response: status code followed by unexpected character";
+    if (failure) {
+        SetError("Reading HTTP response", kFail, failure);
+        return false;
+    }
+    if (line[9] != '2') {
+        std::string digits = line.substr(9, 3);
+        std::string description = "HTTP CONNECT request failed: status " + digits;
+        if (s > 14) description += ", reason: " + line.substr(13, s - 15);
+        SetError("HTTP CONNECT request", static_cast<std::uint32_t>(std::stoul(digits)), description);
+        return false;
+    }
+    return true;
+}
+
+bool ConnectingSocket::ReadHttpReply(BufferedTransformation& queue) {
+    if (m_proxyResponseLines.empty()) m_proxyResponseLines.push_back(std::string());
+    byte c;
+    while (queue.Get(c)) {
+        if (++m_httpHeadSize > kMaxHttpResponseHead) {
+            SetError("Reading HTTP response", kFail,
+                     "Invalid HTTP response: response header longer than " + Decimal(kMaxHttpResponseHead) +
+                         " bytes");
+            return true;
+        }
+        std::string& line = m_proxyResponseLines.back();
+        line += static_cast<char>(c);
+        size_t s = line.size();
+        if (s < 2 || line[s - 2] != '\r' || line[s - 1] != '\n') continue;
+        if (m_proxyResponseLines.size() == 1) {
+            if (!CheckHttpStatusLine(line)) return true;
+        } else if (s == 2) {
+            m_state = CONNECTED;
+            return true;
+        }
+        m_proxyResponseLines.push_back(std::string());
+    }
+    return false;
+}
+
+unsigned long ConnectingSocket::PhaseMillisecondsLeft() const {
+    std::time_t elapsed = std::time(nullptr) - m_phaseStart;
+    // The limit is passed once more than kPhaseLimit whole seconds have gone by.
+    if (elapsed > kPhaseLimit) return 0;
+    return static_cast<unsigned long>(kPhaseLimit + 1 - elapsed) * 1000;
+}
+
+unsigned int ConnectingSocket::GetMaxWaitObjectCount() const {
+    return std::max(1u, m_source.GetMaxWaitObjectCount() + m_sink.GetMaxWaitObjectCount());
+}
+
+void ConnectingSocket::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CallStack& callStack) {
+    GetWaitObjects(container, false, callStack);
+}
+
+void ConnectingSocket::GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
+                                      const CallStack& callStack) {
+    switch (m_state) {
+    case NOT_STARTED:
+    case FAILED:
+        return;
+    case RESOLVING_CONNECT_TO:
+        container.AddHandle(m_resolver->CompletionEvent(),
+                            CallStack("ConnectingSocket::GetWaitObjects() - resolving", &callStack));
+        break;
+    case RESOLVING_TARGET:
+        container.AddHandle(m_resolver->CompletionEvent(),
+                            CallStack("ConnectingSocket::GetWaitObjects() - resolving target", &callStack));
+        break;
+    case CONNECTING:
+        container.AddHandle(m_connectEvent, CallStack("ConnectingSocket::GetWaitObjects() - connecting", &callStack));
+        break;
+    case NEGOTIATING:
+        if (m_proxyPhase == PS_SENDOUTPUT) {
+            m_sink.GetWaitObjects(container, CallStack("ConnectingSocket::GetWaitObjects() - proxy send", &callStack));
+        } else if (m_proxyPhase == PS_WAITINPUT) {
+            m_source.GetWaitObjects(container,
+                                    CallStack("ConnectingSocket::GetWaitObjects() - proxy receive", &callStack));
+        } else {
+            container.SetNoWait(CallStack("ConnectingSocket::GetWaitObjects() - other", &callStack));
+        }
+        break;
+    case CONNECTED:
+        m_sink.GetWaitObjects(container, CallStack("ConnectingSocket::GetWaitObjects() - connection sink", &callStack));
+        if (!sinkOnly)
+            m_source.GetWaitObjects(container,
+                                    CallStack("ConnectingSocket::GetWaitObjects() - connection source", &callStack));
+        return;
+    default:
+        container.SetNoWait(CallStack("ConnectingSocket::GetWaitObjects() - other", &callStack));
+        return;
+    }
+    // A phase whose objects never fire still ends at its time limit: the owner is woken to
+    // call Pump then.
+    container.ScheduleEvent(PhaseMillisecondsLeft(),
+                            CallStack("ConnectingSocket::GetWaitObjects() - phase time limit", &callStack));
+}

@@ -1,0 +1,328 @@
+#include "ssh/net/socket.h"
+
+#include "ssh/net/wait_objects.h"
+
+#include "foundation/text_helpers.h"
+
+#include <algorithm>
+
+using CryptoPP::byte;
+using CryptoPP::lword;
+
+namespace {
+
+// The time left of maxTime milliseconds since start, for waits that resume.
+DWORD Remaining(unsigned long maxTime, DWORD start) {
+    if (maxTime == INFINITE) return INFINITE;
+    DWORD spent = GetTickCount() - start;
+    return spent >= maxTime ? 0 : maxTime - spent;
+}
+
+}  // namespace
+
+WinsockSession::WinsockSession() {
+    WSADATA data;
+    int error = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error) throw Socket::Err(INVALID_SOCKET, "WSAStartup", error);
+}
+
+WinsockSession::~WinsockSession() { WSACleanup(); }
+
+Socket::Err::Err(SOCKET s, const std::string& operation, int error)
+    : OS_Error(IO_ERROR, "Socket: " + operation + " operation failed with error " + FormatInteger(error, 10, 0),
+               operation, error),
+      m_socket(s) {}
+
+// What every object using one handle shares: the network event and the events collected.
+struct Socket::Shared {
+    WSAEVENT event = WSA_INVALID_EVENT;
+    bool selected = false;
+    long pending = 0;
+    ~Shared() {
+        if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
+    }
+};
+
+Socket::Socket(SOCKET s, bool own) : m_socket(INVALID_SOCKET), m_own(false) { AttachSocket(s, own); }
+
+Socket::~Socket() {
+    if (m_own && m_socket != INVALID_SOCKET) closesocket(m_socket);  // errors on the way out are of no use
+}
+
+void Socket::AttachSocket(SOCKET s, bool own) {
+    if (m_own && m_socket != INVALID_SOCKET) closesocket(m_socket);
+    m_socket = s;
+    m_own = own;
+    m_shared = s == INVALID_SOCKET ? nullptr : std::make_shared<Shared>();
+}
+
+void Socket::ShareWith(const Socket& owner) {
+    if (m_own && m_socket != INVALID_SOCKET) closesocket(m_socket);
+    m_socket = owner.m_socket;
+    m_own = false;
+    m_shared = owner.m_shared;
+}
+
+SOCKET Socket::DetachSocket() {
+    SOCKET s = m_socket;
+    m_socket = INVALID_SOCKET;
+    m_own = false;
+    m_shared = nullptr;
+    return s;
+}
+
+void Socket::CheckAndHandleError(const char* operation, bool failed) const {
+    if (failed) throw Err(m_socket, operation, WSAGetLastError());
+}
+
+void Socket::Create(int type) {
+    SOCKET s = socket(AF_INET, type, 0);
+    if (s == INVALID_SOCKET) throw Err(INVALID_SOCKET, "socket", WSAGetLastError());
+    AttachSocket(s, true);
+}
+
+void Socket::CloseSocket() {
+    if (m_socket == INVALID_SOCKET) return;
+    SOCKET s = m_socket;
+    bool own = m_own;
+    DetachSocket();
+    if (own && closesocket(s) == SOCKET_ERROR) throw Err(s, "closesocket", WSAGetLastError());
+}
+
+void Socket::Bind(const sockaddr_in& address) {
+    CheckAndHandleError("bind", bind(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+                                    SOCKET_ERROR);
+}
+
+void Socket::Listen(int backlog) { CheckAndHandleError("listen", listen(m_socket, backlog) == SOCKET_ERROR); }
+
+bool Socket::Connect(const sockaddr* address, int length) {
+    if (connect(m_socket, address, length) == 0) return true;
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return false;
+    throw Err(m_socket, "connect", error);
+}
+
+bool Socket::Accept(Socket& target, sockaddr* peer, int* peerLength) {
+    SOCKET s = accept(m_socket, peer, peerLength);
+    if (s == INVALID_SOCKET) {
+        int error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) return false;
+        throw Err(m_socket, "accept", error);
+    }
+    target.AttachSocket(s, true);
+    return true;
+}
+
+sockaddr_in Socket::GetSockName() const {
+    sockaddr_in address = {};
+    int length = sizeof address;
+    CheckAndHandleError("getsockname",
+                        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR);
+    return address;
+}
+
+void Socket::SetNonBlocking() {
+    u_long on = 1;
+    CheckAndHandleError("ioctlsocket", ioctlsocket(m_socket, FIONBIO, &on) == SOCKET_ERROR);
+}
+
+size_t Socket::Send(const byte* data, size_t length) {
+    int chunk = static_cast<int>(std::min<size_t>(length, 0x10000));
+    int sent = send(m_socket, reinterpret_cast<const char*>(data), chunk, 0);
+    if (sent != SOCKET_ERROR) return static_cast<size_t>(sent);
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return 0;
+    throw Err(m_socket, "send", error);
+}
+
+long Socket::Receive(byte* buffer, size_t length) {
+    int chunk = static_cast<int>(std::min<size_t>(length, 0x10000));
+    int received = recv(m_socket, reinterpret_cast<char*>(buffer), chunk, 0);
+    if (received != SOCKET_ERROR) return received;
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return -1;
+    throw Err(m_socket, "recv", error);
+}
+
+HANDLE Socket::NetworkEvent() {
+    if (!m_shared) throw Err(m_socket, "WSAEventSelect", WSAENOTSOCK);
+    if (m_shared->event == WSA_INVALID_EVENT) {
+        m_shared->event = WSACreateEvent();
+        if (m_shared->event == WSA_INVALID_EVENT) throw Err(m_socket, "WSACreateEvent", WSAGetLastError());
+    }
+    if (!m_shared->selected) {
+        CheckAndHandleError("WSAEventSelect",
+                            WSAEventSelect(m_socket, m_shared->event, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR);
+        m_shared->selected = true;
+    }
+    return m_shared->event;
+}
+
+long Socket::PendingNetworkEvents() {
+    HANDLE event = NetworkEvent();
+    WSANETWORKEVENTS events;
+    CheckAndHandleError("WSAEnumNetworkEvents", WSAEnumNetworkEvents(m_socket, event, &events) == SOCKET_ERROR);
+    m_shared->pending |= events.lNetworkEvents;
+    return m_shared->pending;
+}
+
+void Socket::TakeNetworkEvents(long events) {
+    if (m_shared) m_shared->pending &= ~events;
+}
+
+// ---- SocketSource
+
+SocketSource::SocketSource(CryptoPP::BufferedTransformation* attachment)
+    : Source(attachment), m_buffer(16 * 1024), m_dataBegin(0), m_dataEnd(0), m_blocked(false), m_eof(false) {}
+
+// One receive into the empty buffer. False when the socket had nothing (it would block).
+bool SocketSource::ReceiveMore() {
+    // Selecting the event first makes every later arrival signal it.
+    m_socket.NetworkEvent();
+    m_socket.TakeNetworkEvents(FD_READ);
+    long received = m_socket.Receive(m_buffer.begin(), m_buffer.size());
+    if (received < 0) {
+        m_blocked = true;
+        return false;
+    }
+    m_blocked = false;
+    if (received == 0) {
+        m_eof = true;
+        return false;
+    }
+    m_dataBegin = 0;
+    m_dataEnd = static_cast<size_t>(received);
+    return true;
+}
+
+size_t SocketSource::GeneralPump2(lword& byteCount, bool blockingOutput, unsigned long maxTime) {
+    lword wanted = byteCount;
+    byteCount = 0;
+    DWORD start = GetTickCount();
+    while (byteCount < wanted) {
+        if (m_dataBegin == m_dataEnd) {
+            if (m_eof) break;
+            if (!ReceiveMore()) {
+                if (m_eof) break;
+                DWORD wait = Remaining(maxTime, start);
+                if (wait == 0) break;
+                WaitForSingleObject(m_socket.NetworkEvent(), wait);
+                m_socket.PendingNetworkEvents();
+                continue;
+            }
+        }
+        size_t length = static_cast<size_t>(std::min<lword>(m_dataEnd - m_dataBegin, wanted - byteCount));
+        size_t left = AttachedTransformation()->Put2(m_buffer + m_dataBegin, length, 0, blockingOutput);
+        // A blocked attachment has taken length - left bytes; it gets the rest next time.
+        size_t taken = length - std::min(left, length);
+        m_dataBegin += taken;
+        byteCount += taken;
+        if (left) return left;
+    }
+    return 0;
+}
+
+size_t SocketSource::Pump2(lword& byteCount, bool blocking) {
+    return GeneralPump2(byteCount, blocking, blocking ? INFINITE : 0);
+}
+
+size_t SocketSource::PumpMessages2(unsigned int& messageCount, bool) {
+    messageCount = 0;  // a byte stream has no message boundaries
+    return 0;
+}
+
+bool SocketSource::SourceExhausted() const { return m_eof && m_dataBegin == m_dataEnd; }
+
+unsigned int SocketSource::GetMaxWaitObjectCount() const {
+    return 1 + AttachedTransformation()->GetMaxWaitObjectCount();
+}
+
+void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) {
+    if (!m_eof) {
+        if (m_dataBegin != m_dataEnd || !m_blocked ||
+            (m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE)))
+            container.SetNoWait(CryptoPP::CallStack("SocketSource::GetWaitObjects() - data or end ready", &callStack));
+        else
+            container.AddHandle(m_socket.NetworkEvent(),
+                                CryptoPP::CallStack("SocketSource::GetWaitObjects() - no data", &callStack));
+    }
+    AttachedTransformation()->GetWaitObjects(container,
+                                             CryptoPP::CallStack("SocketSource::GetWaitObjects() - attachment", &callStack));
+}
+
+// ---- SocketSink
+
+SocketSink::SocketSink(size_t maxBufferSize) : m_maxBufferSize(maxBufferSize), m_skipBytes(0), m_blocked(false) {}
+
+size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, bool blocking) {
+    if (m_skipBytes) {
+        // The repeated put of a blocked one: its first bytes are in the buffer already.
+        size_t skip = std::min(m_skipBytes, length);
+        inString += skip;
+        length -= skip;
+    }
+    size_t room = m_maxBufferSize - std::min<size_t>(m_maxBufferSize, static_cast<size_t>(m_buffer.CurrentSize()));
+    size_t take = std::min(room, length);
+    m_buffer.Put(inString, take);
+    if (blocking) {
+        size_t rest = length - take;
+        while (rest) {
+            TimedFlush(INFINITE, m_maxBufferSize / 2);
+            size_t more = std::min(rest, m_maxBufferSize - static_cast<size_t>(m_buffer.CurrentSize()));
+            m_buffer.Put(inString + take, more);
+            take += more;
+            rest -= more;
+        }
+        if (messageEnd) TimedFlush(INFINITE);
+        m_skipBytes = 0;
+        return 0;
+    }
+    TimedFlush(0);
+    if (take < length) {
+        m_skipBytes += take;
+        return length - take;
+    }
+    m_skipBytes = 0;
+    return 0;
+}
+
+bool SocketSink::IsolatedFlush(bool hardFlush, bool blocking) {
+    TimedFlush(blocking ? INFINITE : 0);
+    return hardFlush && m_buffer.CurrentSize() != 0;
+}
+
+lword SocketSink::TimedFlush(unsigned long maxTime, size_t targetSize) {
+    lword total = 0;
+    DWORD start = GetTickCount();
+    while (m_buffer.CurrentSize() > targetSize) {
+        m_socket.NetworkEvent();
+        m_socket.TakeNetworkEvents(FD_WRITE);
+        size_t contiguous = 0;
+        const byte* data = m_buffer.Spy(contiguous);
+        size_t sent = m_socket.Send(data, contiguous);
+        if (sent == 0) {
+            m_blocked = true;
+            DWORD wait = Remaining(maxTime, start);
+            if (wait == 0) break;
+            WaitForSingleObject(m_socket.NetworkEvent(), wait);
+            m_socket.PendingNetworkEvents();
+            continue;
+        }
+        m_blocked = false;
+        m_buffer.Skip(sent);
+        total += sent;
+    }
+    return total;
+}
+
+unsigned int SocketSink::GetMaxWaitObjectCount() const { return 1; }
+
+void SocketSink::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) {
+    if (m_buffer.CurrentSize() == 0) return;
+    if (!m_blocked || (m_socket.PendingNetworkEvents() & (FD_WRITE | FD_CLOSE)))
+        container.SetNoWait(CryptoPP::CallStack("SocketSink::GetWaitObjects() - ready to send", &callStack));
+    else
+        container.AddHandle(m_socket.NetworkEvent(),
+                            CryptoPP::CallStack("SocketSink::GetWaitObjects() - buffer full", &callStack));
+}

@@ -1,0 +1,156 @@
+// A thin, non-blocking layer over Windows Sockets 2: an owned socket handle, and a source and
+// a sink that move bytes between the socket and Crypto++ filters without ever waiting on the
+// network unless asked to. The source and the sink of one connection share the socket and
+// one network event, selected for reading, writing and closing once the socket is connected.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cryptopp/cryptlib.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/queue.h>
+#include <cryptopp/simple.h>
+
+#include <memory>
+#include <string>
+
+// Windows Sockets for the life of the object (WSAStartup with version 2.2, then WSACleanup).
+class WinsockSession {
+public:
+    // Throws Socket::Err ("WSAStartup") when the system refuses.
+    WinsockSession();
+    ~WinsockSession();
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+};
+
+class Socket {
+public:
+    // A failed socket call: what() is "Socket: <operation> operation failed with error <code>".
+    class Err : public CryptoPP::OS_Error {
+    public:
+        Err(SOCKET s, const std::string& operation, int error);
+        SOCKET GetSocket() const { return m_socket; }
+
+    private:
+        SOCKET m_socket;
+    };
+
+    Socket() : m_socket(INVALID_SOCKET), m_own(false) {}
+    // Takes the handle; closes it on destruction when own is set.
+    explicit Socket(SOCKET s, bool own = true);
+    ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    bool IsValid() const { return m_socket != INVALID_SOCKET; }
+    SOCKET GetSocket() const { return m_socket; }
+    // Closes what this object owns and takes the handle.
+    void AttachSocket(SOCKET s, bool own);
+    // Uses the other object's handle and network event without owning either.
+    void ShareWith(const Socket& owner);
+    // Gives up the handle without closing it.
+    SOCKET DetachSocket();
+
+    // A new IPv4 socket in place of what this object held.
+    void Create(int type = SOCK_STREAM);
+    // Closes the owned handle; a failure of closesocket() throws Err.
+    void CloseSocket();
+
+    void Bind(const sockaddr_in& address);
+    void Listen(int backlog = 5);
+    // True when connected at once, false when the connection is pending (WSAEWOULDBLOCK).
+    bool Connect(const sockaddr* address, int length);
+    // False when no connection is pending; otherwise target owns the new handle.
+    bool Accept(Socket& target, sockaddr* peer, int* peerLength);
+    sockaddr_in GetSockName() const;
+    void SetNonBlocking();
+
+    // Bytes sent, or 0 when the socket would block.
+    size_t Send(const CryptoPP::byte* data, size_t length);
+    // Bytes received (0 at the end of the stream), or -1 when the socket would block.
+    long Receive(CryptoPP::byte* buffer, size_t length);
+
+    // The network event shared by every object that uses this handle, selected for
+    // FD_READ, FD_WRITE and FD_CLOSE on first use. That selection replaces any other one made
+    // for the handle (such as one for FD_CONNECT), so it is made only once connected.
+    HANDLE NetworkEvent();
+    // Collects the events recorded since the last call and resets the event; returns the
+    // events collected so far and not yet taken.
+    long PendingNetworkEvents();
+    // Forgets the given collected events: the next attempt tells anew whether it blocks.
+    void TakeNetworkEvents(long events);
+
+private:
+    struct Shared;
+    void CheckAndHandleError(const char* operation, bool failed) const;
+
+    SOCKET m_socket;
+    bool m_own;
+    std::shared_ptr<Shared> m_shared;
+};
+
+// Reads a socket into the attached transformation (a queue unless another is attached). It
+// owns its socket.
+class SocketSource : public CryptoPP::Source {
+public:
+    explicit SocketSource(CryptoPP::BufferedTransformation* attachment = nullptr);
+
+    Socket& AccessSocket() { return m_socket; }
+
+    // Moves up to byteCount received bytes to the attachment; byteCount becomes the count
+    // moved. maxTime: milliseconds to wait for data when none has arrived (INFINITE, or 0 to
+    // take only what is there). With blockingOutput clear a blocked attachment keeps the
+    // rest here for the next call. Returns the bytes the attachment still has to take.
+    size_t GeneralPump2(CryptoPP::lword& byteCount, bool blockingOutput, unsigned long maxTime);
+
+    size_t Pump2(CryptoPP::lword& byteCount, bool blocking = true) override;
+    size_t PumpMessages2(unsigned int& messageCount, bool blocking = true) override;
+    // The peer ended its side and every byte has been passed on.
+    bool SourceExhausted() const override;
+    bool EofReceived() const { return m_eof; }
+
+    unsigned int GetMaxWaitObjectCount() const override;
+    void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
+
+private:
+    bool ReceiveMore();
+
+    Socket m_socket;
+    CryptoPP::SecByteBlock m_buffer;
+    size_t m_dataBegin;
+    size_t m_dataEnd;
+    bool m_blocked;
+    bool m_eof;
+};
+
+// Writes into a socket through a buffer of its own; uses the socket of a source without
+// owning it.
+class SocketSink : public CryptoPP::Sink {
+public:
+    explicit SocketSink(size_t maxBufferSize = 16 * 1024);
+
+    Socket& AccessSocket() { return m_socket; }
+    void ShareSocketOf(SocketSource& source) { m_socket.ShareWith(source.AccessSocket()); }
+
+    // Takes what fits into the buffer and sends what it can. Not blocking, a put that finds
+    // the buffer full returns non-zero and must be repeated with the same bytes: the bytes
+    // taken before are skipped then.
+    size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+    bool IsolatedFlush(bool hardFlush, bool blocking) override;
+    // Sends buffered bytes until no more than targetSize remain or maxTime milliseconds
+    // pass (0: only what the socket takes at once). Returns the bytes sent.
+    CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
+    CryptoPP::lword BufferedBytes() const { return m_buffer.CurrentSize(); }
+
+    unsigned int GetMaxWaitObjectCount() const override;
+    void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
+
+private:
+    Socket m_socket;
+    CryptoPP::ByteQueue m_buffer;
+    size_t m_maxBufferSize;
+    size_t m_skipBytes;
+    bool m_blocked;
+};

@@ -1,0 +1,63 @@
+#include "ssh/net/wait_objects.h"
+
+#include "foundation/text_helpers.h"
+
+#include <cryptopp/cryptlib.h>
+
+namespace CryptoPP {
+
+std::string CallStack::Format() const {
+    std::string text = m_info ? m_info : "";
+    for (const CallStack* p = m_parent; p; p = p->m_parent) {
+        if (p->m_info) text += std::string(" / ") + p->m_info;
+    }
+    return text;
+}
+
+void WaitObjectContainer::Clear() {
+    m_handles.clear();
+    m_reasons.clear();
+    m_noWait = false;
+    m_noWaitReason.clear();
+    m_scheduled = INFINITE;
+}
+
+void WaitObjectContainer::AddHandle(HANDLE handle, const CallStack& callStack) {
+    m_handles.push_back(handle);
+    m_reasons.push_back(callStack.Format());
+}
+
+void WaitObjectContainer::SetNoWait(const CallStack& callStack) {
+    if (!m_noWait) m_noWaitReason = callStack.Format();
+    m_noWait = true;
+}
+
+void WaitObjectContainer::ScheduleEvent(unsigned long milliseconds, const CallStack&) {
+    if (milliseconds < m_scheduled) m_scheduled = milliseconds;
+}
+
+bool WaitObjectContainer::Wait(unsigned long milliseconds) {
+    if (m_noWait) return true;
+    if (m_handles.size() > kMaxHandles)
+        throw Exception(Exception::OTHER_ERROR, "WaitObjectContainer::Wait(): more than " +
+                                                    FormatInteger(kMaxHandles, 10, 0) + " wait objects");
+    bool scheduledFirst = m_scheduled != INFINITE && (milliseconds == INFINITE || m_scheduled <= milliseconds);
+    DWORD timeout = scheduledFirst ? m_scheduled : milliseconds;
+    DWORD result;
+    if (m_handles.empty()) {
+        Sleep(timeout);
+        result = WAIT_TIMEOUT;
+    } else {
+        result = WaitForMultipleObjects(static_cast<DWORD>(m_handles.size()), m_handles.data(), FALSE, timeout);
+    }
+    if (result == WAIT_FAILED) {
+        DWORD code = GetLastError();
+        throw OS_Error(Exception::OTHER_ERROR,
+                       "WaitObjectContainer::Wait(): WaitForMultipleObjects() failed with error " +
+                           FormatInteger(code, 10, 0),
+                       "WaitForMultipleObjects", static_cast<int>(code));
+    }
+    return result != WAIT_TIMEOUT || scheduledFirst;
+}
+
+}  // namespace CryptoPP
