@@ -318,21 +318,23 @@ void TransportState::SetExchangeHash(const CryptoPP::SecByteBlock& h)
     if (sessionId_.empty()) sessionId_ = h;
 }
 
+void TransportState::SwitchAlgorithms(SSH::Cipher& cipher, SSH::Mac& mac, SSH::Compressor& compressor,
+                                      bool serverToClient, bool outgoing)
+{
+    CryptoPP::HashTransformation& hash = chosenHandler_->Hash();
+    const bool s2c = serverToClient;
+    cipher.SetAlgorithm(ChooseCipher(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, !outgoing);
+    mac.SetAlgorithm(ChooseMac(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, outgoing, peerVersion_);
+    compressor.SetAlgorithm(ChooseCompression(s2c), outgoing);
+}
+
+// The server sends in the server-to-client direction, the client receives in it.
 void TransportState::SwitchOutgoingAlgorithms()
 {
-    // The server sends in the server-to-client direction.
-    const bool s2c = IsServer();
-    CryptoPP::HashTransformation& hash = chosenHandler_->Hash();
-    outgoingCipher_->SetAlgorithm(ChooseCipher(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, false);
-    outgoingMac_->SetAlgorithm(ChooseMac(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, true, peerVersion_);
-    outgoingCompressor_->SetAlgorithm(ChooseCompression(s2c), true);
+    SwitchAlgorithms(*outgoingCipher_, *outgoingMac_, *outgoingCompressor_, IsServer(), true);
 }
 
 void TransportState::SwitchIncomingAlgorithms()
 {
-    const bool s2c = IsClient();
-    CryptoPP::HashTransformation& hash = chosenHandler_->Hash();
-    incomingCipher_->SetAlgorithm(ChooseCipher(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, true);
-    incomingMac_->SetAlgorithm(ChooseMac(s2c), hash, sharedSecret_, exchangeHash_, sessionId_, s2c, false, peerVersion_);
-    incomingCompressor_->SetAlgorithm(ChooseCompression(s2c), false);
+    SwitchAlgorithms(*incomingCipher_, *incomingMac_, *incomingCompressor_, IsClient(), false);
 }

@@ -228,6 +228,9 @@ public:
     void SwitchIncomingAlgorithms();
 
 private:
+    void SwitchAlgorithms(SSH::Cipher& cipher, SSH::Mac& mac, SSH::Compressor& compressor, bool serverToClient,
+                          bool outgoing);
+
     CryptoPP::RandomNumberGenerator& rng_;
     TransportLog* log_;
     int role_ = 0;

@@ -87,6 +87,58 @@ std::pair<std::uint32_t, std::string> DisconnectOf(Connection& c)
     return {0, "(nothing thrown)"};
 }
 
+
+std::string Drain(CryptoPP::BufferedTransformation& from)
+{
+    std::string bytes;
+    CryptoPP::StringSink sink(bytes);
+    from.TransferAllTo(sink);
+    return bytes;
+}
+
+// Unencrypted packets as written before any key exchange, their payloads.
+std::vector<std::string> DecodePackets(const std::string& bytes)
+{
+    TransportState state(TestRng(), nullptr, 0, 0, -1);
+    state.SetTransportStateNumber(1);
+    CryptoPP::MessageQueue messages;
+    PacketDecoder decoder(state, new CryptoPP::Redirector(messages));
+    decoder.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
+    std::vector<std::string> all;
+    while (messages.NumberOfMessages()) {
+        std::string m;
+        CryptoPP::StringSink sink(m);
+        messages.TransferMessagesTo(sink, 1);
+        all.push_back(m);
+    }
+    return all;
+}
+
+std::string Unencrypted(TransportState& sender, const std::string& payload)
+{
+    PacketEncoder raw(sender, new CryptoPP::ByteQueue);
+    SSH::PutText(raw, payload);
+    raw.MessageEnd();
+    return Drain(*raw.AttachedTransformation());
+}
+
+
+void Deliver(Endpoint& to, const std::string& bytes)
+{
+    to.decoder.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
+}
+
+// The reason and description of the CauseToDisconnect that delivering the bytes throws.
+std::pair<std::uint32_t, std::string> RefusalOf(Endpoint& to, const std::string& bytes)
+{
+    try {
+        Deliver(to, bytes);
+    } catch (const SSH::CauseToDisconnect& e) {
+        return {e.reason(), e.description()};
+    }
+    return {0, "(nothing thrown)"};
+}
+
 }  // namespace
 
 TEST(DhGroups, AreThePublishedOakleyAndModpPrimes)
@@ -212,24 +264,10 @@ TEST(KeyExchangeFailures, ForgedRepliesAreRefused)
                           Case{"f is p-1", {3, "invalid DH value"}}}) {
         SCOPED_TRACE(k.what);
         Connection c(p, p, {&DsaKey()});
-        // Let both KEXINITs and the client's init through, then answer ourselves.
-        std::string clientBytes;
-        {
-            CryptoPP::StringSink sink(clientBytes);
-            c.client.Wire().TransferAllTo(sink);
-        }
-        std::string serverBytes;
-        {
-            CryptoPP::StringSink sink(serverBytes);
-            c.server.Wire().TransferAllTo(sink);
-        }
-        c.client.decoder.Put(reinterpret_cast<const byte*>(serverBytes.data()), serverBytes.size());
-        std::string init;
-        {
-            CryptoPP::StringSink sink(init);
-            c.client.Wire().TransferAllTo(sink);
-        }
-        ASSERT_FALSE(init.empty());
+        // Let the server's line and KEXINIT through; the client answers with its init.
+        Drain(c.client.Wire());
+        Deliver(c.client, Drain(c.server.Wire()));
+        ASSERT_FALSE(Drain(c.client.Wire()).empty());
 
         const Signer& shown = std::string(k.what) == "wrong algorithm" ? RsaKey() : DsaKey();
         const std::string blob = Written([&](CryptoPP::BufferedTransformation& q) { shown.EncodePublicKey(q); });
@@ -244,18 +282,7 @@ TEST(KeyExchangeFailures, ForgedRepliesAreRefused)
             SSH::EncodeMpint(q, f);
             SSH::EncodeStringBytes(q, signature.data(), signature.size());
         });
-        PacketEncoder raw(c.server.state, new CryptoPP::ByteQueue);  // still without keys
-        SSH::PutText(raw, reply);
-        raw.MessageEnd();
-        std::string packet;
-        CryptoPP::StringSink sink(packet);
-        raw.AttachedTransformation()->TransferAllTo(sink);
-        try {
-            c.client.decoder.Put(reinterpret_cast<const byte*>(packet.data()), packet.size());
-            ADD_FAILURE() << "accepted";
-        } catch (const SSH::CauseToDisconnect& e) {
-            EXPECT_EQ(std::make_pair(e.reason(), e.description()), k.expected);
-        }
+        EXPECT_EQ(RefusalOf(c.client, Unencrypted(c.server.state, reply)), k.expected);
         // The verifier is asked only about a key of the agreed algorithm.
         EXPECT_EQ(c.verifier.algorithms.size(), std::string(k.what) == "wrong algorithm" ? 0u : 1u);
     }
@@ -267,65 +294,15 @@ TEST(KeyExchangeFailures, ServerRefusesBadInitValues)
         Proposal p;
         Connection c(p, p);
         // Deliver the client's line and KEXINIT only; then a forged init.
-        std::string bytes;
-        CryptoPP::StringSink sink(bytes);
-        c.client.Wire().TransferAllTo(sink);
-        c.server.decoder.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
+        Deliver(c.server, Drain(c.client.Wire()));
         const Integer e = pMinusOne ? DhKexHandler::Group1Params().p - 1 : Integer::One();
-        PacketEncoder raw(c.client.state, new CryptoPP::ByteQueue);
-        SSH::EncodeByte(raw, 30);
-        SSH::EncodeMpint(raw, e);
-        raw.MessageEnd();
-        std::string packet;
-        CryptoPP::StringSink out(packet);
-        raw.AttachedTransformation()->TransferAllTo(out);
-        try {
-            c.server.decoder.Put(reinterpret_cast<const byte*>(packet.data()), packet.size());
-            ADD_FAILURE() << "accepted";
-        } catch (const SSH::CauseToDisconnect& ex) {
-            EXPECT_EQ(ex.reason(), 3u);
-            EXPECT_EQ(ex.description(), "invalid DH value");
-        }
+        const std::string init = Written([&](CryptoPP::BufferedTransformation& q) {
+            SSH::EncodeByte(q, 30);
+            SSH::EncodeMpint(q, e);
+        });
+        EXPECT_EQ(RefusalOf(c.server, Unencrypted(c.client.state, init)), std::make_pair(3u, std::string("invalid DH value")));
     }
 }
-
-namespace {
-
-std::string Drain(CryptoPP::BufferedTransformation& from)
-{
-    std::string bytes;
-    CryptoPP::StringSink sink(bytes);
-    from.TransferAllTo(sink);
-    return bytes;
-}
-
-// Unencrypted packets as written before any key exchange, their payloads.
-std::vector<std::string> Payloads(const std::string& bytes)
-{
-    TransportState state(TestRng(), nullptr, 0, 0, -1);
-    state.SetTransportStateNumber(1);
-    CryptoPP::MessageQueue messages;
-    PacketDecoder decoder(state, new CryptoPP::Redirector(messages));
-    decoder.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
-    std::vector<std::string> all;
-    while (messages.NumberOfMessages()) {
-        std::string m;
-        CryptoPP::StringSink sink(m);
-        messages.TransferMessagesTo(sink, 1);
-        all.push_back(m);
-    }
-    return all;
-}
-
-std::string Unencrypted(TransportState& sender, const std::string& payload)
-{
-    PacketEncoder raw(sender, new CryptoPP::ByteQueue);
-    SSH::PutText(raw, payload);
-    raw.MessageEnd();
-    return Drain(*raw.AttachedTransformation());
-}
-
-}  // namespace
 
 // The server's side of group exchange against requests written by hand, and the exchange
 // hash recomputed here from its parts as RFC 4419 lists them.
@@ -344,8 +321,7 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
         Proposal p;
         p.kex = DhKexHandler::GroupExchangeSha1Name();
         Connection c(p, p);
-        const std::string hello = Drain(c.client.Wire());
-        c.server.decoder.Put(reinterpret_cast<const byte*>(hello.data()), hello.size());
+        Deliver(c.server, Drain(c.client.Wire()));
         Drain(c.server.Wire());
 
         const std::string request = Written([&](CryptoPP::BufferedTransformation& q) {
@@ -355,8 +331,8 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
             if (!k.old) SSH::EncodeUint32(q, k.max);
         });
         const std::string requestPacket = Unencrypted(c.client.state, request);
-        c.server.decoder.Put(reinterpret_cast<const byte*>(requestPacket.data()), requestPacket.size());
-        const auto group = Payloads(Drain(c.server.Wire()));
+        Deliver(c.server, requestPacket);
+        const auto group = DecodePackets(Drain(c.server.Wire()));
         ASSERT_EQ(group.size(), 1u);
         CryptoPP::StringSource groupIn(group[0], true);
         SSH::DecodeMessageNumber(groupIn, 31);
@@ -372,8 +348,8 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
             SSH::EncodeByte(q, 32);
             SSH::EncodeMpint(q, e);
         }));
-        c.server.decoder.Put(reinterpret_cast<const byte*>(initPacket.data()), initPacket.size());
-        const auto reply = Payloads(Drain(c.server.Wire()));
+        Deliver(c.server, initPacket);
+        const auto reply = DecodePackets(Drain(c.server.Wire()));
         ASSERT_EQ(reply.size(), 2u);  // the reply and NEWKEYS
         EXPECT_EQ(reply[1], "\x15");
         CryptoPP::StringSource replyIn(reply[0], true);
@@ -416,17 +392,11 @@ TEST(GroupExchangeServer, FirstMessageMustBeARequest)
     Proposal p;
     p.kex = DhKexHandler::GroupExchangeSha1Name();
     Connection c(p, p);
-    const std::string hello = Drain(c.client.Wire());
-    c.server.decoder.Put(reinterpret_cast<const byte*>(hello.data()), hello.size());
+    Deliver(c.server, Drain(c.client.Wire()));
     const std::string packet = Unencrypted(c.client.state, std::string("\x20\0\0\0\x01\x05", 6));
-    try {
-        c.server.decoder.Put(reinterpret_cast<const byte*>(packet.data()), packet.size());
-        ADD_FAILURE() << "accepted";
-    } catch (const SSH::CauseToDisconnect& e) {
-        EXPECT_EQ(e.reason(), 2u);
-        EXPECT_EQ(e.description(),
-                  "unexpected message number 32, should be SSH_MSG_KEX_DH_GEX_REQUEST or SSH_MSG_KEX_DH_GEX_REQUEST_OLD");
-    }
+    EXPECT_EQ(RefusalOf(c.server, packet),
+              std::make_pair(2u, std::string("unexpected message number 32, should be SSH_MSG_KEX_DH_GEX_REQUEST or "
+                                             "SSH_MSG_KEX_DH_GEX_REQUEST_OLD")));
 }
 
 TEST(GroupExchangeClient, RefusesGroupsOutsideItsRequest)
@@ -435,10 +405,9 @@ TEST(GroupExchangeClient, RefusesGroupsOutsideItsRequest)
         Proposal p;
         p.kex = DhKexHandler::GroupExchangeSha1Name();
         Connection c(p, p);
-        const std::string hello = Drain(c.server.Wire());
         Drain(c.client.Wire());
-        c.client.decoder.Put(reinterpret_cast<const byte*>(hello.data()), hello.size());
-        EXPECT_EQ(Payloads(Drain(c.client.Wire())).at(0), Written([](CryptoPP::BufferedTransformation& q) {
+        Deliver(c.client, Drain(c.server.Wire()));
+        EXPECT_EQ(DecodePackets(Drain(c.client.Wire())).at(0), Written([](CryptoPP::BufferedTransformation& q) {
                       SSH::EncodeByte(q, 34);
                       SSH::EncodeUint32(q, 1024);
                       SSH::EncodeUint32(q, 2048);
@@ -451,12 +420,7 @@ TEST(GroupExchangeClient, RefusesGroupsOutsideItsRequest)
             SSH::EncodeMpint(q, prime);
             SSH::EncodeMpint(q, Integer(2));
         }));
-        try {
-            c.client.decoder.Put(reinterpret_cast<const byte*>(group.data()), group.size());
-            ADD_FAILURE() << "accepted";
-        } catch (const SSH::CauseToDisconnect& e) {
-            EXPECT_EQ(e.reason(), 3u);
-            EXPECT_EQ(e.description(), "server-proposed DH group parameters did not validate");
-        }
+        EXPECT_EQ(RefusalOf(c.client, group),
+                  std::make_pair(3u, std::string("server-proposed DH group parameters did not validate")));
     }
 }

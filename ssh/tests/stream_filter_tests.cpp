@@ -70,6 +70,23 @@ private:
 
 std::string Bytes(const char* data, std::size_t n) { return std::string(data, n); }
 
+// An encoder past the identification line with counted padding and the known key material.
+struct KnownAnswerSender {
+    CountingRng rng;
+    TransportState state{rng, nullptr, 0, 0, -1};
+    const KeyMaterial m;
+    CryptoPP::SHA1 hash;
+    std::string wire;
+    PacketEncoder encoder{state, new CryptoPP::StringSink(wire)};
+
+    KnownAnswerSender() { state.SetKexStateNumber(3); }
+    void Send(const std::string& payload)
+    {
+        SSH::PutText(encoder, payload);
+        encoder.MessageEnd();
+    }
+};
+
 }  // namespace
 
 TEST(DeriveKey, MatchesIndependentlyComputedKeys)
@@ -101,22 +118,17 @@ TEST(DeriveKey, MatchesIndependentlyComputedKeys)
 // running on from packet to packet, sequence numbers and the MAC.
 TEST(PacketKnownAnswer, Aes128CbcWithHmacSha1)
 {
-    CountingRng rng;
-    TransportState state(rng, nullptr, 0, 0, -1);
-    state.SetKexStateNumber(3);
-    const KeyMaterial m;
-    CryptoPP::SHA1 hash;
-    state.OutgoingCipher().SetAlgorithm("aes128-cbc", hash, m.K, m.H, m.sessionId, false, false);
-    state.OutgoingMac().SetAlgorithm("hmac-sha1", hash, m.K, m.H, m.sessionId, false, true, VersionInfo());
-    std::string wire;
-    PacketEncoder encoder(state, new CryptoPP::StringSink(wire));
-    encoder.Put(reinterpret_cast<const byte*>("\x05\0\0\0\x0cssh-userauth"), 17);
-    encoder.MessageEnd();
-    encoder.Put(reinterpret_cast<const byte*>("\x02\0\0\0\0"), 5);
-    encoder.MessageEnd();
+    KnownAnswerSender s;
+    const KeyMaterial& m = s.m;
+    CryptoPP::SHA1& hash = s.hash;
+    s.state.OutgoingCipher().SetAlgorithm("aes128-cbc", hash, m.K, m.H, m.sessionId, false, false);
+    s.state.OutgoingMac().SetAlgorithm("hmac-sha1", hash, m.K, m.H, m.sessionId, false, true, VersionInfo());
+    s.Send(Bytes("\x05\0\0\0\x0cssh-userauth", 17));
+    s.Send(Bytes("\x02\0\0\0\0", 5));
+    const std::string& wire = s.wire;
     EXPECT_EQ(wire, FromHex("957fae79b608b06642fde9d37363c61564101c2f03263885e01f819ffa62d22cb3dbcbbd9dd3ec30ed52a7eb"
                             "02476ad22ee0fbe14cab089c0ea4628eb48f6aa32fd3ff62f4e0a3685f78c63a970a8407ef4ee8f8d22ba9d4"));
-    EXPECT_EQ(state.OutgoingSequence(), 2u);
+    EXPECT_EQ(s.state.OutgoingSequence(), 2u);
 
     // And the decoder, on the receiving side, takes them back.
     TransportState peer(TestRng(), nullptr, 0, 0, -1);
@@ -135,19 +147,12 @@ TEST(PacketKnownAnswer, Aes128CbcWithHmacSha1)
 
 TEST(PacketKnownAnswer, HmacMd5TruncatedServerToClient)
 {
-    CountingRng rng;
-    TransportState state(rng, nullptr, 0, 0, -1);
-    state.SetKexStateNumber(3);
-    const KeyMaterial m;
-    CryptoPP::SHA1 hash;
-    state.OutgoingMac().SetAlgorithm("hmac-md5-96", hash, m.K, m.H, m.sessionId, true, true, VersionInfo());
-    EXPECT_EQ(state.OutgoingMac().DigestSize(), 12u);
-    std::string wire;
-    PacketEncoder encoder(state, new CryptoPP::StringSink(wire));
-    encoder.Put(reinterpret_cast<const byte*>("\x05\0\0\0\x0cssh-userauth"), 17);
-    encoder.MessageEnd();
-    EXPECT_EQ(wire, FromHex("0000001c0a050000000c7373682d757365726175746800010203040506070809"
-                            "62af439abd22277f16d1d472"));
+    KnownAnswerSender s;
+    s.state.OutgoingMac().SetAlgorithm("hmac-md5-96", s.hash, s.m.K, s.m.H, s.m.sessionId, true, true, VersionInfo());
+    EXPECT_EQ(s.state.OutgoingMac().DigestSize(), 12u);
+    s.Send(Bytes("\x05\0\0\0\x0cssh-userauth", 17));
+    EXPECT_EQ(s.wire, FromHex("0000001c0a050000000c7373682d757365726175746800010203040506070809"
+                              "62af439abd22277f16d1d472"));
 }
 
 TEST(MacFilter, OlderProductsGetShortSha1Keys)
