@@ -292,3 +292,97 @@ TEST(PacketCodec, NonBlockingPutsAreRefused)
     EXPECT_EQ(ErrorOf([&] { encoder.Put2(&b, 1, 0, false); }), "PacketEncoder: Nonblocking input is not implemented by this object.");
     EXPECT_EQ(ErrorOf([&] { decoder.Put2(&b, 1, 0, false); }), "PacketDecoder: Nonblocking input is not implemented by this object.");
 }
+
+namespace {
+
+// Both ends of one direction keyed alike with aes128-cbc and hmac-sha1, and a writer of
+// packets whose fields the test chooses.
+struct KeyedDirection {
+    KeyedDirection()
+    {
+        sender.SetKexStateNumber(3);
+        sender.OutgoingCipher().SetAlgorithm("aes128-cbc", hash, K, Zeros(), Zeros(), false, false);
+        sender.OutgoingMac().SetAlgorithm("hmac-sha1", hash, K, Zeros(), Zeros(), false, true, VersionInfo());
+        receiver.state.IncomingCipher().SetAlgorithm("aes128-cbc", hash, K, Zeros(), Zeros(), false, true);
+        receiver.state.IncomingMac().SetAlgorithm("hmac-sha1", hash, K, Zeros(), Zeros(), false, false, VersionInfo());
+    }
+    std::string Encoded(const std::string& payload)
+    {
+        SSH::PutText(encoder, payload);
+        encoder.MessageEnd();
+        std::string bytes;
+        bytes.swap(wire);
+        return bytes;
+    }
+    // packet length, padding length byte, body as given; encrypted and authenticated.
+    std::string Crafted(const std::string& plain)
+    {
+        std::string bytes;
+        CryptoPP::StringSink sink(bytes);
+        SSH::Mac& mac = sender.OutgoingMac();
+        mac.RedirectOutputTo(sink);
+        SSH::EncodeUint32(mac, sender.OutgoingSequence());
+        SSH::PutText(mac, plain);
+        SSH::Cipher& cipher = sender.OutgoingCipher();
+        cipher.RedirectOutputTo(sink);
+        SSH::PutText(cipher, plain);
+        std::string encrypted = bytes;
+        bytes.clear();
+        mac.MessageEnd();
+        sender.IncrementOutgoingSequence();
+        return encrypted + bytes;
+    }
+
+    CryptoPP::SHA1 hash;
+    CryptoPP::Integer K{11};
+    TransportState sender{TestRng(), nullptr, 0, 0, -1};
+    std::string wire;
+    PacketEncoder encoder{sender, new CryptoPP::StringSink(wire)};
+    Receiver receiver;
+};
+
+}  // namespace
+
+TEST(PacketDecoder, AuthenticatesBeforeReadingThePacket)
+{
+    {
+        KeyedDirection d;
+        d.receiver.Feed(d.Encoded("\x05" "first"));
+        std::string tampered = d.Encoded("\x05" "second");
+        tampered.back() ^= 1;  // the MAC
+        EXPECT_EQ(d.receiver.Refusal(tampered), std::make_pair(5u, std::string("MAC check failed")));
+        EXPECT_EQ(d.receiver.Messages().size(), 1u);
+    }
+    {
+        KeyedDirection d;
+        std::string tampered = d.Encoded("\x05" + std::string(40, 's'));
+        tampered[20] ^= 0x80;  // the second cipher block
+        EXPECT_EQ(d.receiver.Refusal(tampered).second, "MAC check failed");
+    }
+    {
+        // A packet the sender did not number in order.
+        KeyedDirection d;
+        d.sender.IncrementOutgoingSequence();
+        EXPECT_EQ(d.receiver.Refusal(d.Encoded("\x05")).second, "MAC check failed");
+    }
+    {
+        // Bad padding under a sound MAC is reported as such...
+        KeyedDirection d;
+        const std::string plain = Uint32(28) + "\x03" + std::string(24, 'q') + std::string(3, 'p');
+        EXPECT_EQ(d.receiver.Refusal(d.Crafted(plain)), std::make_pair(2u, std::string("padding too short")));
+        // ...and under a forged one, only the MAC is.
+        KeyedDirection e;
+        std::string forged = e.Crafted(plain);
+        forged.back() ^= 1;
+        EXPECT_EQ(e.receiver.Refusal(forged).second, "MAC check failed");
+    }
+    {
+        // A MAC that arrives in pieces is waited for.
+        KeyedDirection d;
+        const std::string packet = d.Encoded("\x05" "late");
+        d.receiver.Feed(packet.substr(0, packet.size() - 1));
+        EXPECT_TRUE(d.receiver.Messages().empty());
+        d.receiver.Feed(packet.substr(packet.size() - 1));
+        EXPECT_EQ(d.receiver.Messages(), std::vector<std::string>{"\x05" "late"});
+    }
+}

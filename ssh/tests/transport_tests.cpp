@@ -219,6 +219,11 @@ TEST(TransportStateSizes, PacketAndIgnoreSizesFollowTheBlockSize)
     EXPECT_EQ(s.PacketSizeFor(7), 16u);
     EXPECT_EQ(s.PacketSizeFor(8), 32u);
     EXPECT_EQ(s.IgnorePayloadFor(48), 24u);
+
+    // A stream cipher still frames in blocks of 8.
+    s.OutgoingCipher().SetAlgorithm("arcfour", hash, CryptoPP::Integer(5), CryptoPP::SecByteBlock(),
+                                    CryptoPP::SecByteBlock(), false, false);
+    EXPECT_EQ(s.OutgoingBlockSize(), 8u);
 }
 
 TEST(TransportStateSizes, SessionIdIsTheFirstExchangeHash)
