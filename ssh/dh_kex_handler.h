@@ -1,10 +1,84 @@
-// The Diffie-Hellman key-exchange handler. Its method names live here once: the key exchange
-// offers and recognises them, and the settings build their default list from them.
+// Diffie-Hellman key exchange (RFC 4253 section 8, RFC 4419) over SHA-1, in the client and
+// the server role: the two fixed groups and group exchange. Its method names live here once:
+// the key exchange offers and recognises them, and the settings build their default list
+// from them.
 #pragma once
 
-class DhKexHandler {
+#include "ssh/transport_state.h"
+
+#include <cryptopp/dh.h>
+#include <cryptopp/integer.h>
+#include <cryptopp/secblock.h>
+#include <cryptopp/sha.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct DhGroup {
+    CryptoPP::Integer p;
+    CryptoPP::Integer g;
+
+    DhGroup() = default;
+    DhGroup(const CryptoPP::Integer& p_, const CryptoPP::Integer& g_) : p(p_), g(g_) {}
+};
+
+// The application's decision on the server's host key (client side).
+class HostKeyVerifier {
+public:
+    virtual ~HostKeyVerifier() = default;
+    virtual bool Verify(const std::string& hostKeyBlob, const std::string& algorithm, bool reexchange) = 0;
+};
+
+// Group exchange: the 2048-bit group when more than 1024 bits are preferred, else 1024.
+const DhGroup& ChooseGexGroup(std::uint32_t min, std::uint32_t n, std::uint32_t max);
+
+class DhKexHandler : public KexHandler {
 public:
     static const char* Group1Sha1Name() { return "diffie-hellman-group1-sha1"; }
     static const char* Group14Sha1Name() { return "diffie-hellman-group14-sha1"; }
     static const char* GroupExchangeSha1Name() { return "diffie-hellman-group-exchange-sha1"; }
+
+    // The Second Oakley Group (RFC 2409) and MODP group 14 (RFC 3526), generator 2.
+    static const DhGroup& Group1Params();
+    static const DhGroup& Group14Params();
+
+    // The server form.
+    DhKexHandler();
+    // The client form; it asks the verifier about every host key the server shows and
+    // requests groups of min, n and max bits in a group exchange.
+    explicit DhKexHandler(HostKeyVerifier& verifier, std::uint32_t gexMin = 1024, std::uint32_t gexN = 2048,
+                          std::uint32_t gexMax = 8192);
+    ~DhKexHandler() override;
+
+    std::string SupportedAlgorithms() const override;
+    int GetRole() const override { return verifier_ ? ClientRole : ServerRole; }
+    bool WorksWithoutHostKey() const override { return false; }
+    // Client: SSH_MSG_KEXDH_INIT, or the group request of a group exchange. Server: installs
+    // the fixed group (or awaits the request) and sends nothing.
+    void Start(CryptoPP::BufferedTransformation& out) override;
+    bool ProcessMessage(CryptoPP::BufferedTransformation& message, CryptoPP::BufferedTransformation& out) override;
+    CryptoPP::HashTransformation& Hash() override { return hash_; }
+
+    // True with a fixed group installed; false for group exchange (the group is to come).
+    bool SelectGroup();
+    void SetGroup(const DhGroup& group);
+
+private:
+    void SendInit(CryptoPP::BufferedTransformation& out);
+    bool ClientProcessMessage(CryptoPP::BufferedTransformation& message, CryptoPP::BufferedTransformation& out);
+    bool ServerProcessMessage(CryptoPP::BufferedTransformation& message, CryptoPP::BufferedTransformation& out);
+    CryptoPP::Integer Agree(const CryptoPP::Integer& otherPublic);
+    void ComputeExchangeHash();
+
+    bool oldRequest_ = false;
+    DhGroup group_;
+    std::unique_ptr<CryptoPP::DH> domain_;
+    CryptoPP::SecByteBlock privateValue_;
+    CryptoPP::Integer e_;
+    CryptoPP::Integer f_;
+    bool groupExchange_ = false;
+    std::uint32_t min_ = 1024, n_ = 2048, max_ = 8192;
+    HostKeyVerifier* verifier_ = nullptr;
+    CryptoPP::SHA1 hash_;
 };

@@ -1,0 +1,236 @@
+#include "ssh/packet_codec.h"
+
+#include "ssh/exceptions.h"
+#include "ssh/protocol_names.h"
+#include "ssh/transport_state.h"
+#include "ssh/wire.h"
+
+#include <algorithm>
+
+using CryptoPP::BufferedTransformation;
+using CryptoPP::byte;
+using CryptoPP::ByteQueue;
+using CryptoPP::lword;
+
+namespace {
+
+std::string Hex(const BufferedTransformation& bytes)
+{
+    std::string raw, hex;
+    CryptoPP::StringSink sink(raw);
+    bytes.CopyTo(sink);
+    SSH::BytesToHex(raw, hex, SSH::TraceHexTable);
+    return hex;
+}
+
+std::string Hex(const byte* data, std::size_t length)
+{
+    std::string hex;
+    SSH::BytesToHex(std::string(reinterpret_cast<const char*>(data), length), hex, SSH::TraceHexTable);
+    return hex;
+}
+
+[[noreturn]] void ProtocolError(const std::string& text)
+{
+    throw SSH::CauseToDisconnect(SSH::DisconnectProtocolError, text, "en");
+}
+
+const byte MsgIgnore = 2;
+
+// "Sending"/"Received" lines: name and size, then the data unless it is an SSH_MSG_IGNORE.
+void LogMessage(const BufferedTransformation& payload, const char* verb, void (TransportLog::*logLine)(const std::string&),
+                bool dataOn, void (TransportLog::*logData)(const std::string&), TransportLog& log)
+{
+    byte number = 0;
+    payload.Peek(number);
+    (log.*logLine)(std::string(verb) + SSH::MessageName(number) + " (" +
+                   SSH::Uint64ToDecimal(payload.MaxRetrievable()) + " bytes)");
+    if (dataOn) (log.*logData)(number == MsgIgnore ? "(Data for SSH_MSG_IGNORE not shown)" : "Data: " + Hex(payload));
+}
+
+}  // namespace
+
+PacketEncoder::PacketEncoder(TransportState& state, BufferedTransformation* attachment) : state_(state)
+{
+    Detach(attachment);
+}
+
+std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messageEnd, bool blocking)
+{
+    if (!blocking) throw BlockingInputOnly("PacketEncoder");
+    SSH::Compressor& compressor = state_.OutgoingCompressor();
+    compressor.Put(data, length);
+    TransportLog* log = state_.Log();
+    const bool logging = log && log->IsSentMessageLogOn();
+    if (logging) logCopy_.Put(data, length);
+    if (!messageEnd) return 0;
+
+    BufferedTransformation& out = *AttachedTransformation();
+    if (state_.KexStateNumber() == 0) {
+        // Our identification line goes out as it is.
+        if (logging) {
+            log->LogSentMessage("Sending version: " + Hex(logCopy_));
+            logCopy_.Clear();
+        }
+        compressor.TransferAllTo(out);
+        out.Flush(false);
+        return 0;
+    }
+    if (logging) {
+        LogMessage(logCopy_, "Sending ", &TransportLog::LogSentMessage, log->IsSentDataLogOn(), &TransportLog::LogSentData,
+                   *log);
+        logCopy_.Clear();
+    }
+
+    compressor.Flush(true);
+    const lword payloadLength = compressor.MaxRetrievable();
+    // No peer need take more; our own decoder refuses it.
+    if (payloadLength > SSH::MaxPacketLength - 32) throw CryptoPP::InvalidArgument("PacketEncoder: message too large");
+    const std::uint32_t packetLength = state_.PacketSizeFor(std::uint32_t(payloadLength)) - 4;
+    const byte paddingLength = byte(packetLength - payloadLength - 1);
+    CryptoPP::SecByteBlock padding(paddingLength);
+    state_.Rng().GenerateBlock(padding, padding.size());
+
+    SSH::Mac& mac = state_.OutgoingMac();
+    const bool authenticated = mac.DigestSize() > 0;
+    if (authenticated) {
+        mac.RedirectOutputTo(out);
+        SSH::EncodeUint32(mac, state_.OutgoingSequence());
+        SSH::EncodeUint32(mac, packetLength);
+        SSH::EncodeByte(mac, paddingLength);
+        compressor.CopyTo(mac);
+    }
+    SSH::Cipher& cipher = state_.OutgoingCipher();
+    cipher.RedirectOutputTo(out);
+    SSH::EncodeUint32(cipher, packetLength);
+    SSH::EncodeByte(cipher, paddingLength);
+    compressor.TransferTo(cipher);
+    cipher.Put(padding, padding.size());
+    if (authenticated) {
+        mac.Put(padding, padding.size());
+        mac.MessageEnd();
+    }
+    state_.IncrementOutgoingSequence();
+    return 0;
+}
+
+AutoSignalingFilter::AutoSignalingFilter(BufferedTransformation* attachment, int propagation) : propagation_(propagation)
+{
+    Detach(attachment);
+}
+
+PacketDecoder::PacketDecoder(TransportState& state, BufferedTransformation* attachment)
+    : AutoSignalingFilter(attachment, -1), state_(state)
+{
+}
+
+std::size_t PacketDecoder::Put2(const byte* data, std::size_t length, int messageEnd, bool blocking)
+{
+    if (!blocking) throw BlockingInputOnly("PacketDecoder");
+    if (length) {
+        TransportLog* log = state_.Log();
+        if (log && log->IsRawLogOn()) log->LogRawReceived("PacketDecoder RECEIVED: " + Hex(data, length));
+        // The caller's bytes are used in place; what is left is copied when this call ends,
+        // also when it ends with an exception.
+        struct FinalizeInput {
+            ByteQueue& queue;
+            ~FinalizeInput() { queue.FinalizeLazyPut(); }
+        } finalize{input_};
+        input_.LazyPut(data, length);
+        for (;;) {
+            const bool progressed = state_.TransportStateNumber() == 0 ? TakeIdentificationLine() : TakePacket();
+            if (!progressed) break;
+        }
+    }
+    const int propagation = GetAutoSignalPropagation();
+    if (messageEnd && propagation != 0) AttachedTransformation()->MessageSeriesEnd(propagation - 1);
+    return 0;
+}
+
+void PacketDecoder::EndMessage()
+{
+    const int propagation = GetAutoSignalPropagation();
+    if (propagation != 0) AttachedTransformation()->MessageEnd(propagation - 1);
+}
+
+bool PacketDecoder::TakeIdentificationLine()
+{
+    byte peeked[SSH::MaxIdentificationLine + 1];
+    const std::size_t got = input_.Peek(peeked, sizeof peeked);
+    const byte* lf = std::find(peeked, peeked + got, byte('\n'));
+    const std::size_t lineLength = lf == peeked + got ? got + 1 : std::size_t(lf - peeked) + 1;
+    if (lineLength > SSH::MaxIdentificationLine) ProtocolError("version info line too long");
+    if (lf == peeked + got) return false;
+    BufferedTransformation& out = *AttachedTransformation();
+    out.Put(SSH::IdentificationLineMessage);
+    input_.TransferTo(out, lineLength);
+    EndMessage();
+    return true;
+}
+
+bool PacketDecoder::TakePacket()
+{
+    SSH::Cipher& cipher = state_.IncomingCipher();
+    SSH::Mac& mac = state_.IncomingMac();
+    if (!headerRead_) {
+        const unsigned blockSize = state_.IncomingBlockSize();
+        if (input_.MaxRetrievable() < blockSize) return false;
+        cipher.RedirectOutputTo(plain_);
+        input_.TransferTo(cipher, blockSize);
+        // Checked before anything more of the packet is taken in.
+        SSH::DecodeUint32(plain_, packetLength_);
+        if (packetLength_ > SSH::MaxPacketLength)
+            ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
+                          "), may be decryption problem");
+        if ((packetLength_ + 4) % blockSize != 0) ProtocolError("packet size not a multiple of cipher block size");
+        headerRead_ = true;
+        remaining_ = packetLength_ - (blockSize - 4);
+    }
+    if (remaining_) {
+        const lword available = std::min<lword>(remaining_, input_.MaxRetrievable());
+        input_.TransferTo(cipher, available);
+        remaining_ -= std::uint32_t(available);
+        if (remaining_) return false;
+    }
+    const unsigned macSize = mac.DigestSize();
+    if (input_.MaxRetrievable() < macSize) return false;
+
+    byte paddingLength;
+    plain_.Peek(paddingLength);
+    // Authenticate before looking at what the packet says: a peer learns nothing from which
+    // check failed.
+    if (macSize) {
+        input_.TransferTo(mac, macSize);
+        SSH::EncodeUint32(mac, state_.IncomingSequence());
+        SSH::EncodeUint32(mac, packetLength_);
+        plain_.CopyTo(mac);
+        mac.MessageEnd();
+        if (!mac.Verified()) throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
+    }
+    plain_.Skip(1);
+    if (paddingLength < 4) ProtocolError("padding too short");
+    if (packetLength_ < paddingLength + 1u) ProtocolError("negative payload length");
+
+    TransportLog* log = state_.Log();
+    const bool collect = log && log->IsReceivedMessageLogOn();
+    BufferedTransformation& out = *AttachedTransformation();
+    ByteQueue collected;
+    SSH::Compressor& decompressor = state_.IncomingCompressor();
+    decompressor.RedirectOutputTo(collect ? collected : out);
+    plain_.TransferTo(decompressor, packetLength_ - paddingLength - 1);
+    decompressor.Flush(true);
+    plain_.Clear();
+    decompressor.RedirectOutputTo(nullptr);
+    if (collect) {
+        if (collected.IsEmpty())
+            log->LogReceivedMessage("Received empty packet");
+        else
+            LogMessage(collected, "Received ", &TransportLog::LogReceivedMessage, log->IsReceivedDataLogOn(),
+                       &TransportLog::LogReceivedData, *log);
+        collected.TransferAllTo(out);
+    }
+    EndMessage();
+    headerRead_ = false;
+    state_.IncrementIncomingSequence();
+    return true;
+}
