@@ -66,8 +66,9 @@ class ProbeScripts(unittest.TestCase):
                     self.assertEqual(got, want, f"request: {request}")
 
     def test_options_are_refused(self):
-        r = self.prefix.run(PROBE, "--server", stdin=b"Q name\n")
-        self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe < requests\n"))
+        for args in (["--tree"], ["--server", "--server"]):
+            r = self.prefix.run(PROBE, *args, stdin=b"Q name\n")
+            self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe [--server] < requests\n"))
 
     def replay(self, setup, query):
         """The script that query writes after setup, run on a fresh tree, writes itself again."""
