@@ -1,11 +1,9 @@
 #include "settings/server/cfg_storage.h"
 
-#include <exception>
 #include <vector>
 
 #include <cryptopp/filters.h>
 
-#include "foundation/encoding_conversion.h"
 #include "settings/framework/cfg_enc_dec.h"
 #include "settings/server/product_key.h"
 
@@ -87,37 +85,21 @@ bool CfgStorage::LoadSettings()
 
 bool CfgStorage::EncodeKeypair(CryptoPP::BufferedTransformation& out)
 {
-    try {
-        if (m_keypairUndefined)
-            return Fail(L"cannot encode undefined keypair data");
+    if (m_keypairUndefined)
+        return Fail(L"cannot encode undefined keypair data");
+    return Reporting([&] {
         WriteKeypairData(out, m_keypair);
         return true;
-    } catch (const OrvidexCfgException&) {
-        throw;
-    } catch (const CUnicodeException& e) {
-        return Fail(e.WideWhat());
-    } catch (const std::exception& e) {
-        return Fail(ToUtf16(AnsiString(e.what())).text);
-    } catch (...) {
-        return Fail(L"error occured while encoding keypair");
-    }
+    }, L"error occured while encoding keypair");
 }
 
 bool CfgStorage::DecodeKeypair(CryptoPP::BufferedTransformation& in)
 {
-    try {
+    return Reporting([&] {
         ReadKeypairData(in, m_keypair);
         m_keypairUndefined = false;
         return true;
-    } catch (const OrvidexCfgException&) {
-        throw;
-    } catch (const CUnicodeException& e) {
-        return Fail(e.WideWhat());
-    } catch (const std::exception& e) {
-        return Fail(ToUtf16(AnsiString(e.what())).text);
-    } catch (...) {
-        return Fail(L"error occured while decoding keypair");
-    }
+    }, L"error occured while decoding keypair");
 }
 
 bool CfgStorage::SaveKeypair()

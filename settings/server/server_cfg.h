@@ -9,11 +9,14 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include <cryptopp/cryptlib.h>
 
 #include "foundation/encoded_string.h"
+#include "foundation/encoding_conversion.h"
+#include "foundation/exceptions.h"
 #include "settings/framework/cfg_enc_dec.h"
 #include "settings/framework/expression.h"
 #include "settings/server/cfg_root.h"
@@ -52,6 +55,24 @@ public:
 protected:
     // Applies the failure convention to text: always false when it returns.
     bool Fail(const std::wstring& text);
+    // Runs body (which returns the operation's result) and turns whatever it throws into a
+    // failure: a settings exception or one of ours by its own text, another standard one by
+    // its narrow text, anything else by unknownFailure.
+    template <class Body>
+    bool Reporting(Body body, const wchar_t* unknownFailure)
+    {
+        try {
+            return body();
+        } catch (const CUnicodeException& e) {
+            return Fail(e.WideWhat());
+        } catch (const TException& e) {
+            return Fail(e.WideMessage().text);
+        } catch (const std::exception& e) {
+            return Fail(ToUtf16(AnsiString(e.what())).text);
+        } catch (...) {
+            return Fail(unknownFailure);
+        }
+    }
     // The message of the held tree as bytes, at most kMaxSettingsSize of them. what names
     // the destination in the text of a message that is too long.
     bool EncodeToBytes(std::string& bytes, const wchar_t* what);

@@ -86,7 +86,7 @@ void NameOlderProxyProfiles(const SettingsVersion& version, ProxyProfileList& pr
 bool ServerCfg::Encode(CryptoPP::BufferedTransformation& out)
 {
     ClearWithPrefixes();
-    try {
+    return Reporting([&] {
         CfgRoot& root = m_root;
         const std::string header = std::string(kHeaderPrefix) + kCurrentVersion;
         WriteString(out, header);
@@ -136,21 +136,13 @@ bool ServerCfg::Encode(CryptoPP::BufferedTransformation& out)
         WriteAccess(out, root.access);
         WriteEnd(out);
         return true;
-    } catch (const CUnicodeException& e) {
-        return Fail(e.WideWhat());
-    } catch (const TException& e) {
-        return Fail(e.WideMessage().text);
-    } catch (const std::exception& e) {
-        return Fail(ToUtf16(AnsiString(e.what())).text);
-    } catch (...) {
-        return Fail(L"error while encoding settings");
-    }
+    }, L"error while encoding settings");
 }
 
 bool ServerCfg::Decode(CryptoPP::BufferedTransformation& in)
 {
     ClearWithPrefixes();
-    try {
+    return Reporting([&] {
         std::string header;
         ReadString(in, header);
         if (header.size() < kHeaderPrefixLength || header.compare(0, kHeaderPrefixLength, kHeaderPrefix) != 0)
@@ -265,13 +257,5 @@ bool ServerCfg::Decode(CryptoPP::BufferedTransformation& in)
         Validate(root, true);
         m_root = root;
         return true;
-    } catch (const CUnicodeException& e) {
-        return Fail(e.WideWhat());
-    } catch (const TException& e) {
-        return Fail(e.WideMessage().text);
-    } catch (const std::exception& e) {
-        return Fail(ToUtf16(AnsiString(e.what())).text);
-    } catch (...) {
-        return Fail(L"error occured while decoding settings");
-    }
+    }, L"error occured while decoding settings");
 }
