@@ -30,13 +30,15 @@ void MergeLevel(EventList& out, unsigned char level, const EventList& own)
 
 } // namespace
 
-BindingSettings::BindingSettings()
-{
-    SetDefaults(0);
-    OnMembersChanged();
-}
+BindingSettings::BindingSettings() { SetDefaults(0); }
 
 BindingSettings::~BindingSettings() {}
+
+void BindingSettings::SetDefaults(int recurse)
+{
+    MemberMapEvaluator::SetDefaults(recurse);
+    OnMembersChanged();
+}
 
 void BindingSettings::OnMembersChanged()
 {
@@ -140,10 +142,15 @@ AlgList::AlgList(const Entry* entries, std::size_t count) : entries_(entries), c
     for (std::size_t i = 0; i < kMaxEntries; ++i)
         m_enabled[i] = false;
     SetDefaults(0);
-    OnMembersChanged();
 }
 
 AlgList::~AlgList() {}
+
+void AlgList::SetDefaults(int recurse)
+{
+    MemberMapEvaluator::SetDefaults(recurse);
+    OnMembersChanged();
+}
 
 AlgList& AlgList::operator=(const AlgList& other)
 {

@@ -35,6 +35,8 @@ public:
 
     BindingSettings();
     ~BindingSettings() override;
+    // Also through an enclosing record's "SetDefaults": the text follows the address.
+    void SetDefaults(int recurse) override;
     void OnMembersChanged() override;
     void BuildMemberMap(MemberMap& map) override;
 };
@@ -125,6 +127,8 @@ public:
     std::size_t Count() const { return count_; }
     const Entry& EntryAt(std::size_t i) const { return entries_[i]; }
 
+    // Also through an enclosing record's "SetDefaults": the names follow the flags.
+    void SetDefaults(int recurse) override;
     void OnMembersChanged() override;
     void BuildMemberMap(MemberMap& map) override;
 

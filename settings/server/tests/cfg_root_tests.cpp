@@ -88,6 +88,14 @@ TEST(CfgRoot, InstructionsRefreshTheDerivedTexts)
     ASSERT_EQ(L"", language.Run(L"algs.encr.twofish256-cbc true"));
     EXPECT_STREQ("twofish256-cbc,twofish-cbc", encr.m_sNameList.c_str());
 
+    // Defaults applied through an enclosing record refresh the derived texts too.
+    ASSERT_EQ(L"", language.Run(L"server.SetDefaults"));
+    EXPECT_STREQ("0.0.0.0", cfg.m_root.server.binding.m_sInterfaceText.c_str());
+    ASSERT_EQ(L"", language.Run(L"SetDefaults"));
+    EXPECT_STREQ("aes256-cbc,twofish256-cbc,twofish-cbc,aes128-cbc,twofish128-cbc,blowfish-cbc,3des-cbc,arcfour,"
+                 "cast128-cbc",
+                 encr.m_sNameList.c_str());
+
     // Refused values leave the members as they were.
     EXPECT_NE(L"", language.Run(L"server.acceptDelayMs 0"));
     EXPECT_NE(L"", language.Run(L"server.logging.eventLogLevel 5"));
