@@ -3,6 +3,7 @@
 #include "RoVodEre/ScopeGuard.h"
 #include "installer/installer_state.h"
 #include "installer/registry_values.h"
+#include "settings/server/product_key.h"
 #include "ssh/public_key_info.h"
 #include "ssh/signer.h"
 
@@ -16,8 +17,6 @@
 #include <cstring>
 #include <exception>
 
-const char* const ProductKeyPath = "SOFTWARE\\Morlune\\Orvidex";
-
 namespace {
 
 // The private key's hexadecimal text, up to its terminating zero. A value stored without
@@ -25,7 +24,7 @@ namespace {
 void ReadEarlierPrivateKeyText(CryptoPP::SecByteBlock& text)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ProductKeyPath, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath, &key) != ERROR_SUCCESS)
         throw InstallError("");
     auto closeKey = MakeGuard(RegCloseKey, key);
     DWORD type = 0, size = 0;
@@ -52,7 +51,7 @@ bool ImportEarlierKeypair(std::string& publicKey, CryptoPP::SecByteBlock& privat
 {
     try {
         publicKey.clear();
-        const std::string publicText = ReadRegString(HKEY_LOCAL_MACHINE, ProductKeyPath, "PublicKey");
+        const std::string publicText = ReadRegString(HKEY_LOCAL_MACHINE, kProductKeyPath, "PublicKey");
         CryptoPP::StringSource(publicText, true, new CryptoPP::HexDecoder(new CryptoPP::StringSink(publicKey)));
         if (publicKey.empty())
             throw InstallError("");

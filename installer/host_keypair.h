@@ -7,10 +7,6 @@
 
 #include <string>
 
-// HKEY_LOCAL_MACHINE path of the product key, which holds the settings, the keypair and
-// release 1.1's "PublicKey" and "PrivateKey".
-extern const char* const ProductKeyPath;
-
 // Takes over release 1.1's keypair: "PublicKey" (hexadecimal text) and "PrivateKey"
 // (hexadecimal REG_SZ). False, with both blobs empty, when either is missing, of another
 // type or holds no hexadecimal digit. The values stay in the registry.

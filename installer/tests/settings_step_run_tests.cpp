@@ -1,6 +1,7 @@
 #include "installer/settings_step.h"
 
 #include "installer/host_keypair.h"
+#include "settings/server/product_key.h"
 #include "installer/installer_state.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ protected:
     static std::string Value(const char* name)
     {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProductKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
             return "(none)";
         std::string data(40000, '\0');
         DWORD size = static_cast<DWORD>(data.size());
@@ -116,7 +117,7 @@ TEST_F(SettingsStepRun, StoredKeypairIsKeptAndAnUnreadableOneReplaced)
 
     // A stored keypair with a byte too many is not used.
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProductKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     const std::string longer = keypair + '\0';
     RegSetValueExA(key, "Keypair", 0, REG_BINARY, reinterpret_cast<const BYTE*>(longer.data()),
                    static_cast<DWORD>(longer.size()));

@@ -1,4 +1,5 @@
 #include "installer/host_keypair.h"
+#include "settings/server/product_key.h"
 
 #include "ssh/public_key_info.h"
 #include "ssh/signer.h"
@@ -34,13 +35,13 @@ class EarlierKeypair : public testing::Test {
 protected:
     void SetUp() override
     {
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, ProductKeyPath);
-        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, ProductKeyPath, &key), ERROR_SUCCESS);
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath, &key), ERROR_SUCCESS);
     }
     void TearDown() override
     {
         RegCloseKey(key);
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, ProductKeyPath);
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath);
     }
 
     // Stored with its terminating zero unless told otherwise.

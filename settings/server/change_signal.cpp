@@ -1,8 +1,8 @@
 #include "settings/server/change_signal.h"
 
 #include "RoVodEre/ScopeGuard.h"
-#include "foundation/exceptions.h"
 #include "settings/framework/cfg_enc_dec.h"
+#include "settings/server/product_key.h"
 
 namespace ChangeSignal {
 
@@ -31,8 +31,8 @@ std::wstring Raise(HKEY productKey, const std::wstring& keyFailure)
     if (productKey) {
         const LONG rc = WriteFlag(productKey, 0xFF);
         if (rc != ERROR_SUCCESS)
-            failures = L"Error signaling changes - RegSetValueEx() failed with the following error: " +
-                       WideOsErrorMessage(static_cast<DWORD>(rc)).text;
+            failures = WithOsErrorText(L"Error signaling changes - RegSetValueEx() failed with the following error: ",
+                                       static_cast<DWORD>(rc));
     } else {
         failures = keyFailure;
     }
@@ -41,13 +41,14 @@ std::wstring Raise(HKEY productKey, const std::wstring& keyFailure)
     if (event) {
         auto closeEvent = MakeGuard(CloseHandle, event);
         if (!SetEvent(event))
-            AppendLine(failures, L"Error signaling changes - SetEvent() failed with the following error: " +
-                                     WideOsErrorMessage(GetLastError()).text);
+            AppendLine(failures, WithOsErrorText(
+                                     L"Error signaling changes - SetEvent() failed with the following error: ",
+                                     GetLastError()));
     } else {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND)
-            AppendLine(failures, L"Error signaling changes - OpenEvent() failed with the following error: " +
-                                     WideOsErrorMessage(error).text);
+            AppendLine(failures, WithOsErrorText(
+                                     L"Error signaling changes - OpenEvent() failed with the following error: ", error));
     }
     return failures;
 }
@@ -56,9 +57,9 @@ void Reset(HKEY productKey)
 {
     const LONG rc = WriteFlag(productKey, 0x00);
     if (rc != ERROR_SUCCESS)
-        throw OrvidexCfgException(
-            L"Resetting config-change signal failed - RegSetValueEx() failed with the following error: " +
-            WideOsErrorMessage(static_cast<DWORD>(rc)).text);
+        throw OrvidexCfgException(WithOsErrorText(
+            L"Resetting config-change signal failed - RegSetValueEx() failed with the following error: ",
+            static_cast<DWORD>(rc)));
 }
 
 bool Query(HKEY productKey)
@@ -67,9 +68,9 @@ bool Query(HKEY productKey)
     DWORD size = sizeof flag;
     const LONG rc = RegQueryValueExA(productKey, FlagValueName, nullptr, nullptr, &flag, &size);
     if (rc != ERROR_SUCCESS)
-        throw OrvidexCfgException(
-            L"Querying config-change signal failed - RegQueryValueEx() failed with the following error: " +
-            WideOsErrorMessage(static_cast<DWORD>(rc)).text);
+        throw OrvidexCfgException(WithOsErrorText(
+            L"Querying config-change signal failed - RegQueryValueEx() failed with the following error: ",
+            static_cast<DWORD>(rc)));
     return flag != 0;
 }
 

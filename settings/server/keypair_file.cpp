@@ -1,9 +1,9 @@
 #include "settings/server/keypair_file.h"
 
 #include "RoVodEre/ScopeGuard.h"
-#include "foundation/exceptions.h"
 #include "foundation/passphrase_cipher.h"
 #include "settings/framework/cfg_enc_dec.h"
+#include "settings/server/product_key.h"
 
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
@@ -15,10 +15,9 @@ namespace KeypairFile {
 
 namespace {
 
-[[noreturn]] void FailWithLastError(const std::wstring& prefix)
+[[noreturn]] void FailWithLastError(const wchar_t* prefix)
 {
-    const DWORD error = GetLastError();
-    throw OrvidexCfgException(prefix + WideOsErrorMessage(error).text);
+    throw OrvidexCfgException(WithOsErrorText(prefix, GetLastError()));
 }
 
 }  // namespace
