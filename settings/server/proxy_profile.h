@@ -95,6 +95,13 @@ private:
 class IpConnectRule;
 class DnsNameConnectRule;
 class SrvSideC2SRule;
+class ProxyProfileList;
+
+// The first profile in list order with exactly this name, or null.
+const ProxyProfile* FindProxyProfileByName(const ProxyProfileList& list, const NoCrtString& name);
+ProxyProfile* FindProxyProfileByName(ProxyProfileList& list, const NoCrtString& name);
+// Removes the first profile with exactly this name; the others keep their order and ids.
+void EraseProxyProfileByName(ProxyProfileList& list, const NoCrtString& name);
 
 class ProxyProfileList : public RuleList<ProxyProfile> {
 public:
@@ -111,6 +118,18 @@ public:
     bool HasUndefinedReference(const RuleList<IpConnectRule>& rules) const;
     bool HasUndefinedReference(const RuleList<DnsNameConnectRule>& rules) const;
     bool HasUndefinedReference(const RuleList<SrvSideC2SRule>& rules) const;
+
+private:
+    // Whether nameOf of a rule is a name that no profile of this list has.
+    template <class Rule, class NameOf>
+    bool NamesUndefinedProfile(const RuleList<Rule>& rules, NameOf nameOf) const
+    {
+        for (std::uint32_t i = 0; i < rules.size(); ++i) {
+            if (!FindProxyProfileByName(*this, nameOf(*rules.at(i))))
+                return true;
+        }
+        return false;
+    }
 };
 
 // The settings' profile list: it makes DefaultProxyProfile entries and by default holds
@@ -135,9 +154,3 @@ public:
 private:
     void ApplyDefaults();
 };
-
-// The first profile in list order with exactly this name, or null.
-const ProxyProfile* FindProxyProfileByName(const ProxyProfileList& list, const NoCrtString& name);
-ProxyProfile* FindProxyProfileByName(ProxyProfileList& list, const NoCrtString& name);
-// Removes the first profile with exactly this name; the others keep their order and ids.
-void EraseProxyProfileByName(ProxyProfileList& list, const NoCrtString& name);

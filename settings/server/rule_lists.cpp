@@ -63,15 +63,11 @@ void CopyListPair(Record& to, const Record& from)
         CopyField(to, to.m_dnsNameRuleLists, from.m_dnsNameRuleLists);
 }
 
-// Whether a connect rule of the list names a profile that profiles does not hold.
+// The profile name of a connect rule.
 template <class Rule>
-bool NamesUndefinedProfile(const ProxyProfileList& profiles, const RuleList<Rule>& rules)
+const NoCrtString& ConnectProfileName(const Rule& rule)
 {
-    for (std::uint32_t i = 0; i < rules.size(); ++i) {
-        if (!FindProxyProfileByName(profiles, rules.at(i)->instr.m_proxyProfile))
-            return true;
-    }
-    return false;
+    return rule.instr.m_proxyProfile;
 }
 
 } // namespace
@@ -432,10 +428,10 @@ ListenRuleList& ListenRuleList::CopyFrom(const ListenRuleList& src)
 
 bool ProxyProfileList::HasUndefinedReference(const RuleList<IpConnectRule>& rules) const
 {
-    return NamesUndefinedProfile(*this, rules);
+    return NamesUndefinedProfile(rules, &ConnectProfileName<IpConnectRule>);
 }
 
 bool ProxyProfileList::HasUndefinedReference(const RuleList<DnsNameConnectRule>& rules) const
 {
-    return NamesUndefinedProfile(*this, rules);
+    return NamesUndefinedProfile(rules, &ConnectProfileName<DnsNameConnectRule>);
 }

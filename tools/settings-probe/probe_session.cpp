@@ -5,6 +5,7 @@
 #include "foundation/encoding_conversion.h"
 #include "foundation/exceptions.h"
 #include "foundation/text_helpers.h"
+#include "settings/server/server_cfg.h"
 
 std::string EscapeProbeText(const std::wstring& text)
 {
@@ -24,11 +25,17 @@ std::string EscapeProbeText(const std::wstring& text)
     return out;
 }
 
-ProbeSession::ProbeSession() { Reset(); }
+ProbeSession::ProbeSession(TreeKind kind) : kind_(kind) { Reset(); }
 
 void ProbeSession::Reset()
 {
     root_.reset();
+    tree_.reset();
+    if (kind_ == kServerTree) {
+        // The holder is the server tree's evaluation context, as for every other user.
+        root_.reset(new ServerCfg(false));
+        return;
+    }
     tree_.reset(new ProbeTree);
     root_.reset(new RootEvaluator(tree_.get()));
 }

@@ -1,5 +1,6 @@
 """settings-probe as an administrator's tool meets it: every *.probe script in scripts/ is fed
-to one probe process and each answer must match the expected line that follows its request.
+to one probe process (on the fixed test tree; those in server-scripts/ with --server on the
+server's settings tree) and each answer must match the expected line that follows its request.
 
 Script format: a request line ("I ...", "Q ...", "E ...", "R"), then "= " and its exact
 answer. Lines starting with "#" and blank lines are ignored."""
@@ -49,33 +50,35 @@ class ProbeScripts(unittest.TestCase):
     def tearDownClass(cls):
         cls.prefix.close()
 
-    def probe(self, requests):
-        r = self.prefix.run(PROBE, stdin="".join(line + "\n" for line in requests).encode("utf-8"))
+    def probe(self, requests, *args):
+        r = self.prefix.run(PROBE, *args, stdin="".join(line + "\n" for line in requests).encode("utf-8"))
         self.assertEqual((r.code, r.stderr), (0, ""))
         return r.stdout.split("\n")[:-1]
 
     def test_scripts(self):
         scripts = sorted(glob.glob(os.path.join(HERE, "scripts", "*.probe")))
-        self.assertTrue(scripts)
-        for path in scripts:
+        server_scripts = sorted(glob.glob(os.path.join(HERE, "server-scripts", "*.probe")))
+        self.assertTrue(scripts and server_scripts)
+        for path in scripts + server_scripts:
             with self.subTest(script=os.path.basename(path)):
                 requests, expected = read_script(path)
-                answers = self.probe(requests)
+                answers = self.probe(requests, *(["--server"] if path in server_scripts else []))
                 self.assertEqual(len(answers), len(requests))
                 for request, want, got in zip(requests, expected, answers):
                     self.assertEqual(got, want, f"request: {request}")
 
     def test_options_are_refused(self):
-        r = self.prefix.run(PROBE, "--server", stdin=b"Q name\n")
-        self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe < requests\n"))
+        for args in (["--tree"], ["--server", "--server"]):
+            r = self.prefix.run(PROBE, *args, stdin=b"Q name\n")
+            self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe [--server] < requests\n"))
 
-    def replay(self, setup, query):
+    def replay(self, setup, query, *args, last="Q items.New"):
         """The script that query writes after setup, run on a fresh tree, writes itself again."""
-        before = self.probe(setup + ["Q " + query])[-1]
+        before = self.probe(setup + ["Q " + query], *args)[-1]
         self.assertTrue(before.startswith("RES 2 0 "), before)
         script = unescape(before[len("RES 2 0 "):]).split("\r\n")
         self.assertEqual(script[-1], "")
-        answers = self.probe(["R"] + ["I " + line for line in script[:-1]] + ["Q " + query, "Q items.New"])
+        answers = self.probe(["R"] + ["I " + line for line in script[:-1]] + ["Q " + query, last], *args)
         self.assertEqual(answers[:-2], ["OK"] * len(script))
         self.assertEqual(answers[-2], before)
         return answers[-1]
@@ -94,6 +97,26 @@ class ProbeScripts(unittest.TestCase):
                 # Ids survive the replay; the next new entry follows the largest.
                 self.assertEqual(self.replay(setup, query), "RES 2 1 items.10")
                 self.assertEqual(self.replay([], query), "RES 2 1 items.1")
+
+    def test_server_star_script_replays_to_the_same_state(self):
+        setup = [
+            "I server.binding.interface 10.0.0.1", "I server.logging.logFileLevel logLevelCustom",
+            "I server.logging.logFileEventList.AllTrace on", "I algs.cmpr.zlib false",
+            'I proxyProfiles.New.profileName "Backup"', "I proxyProfiles.New.proxyType SOCKS5",
+            'I proxyProfiles.New.proxyPassword "Plain:secret"', "I proxyProfiles.NewCommit",
+            'I access.templates.New.name "Staff"', "I access.templates.New.permitSftp false",
+            'I access.templates.New.connectRules.ipRules.(ipRule.ip == 0.0.0.0).instr.proxyProfile "Backup"',
+            "I access.templates.NewCommit",
+            'I access.defaultTemplate "Staff"',
+            'I access.accounts.New.account "alice"', 'I access.accounts.New.template "Staff"',
+            "I access.accounts.New.keys.New.publicKey 000000077373682D647373", "I access.accounts.New.keys.NewCommit",
+            "I access.accounts.NewCommit",
+            "I access.hosts.ipRules.New.ipRule.ip 192.168.1.0", "I access.hosts.ipRules.New.ipRule.sigBits 24",
+            "I access.hosts.ipRules.NewCommit",
+        ]
+        for query in ("*", "%"):
+            with self.subTest(query=query):
+                self.assertEqual(self.replay(setup, query, "--server", last="Q access.accounts.Count"), "RES 0 0 1")
 
     def test_deeply_nested_paths_are_refused(self):
         # Each "$" path inside a test is a query within a query; thousands of them would

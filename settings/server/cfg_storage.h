@@ -1,0 +1,50 @@
+// The registry store of the server's settings and host keypair under HKEY_LOCAL_MACHINE
+// "SOFTWARE\Morlune\Orvidex": the value "Settings" holds the whole-settings message,
+// "Keypair" the keypair's stored form (not encrypted). The key is opened on the first
+// operation that needs it and stays open until the object goes.
+//
+// Every operation follows the failure convention of ServerCfg.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include <cryptopp/cryptlib.h>
+
+#include "settings/server/keypair_data.h"
+#include "settings/server/server_cfg.h"
+
+class CfgStorage : public ServerCfg {
+public:
+    // The largest stored keypair.
+    static const std::uint32_t kMaxKeypairSize = 20480;
+
+    explicit CfgStorage(bool throwOnError);
+    ~CfgStorage() override;
+
+    // Opens the product key for query and set, or creates it (and the maker's key) open
+    // to LocalSystem and the Administrators group only.
+    bool OpenKey();
+
+    bool SaveSettings();
+    bool LoadSettings();
+
+    bool EncodeKeypair(CryptoPP::BufferedTransformation& out);
+    // m_keypair and m_keypairUndefined change only when the whole input is sound.
+    bool DecodeKeypair(CryptoPP::BufferedTransformation& in);
+    bool SaveKeypair();
+    bool LoadKeypair();
+
+    HKEY m_hKey;
+    bool m_keyOpen;
+    KeypairData m_keypair;
+    // No keypair has been decoded or set; the caller that assigns m_keypair clears it.
+    bool m_keypairUndefined;
+
+private:
+    // The bytes of a value of at most limit bytes; false after setting the failure text
+    // (which begins with failurePrefix) for a missing, unreadable or longer value.
+    bool QueryValue(const char* valueName, std::uint32_t limit, std::string& bytes, const wchar_t* failurePrefix);
+    bool SetBinaryValue(const char* valueName, const std::string& bytes, const wchar_t* failurePrefix);
+};

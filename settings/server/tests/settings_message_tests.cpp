@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <cryptopp/filters.h>
+
+#include "settings/server/server_cfg.h"
+#include "settings/server/tests/settings_builder.h"
+#include "settings/server/tests/test_support.h"
+
+namespace {
+
+std::string Encode(ServerCfg& cfg)
+{
+    std::string bytes;
+    CryptoPP::StringSink sink(bytes);
+    EXPECT_TRUE(cfg.Encode(sink)) << std::string(cfg.LastError().begin(), cfg.LastError().end());
+    return bytes;
+}
+
+// "" when the message decoded into the holder, else the last-error text.
+std::wstring DecodeFailure(ServerCfg& cfg, const std::string& bytes)
+{
+    CryptoPP::StringStore store(bytes);
+    return cfg.Decode(store) ? std::wstring() : cfg.LastError();
+}
+
+// A holder whose tree differs from the defaults in a way every decode would reset.
+struct MarkedHolder {
+    ServerCfg cfg{false};
+    MarkedHolder() { cfg.m_root.session.m_nLoginTimeout = 4242; }
+    bool Untouched() const { return cfg.m_root.session.m_nLoginTimeout == 4242; }
+};
+
+TEST(SettingsMessage, TheDefaultTreeIsWrittenFieldByFieldAtVersion331)
+{
+    ServerCfg cfg(false);
+    const std::string written = Encode(cfg);
+    // The profile blob carries a freshly encrypted empty password: take it from the list.
+    const std::string profiles = Encoded(cfg.m_root.proxyProfiles);
+    EXPECT_EQ(ToHex(DefaultMessage("3.31", AccessPart(), profiles)), ToHex(written));
+    EXPECT_EQ(std::string("\x00\x00\x00\x0C" "Orvidex 3.31", 16), written.substr(0, 16));
+}
+
+TEST(SettingsMessage, AWrittenMessageReadsBackToTheSameBytes)
+{
+    ServerCfg source(false);
+    LanguageOn language(source.m_root);
+    for (const wchar_t* instruction :
+         {L"server.binding.interface 10.1.2.3", L"server.binding.port 2222", L"server.logging.eventLogLevel 9",
+          L"server.logging.eventLogEventList.LOG_I_SERVICE_STARTED off", L"server.logging.logFile \"C:\\\\x\\x00e9.log\"",
+          L"algs.encr.arcfour false", L"algs.cmpr.zlib false", L"session.sessionTimeout 77",
+          L"proxyProfiles.New.profileName \"Backup\"", L"proxyProfiles.NewCommit",
+          L"proxyProfiles.(profileName eq \"Default\").proxyPort 3128"}) {
+        ASSERT_EQ(L"", language.Run(instruction)) << std::wstring(instruction);
+    }
+    const std::string first = Encode(source);
+
+    ServerCfg copy(false);
+    ASSERT_EQ(L"", DecodeFailure(copy, first));
+    EXPECT_EQ(ToHex(first), ToHex(Encode(copy)));
+    EXPECT_STREQ("10.1.2.3", copy.m_root.server.binding.m_sInterfaceText.c_str());
+    EXPECT_STREQ("aes256-cbc,twofish256-cbc,twofish-cbc,aes128-cbc,twofish128-cbc,blowfish-cbc,3des-cbc,cast128-cbc",
+                 copy.m_root.algs.encr.m_sNameList.c_str());
+    EXPECT_STREQ("none", copy.m_root.algs.cmpr.m_sNameList.c_str());
+}
+
+TEST(SettingsMessage, VersionsCompareAsByteStrings)
+{
+    const struct {
+        std::string header;
+        const wchar_t* failure;
+    } cases[] = {
+        {"Orvidex 3.4", L"unsupported configuration version"},
+        {"Orvidex 3.31x", L"unsupported configuration version"},
+        {"Orvidex 4", L"unsupported configuration version"},
+        {"Orvidex", L"invalid configuration version data detected"},
+        {"", L"invalid configuration version data detected"},
+        {"orvidex 3.31", L"invalid configuration version data detected"},
+        {"Orvidex_3.31", L"invalid configuration version data detected"},
+    };
+    for (const auto& c : cases) {
+        MarkedHolder holder;
+        EXPECT_EQ(c.failure, DecodeFailure(holder.cfg, Message().Blob(c.header).bytes + std::string(400, '\0')))
+            << c.header;
+        EXPECT_TRUE(holder.Untouched());
+    }
+}
+
+TEST(SettingsMessage, A100VersionReadsAsOlderThan307)
+{
+    // "10.0" sorts before "3.07": every gated field is absent and the two AES-128 and
+    // Twofish-128 flags are off.
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage("10.0")));
+    EXPECT_FALSE(cfg.m_root.algs.encr.m_enabled[2]);
+    EXPECT_FALSE(cfg.m_root.algs.encr.m_enabled[3]);
+    EXPECT_STREQ("aes256-cbc,twofish256-cbc,twofish-cbc,blowfish-cbc,3des-cbc,arcfour,cast128-cbc",
+                 cfg.m_root.algs.encr.m_sNameList.c_str());
+}
+
+// The offset of the first event block's count in a 3.31 message.
+const std::size_t kFirstEventBlock = 16 + 4 + 4 + 4 + 1 + 1 + 1;
+
+TEST(SettingsMessage, EventBlocksTakeAtMost202FlagsAndSkipTheRest)
+{
+    const std::string base = DefaultMessage("3.31");
+    ASSERT_EQ(std::string("\x00\x00\x00\xCA", 4), base.substr(kFirstEventBlock, 4));
+    const std::string before = base.substr(0, kFirstEventBlock);
+    const std::string after = base.substr(kFirstEventBlock + 4 + 202);
+
+    // 300 flags, all off: 202 taken, 98 skipped, and reading goes on behind them.
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, before + Message().Word(300).bytes + std::string(300, '\0') + after));
+    for (std::uint32_t i = 0; i < 202; ++i)
+        EXPECT_EQ(0, cfg.m_root.server.logging.eventLogEventList.Flags()[i]) << i;
+    EXPECT_EQ(2, cfg.m_root.server.logging.m_nLogFileLevel);
+
+    // 10 flags with the custom level: the rest as for the information level.
+    std::string custom = before + Message().Word(10).bytes + std::string(10, '\0') + after;
+    custom[kFirstEventBlock - 1] = 9;
+    ASSERT_EQ(L"", DecodeFailure(cfg, custom));
+    EventList expected;
+    expected.SetToLogLevel(2);
+    for (std::uint32_t i = 0; i < 202; ++i)
+        EXPECT_EQ(i < 10 ? 0 : expected.Flags()[i], cfg.m_root.server.logging.eventLogEventList.Flags()[i]) << i;
+
+    // A count beyond the message's end.
+    MarkedHolder holder;
+    EXPECT_EQ(L"unexpected end of packet",
+              DecodeFailure(holder.cfg, before + Message().Word(0xFFFFFFFFu).bytes + std::string(300, '\0')));
+    EXPECT_TRUE(holder.Untouched());
+}
+
+TEST(SettingsMessage, EveryCutMessageFailsAndInstallsNothing)
+{
+    const std::string whole = DefaultMessage("3.31");
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        MarkedHolder holder;
+        const std::wstring failure = DecodeFailure(holder.cfg, whole.substr(0, length));
+        // A cut inside a blob shows as the blob's own decoding failure.
+        EXPECT_FALSE(failure.empty()) << length;
+        EXPECT_TRUE(holder.Untouched()) << length;
+    }
+    MarkedHolder holder;
+    EXPECT_EQ(L"input configuration data is partially corrupted", DecodeFailure(holder.cfg, whole + "x"));
+    EXPECT_TRUE(holder.Untouched());
+    EXPECT_EQ(L"", DecodeFailure(holder.cfg, whole));
+    EXPECT_FALSE(holder.Untouched());
+}
+
+TEST(SettingsMessage, FailuresThrowOnlyWithTheThrowFlag)
+{
+    ServerCfg throwing(true);
+    throwing.m_root.session.m_nLoginTimeout = 4242;
+    CryptoPP::StringStore store(std::string("\x00\x00\x00\x02" "Or", 6));
+    try {
+        throwing.Decode(store);
+        FAIL() << "no exception";
+    } catch (const OrvidexCfgException& e) {
+        EXPECT_EQ(std::wstring(L"invalid configuration version data detected"), e.WideWhat());
+    }
+    EXPECT_EQ(L"invalid configuration version data detected", throwing.LastError());
+    EXPECT_EQ(4242u, throwing.m_root.session.m_nLoginTimeout);
+}
+
+TEST(SettingsMessage, ATreeWithoutTemplatesIsNotWritten)
+{
+    ServerCfg cfg(false);
+    cfg.m_root.access.templates.Clear();
+    std::string bytes;
+    CryptoPP::StringSink sink(bytes);
+    EXPECT_FALSE(cfg.Encode(sink));
+    EXPECT_EQ(L"Error encoding templates: there must be at least one template entry", cfg.LastError());
+    // What came before the templates is already in the stream.
+    EXPECT_FALSE(bytes.empty());
+}
+
+TEST(SettingsMessage, DecodedTreesAreValidatedBeforeTheyAreInstalled)
+{
+    std::string message = DefaultMessage("3.31");
+    // The binding port, the third word of the message.
+    message.replace(20, 4, std::string(4, '\0'));
+    MarkedHolder holder;
+    EXPECT_EQ(L"invalid server binding port", DecodeFailure(holder.cfg, message));
+    EXPECT_TRUE(holder.Untouched());
+}
+
+TEST(SettingsMessage, TheKeyExchangeFlagsRebuildTheirNameList)
+{
+    std::string message = DefaultMessage("3.31");
+    // The key-exchange flags follow the plug-in text (rows 19 to 21).
+    const std::string tail = Message().Word(100).Word(500).Word(50).WStr(L"").Bool(true).Bool(true).bytes;
+    const std::size_t at = message.find(tail);
+    ASSERT_NE(std::string::npos, at);
+    message[at + tail.size() - 2] = 0;
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, message));
+    EXPECT_FALSE(cfg.m_root.algs.m_kex.m_enabled[0]);
+    EXPECT_STREQ("diffie-hellman-group14-sha1", cfg.m_root.algs.m_kex.m_sNameList.c_str());
+}
+
+TEST(SettingsMessage, TwoAccountsOfOneNameAreRefused)
+{
+    AccessPart access;
+    AccountFields alice;
+    alice.account = L"alice";
+    access.accounts.push_back(AccountEntryBytes("3.31", alice));
+    alice.account = L"ALICE";
+    access.accounts.push_back(AccountEntryBytes("3.31", alice));
+    MarkedHolder holder;
+    EXPECT_EQ(L"Error decoding accounts: an entry is equal in order to a previously decoded entry",
+              DecodeFailure(holder.cfg, DefaultMessage("3.31", access)));
+    EXPECT_TRUE(holder.Untouched());
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "settings/server/server_cfg.h"
+#include "settings/server/tests/test_support.h"
+
+namespace {
+
+// The message of the first failing check, or "" when the tree passes.
+std::wstring Failure(ServerCfg& cfg, CfgRoot& root)
+{
+    try {
+        return cfg.Validate(root, true) ? std::wstring() : L"returned false";
+    } catch (const OrvidexCfgException& e) {
+        return e.WideWhat();
+    }
+}
+
+AccountEntry& AddAccount(CfgRoot& root, const wchar_t* name)
+{
+    AccountEntry* account = root.access.accounts.New();
+    account->account = name;
+    EXPECT_EQ(0, root.access.accounts.NewCommit());
+    return *account;
+}
+
+TEST(SettingsValidation, TheDefaultTreePasses)
+{
+    ServerCfg cfg(false);
+    CfgRoot root;
+    EXPECT_EQ(L"", Failure(cfg, root));
+    AddAccount(root, L"alice");
+    EXPECT_EQ(L"", Failure(cfg, root));
+}
+
+TEST(SettingsValidation, EachCheckHasItsMessage)
+{
+    const struct {
+        std::function<void(CfgRoot&)> change;
+        const wchar_t* message;
+    } cases[] = {
+        {[](CfgRoot& r) { r.server.binding.m_nPort = 0; }, L"invalid server binding port"},
+        {[](CfgRoot& r) { r.server.binding.m_nPort = 65536; }, L"invalid server binding port"},
+        {[](CfgRoot& r) { r.server.m_nAcceptDelayMs = 10000; }, L"invalid server accept delay"},
+        {[](CfgRoot& r) { r.server.logging.m_nEventLogLevel = 4; }, L"invalid event log log-level value"},
+        {[](CfgRoot& r) { r.server.logging.m_nLogFileLevel = 10; }, L"invalid log file log-level value"},
+        {[](CfgRoot& r) { r.server.mlterm.m_nMaxBufWidth = 39; }, L"invalid mlterm maximal buffer width value"},
+        {[](CfgRoot& r) { r.server.mlterm.m_nMaxBufHeight = 100000; }, L"invalid mlterm maximal buffer height value"},
+        {[](CfgRoot& r) { r.server.mlterm.m_nRefreshDelay = 29; }, L"invalid mlterm minimal refresh delay value"},
+        {[](CfgRoot& r) { r.session.m_nLoginTimeout = 1000000; }, L"invalid login timeout value"},
+        {[](CfgRoot& r) { r.session.m_nMaxLoginAttempts = 10000; }, L"invalid login attempts value"},
+        {[](CfgRoot& r) { r.session.m_nLoginAttemptDelay = 10000; }, L"invalid login attempt delay value"},
+        {[](CfgRoot& r) { r.session.m_nIpBlockWindowSecs = 100000; }, L"invalid ip block window value"},
+        {[](CfgRoot& r) { r.session.m_nIpBlockThreshold = 10000; }, L"invalid ip block threshold value"},
+        {[](CfgRoot& r) { r.session.m_nIpBlockLockoutSecs = 100000; }, L"invalid ip block lockout value"},
+        {[](CfgRoot& r) { r.session.m_nKeepAliveTimeout = 1000000; }, L"invalid keep alive timeout value"},
+        {[](CfgRoot& r) { r.session.m_nSessionTimeout = 1000000; }, L"invalid session timeout value"},
+        {[](CfgRoot& r) { r.proxyProfiles.at(0)->m_profileName.assign(""); }, L"empty proxy profile name"},
+        {[](CfgRoot& r) { r.proxyProfiles.at(0)->m_proxyPort = 0; },
+         L"invalid proxy profile: [Error] ProxyProfile::IsValid(): invalid proxy port value"},
+        {[](CfgRoot& r) { r.access.templates.at(0)->name.clear(); }, L"empty template name"},
+        {[](CfgRoot& r) { r.access.templates.at(0)->onLogoffCmd.maxWaitTime = 10000; },
+         L"invalid template on-logoff cmd wait time data"},
+        {[](CfgRoot& r) { r.access.templates.at(0)->connectRules.ipRules.at(0)->instr.m_proxyProfile.assign(""); },
+         L"undefined proxy profiles referenced in template ip connect rule data"},
+        {[](CfgRoot& r) { r.access.templates.at(0)->srvSideFwding.s2c.NewCommit(); },
+         L"invalid template server-side s2c rule data: [Error] SrvSideS2CRule::IsValid(): invalid listen port value"},
+        {[](CfgRoot& r) { r.access.m_sDefaultTemplate = L"Other"; },
+         L"undefined template name referenced in default template setting"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").templateName = L"Other"; },
+         L"undefined template name referenced in account data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").authType = 2; }, L"invalid account authentication type data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").mapRemoteHomeDir = 3; },
+         L"invalid account map remote home dir data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").permitS2CForwarding = 3; },
+         L"invalid account permit S2C port forwarding data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").onLogonCmd.maxWaitTime = 10000; },
+         L"invalid account on-logon cmd wait time data"},
+        {[](CfgRoot& r) { r.access.hosts.ipRules.at(0)->ipRule.m_sigBits = 33; },
+         L"invalid host accept rule data: "},
+    };
+    ServerCfg cfg(false);
+    for (const auto& c : cases) {
+        CfgRoot root;
+        c.change(root);
+        const std::wstring failure = Failure(cfg, root);
+        EXPECT_EQ(0u, failure.find(c.message)) << std::string(failure.begin(), failure.end());
+    }
+}
+
+TEST(SettingsValidation, OnlyTheFirstFailureIsReported)
+{
+    ServerCfg cfg(false);
+    CfgRoot root;
+    root.access.templates.at(0)->name.clear();
+    AddAccount(root, L"").authType = 7;
+    EXPECT_EQ(L"empty template name", Failure(cfg, root));
+
+    // Two invalid profiles: the list's check stops at the first.
+    CfgRoot profiles;
+    LanguageOn language(profiles);
+    ASSERT_EQ(L"", language.Run(L"proxyProfiles.New.profileName \"Backup\""));
+    ASSERT_EQ(L"", language.Run(L"proxyProfiles.NewCommit"));
+    profiles.proxyProfiles.at(0)->m_proxyPort = 0;
+    profiles.proxyProfiles.at(1)->m_proxyPort = 0;
+    EXPECT_EQ(L"invalid proxy profile: [Error] ProxyProfile::IsValid(): invalid proxy port value",
+              Failure(cfg, profiles));
+}
+
+TEST(SettingsValidation, WithoutThrowingTheLastErrorStays)
+{
+    ServerCfg cfg(false);
+    CfgRoot root;
+    root.server.binding.m_nPort = 0;
+    EXPECT_FALSE(cfg.Validate(root, false));
+    EXPECT_EQ(L"The operation completed successfully", cfg.LastError());
+    ServerCfg throwing(true);
+    EXPECT_THROW(throwing.Validate(root, false), OrvidexCfgException);
+    root.server.binding.m_nPort = 65535;
+    EXPECT_TRUE(cfg.Validate(root, false));
+}
+
+} // namespace
