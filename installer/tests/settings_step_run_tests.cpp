@@ -3,6 +3,7 @@
 #include "installer/host_keypair.h"
 #include "settings/server/product_key.h"
 #include "installer/installer_state.h"
+#include "foundation/random_source.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,9 @@
 #include <string>
 
 namespace {
+
+// As in main: the settings' encrypted members need the process's random source.
+NoCrtRandom testRandom;
 
 const char* const kDefaults = "Creating default Orvidex settings\n";
 const char* const kGenerating = "No existing keypair found, generating new keypair\n";
@@ -52,6 +56,9 @@ protected:
             RunSettingsStep(settingsFile, generate);
         } catch (const SilentExit& e) {
             outcome.exitCode = e.code;
+        } catch (const std::exception& e) {
+            outcome.exitCode = -1;
+            ADD_FAILURE() << e.what();
         }
         outcome.output = testing::internal::GetCapturedStdout();
         return outcome;

@@ -35,6 +35,15 @@ def split_keypair(value):
     return public, private
 
 
+def with_listen_port(message, port):
+    """A settings message with another listen port: the word after the version header and
+    the listen interface."""
+    (length,) = struct.unpack(">I", message[:4])
+    at = 4 + length + 4
+    assert message[4:4 + length] == b"Orvidex 3.31" and message[at:at + 4] == struct.pack(">I", 22), message[:40]
+    return message[:at] + struct.pack(">I", port) + message[at + 4:]
+
+
 def openssh_fingerprints(public_blob):
     """(MD5 fingerprint, Bubble Babble) of a public-key blob as ssh-keygen gives them."""
     with tempfile.TemporaryDirectory() as work:
@@ -67,9 +76,12 @@ class SettingsStep(winetest.PrefixTestCase):
         self.assertTrue(tail.endswith(COMPLETED), stdout)
         return tail[:-len(COMPLETED)]
 
-    def forget_installation(self):
-        """Lets the next run install again: the product's own entry would stop it."""
+    def forget_installation(self, directory=DIR):
+        """Lets the next run install again into another directory: the product's own entry
+        and its registered service would stop it."""
         self.assertEqual(self.prefix.reg("delete", UNINSTALL_ENTRY, "/f").code, 0)
+        r = self.prefix.run(self.prefix.unix_path(directory + "\\Orvidex.exe"), "/unregserver")
+        self.assertEqual(r.code, 0, r)
 
     def test_fresh_machine_gets_default_settings_and_a_new_keypair_then_keeps_them(self):
         r = self.install()
@@ -117,15 +129,15 @@ class SettingsStep(winetest.PrefixTestCase):
                          "Warning: loading Orvidex settings failed: unexpected end of packet\n")
         self.assertEqual(self.product_values(), stored)
 
-        # A sound file is taken as it stands: the registry's settings are not read.
-        self.forget_installation()
+        # A sound file is taken instead of the registry's settings: here the defaults with the
+        # server listening on port 2222.
+        self.forget_installation("C:\\Again")
         with open(self.prefix.unix_path("C:\\saved.ovs"), "wb") as fh:
-            fh.write(stored["Settings"])
-        self.assertEqual(self.prefix.reg("delete", PRODUCT_KEY, "/v", "Settings", "/f").code, 0)
+            fh.write(with_listen_port(stored["Settings"], 2222))
         r = self.install("/Settings", "C:\\saved.ovs", directory="C:\\Third")
         self.assertEqual(r.code, 0, r)
         self.assertEqual(self.step_lines(r.stdout), "Loading Orvidex settings from file C:\\saved.ovs\n")
-        self.assertEqual(self.product_values(), stored)
+        self.assertEqual(self.product_values(), dict(stored, Settings=with_listen_port(stored["Settings"], 2222)))
 
     def test_release_1_1_keypair_is_imported_without_fingerprints(self):
         for name, data in (("PublicKey", EARLIER_PUBLIC), ("PrivateKey", EARLIER_PRIVATE)):
