@@ -2,13 +2,13 @@
 
 #include "foundation/exceptions.h"
 #include "settings/framework/cfg_enc_dec.h"
+#include "settings/server/tests/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <functional>
 #include <string>
 
 namespace {
@@ -18,16 +18,6 @@ const char* const kTestKey = "Software\\OrvidexTests\\ChangeSignal";
 std::string Narrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
-}
-
-std::string FailureOf(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const OrvidexCfgException& e) {
-        return e.what();
-    }
-    return "(no failure)";
 }
 
 class ChangeSignalTest : public testing::Test {
@@ -76,12 +66,12 @@ TEST_F(ChangeSignalTest, FlagGoesUpWithTheSignalAndDownWithTheReset)
 
 TEST_F(ChangeSignalTest, QueryNeedsExactlyOneByte)
 {
-    EXPECT_EQ(FailureOf([&] { ChangeSignal::Query(key); }),
+    EXPECT_EQ(CfgFailureOf([&] { ChangeSignal::Query(key); }),
               "Querying config-change signal failed - RegQueryValueEx() failed with the following error: " +
                   OsErrorMessage(ERROR_FILE_NOT_FOUND).text);
     const BYTE two[2] = {0, 0};
     ASSERT_EQ(RegSetValueExA(key, "SignalingChanges", 0, REG_BINARY, two, 2), ERROR_SUCCESS);
-    EXPECT_EQ(FailureOf([&] { ChangeSignal::Query(key); }),
+    EXPECT_EQ(CfgFailureOf([&] { ChangeSignal::Query(key); }),
               "Querying config-change signal failed - RegQueryValueEx() failed with the following error: " +
                   OsErrorMessage(ERROR_MORE_DATA).text);
 }
@@ -121,7 +111,7 @@ TEST_F(ChangeSignalTest, BothFailuresAreToldOnSeparateLines)
                   OsErrorMessage(ERROR_INVALID_HANDLE).text);
     CloseHandle(squatter);
 
-    EXPECT_EQ(FailureOf([&] { ChangeSignal::Reset(readOnly); }),
+    EXPECT_EQ(CfgFailureOf([&] { ChangeSignal::Reset(readOnly); }),
               "Resetting config-change signal failed - RegSetValueEx() failed with the following error: " +
                   OsErrorMessage(ERROR_ACCESS_DENIED).text);
     RegCloseKey(readOnly);

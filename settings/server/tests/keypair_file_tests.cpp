@@ -3,6 +3,7 @@
 #include "foundation/encoded_string.h"
 #include "foundation/exceptions.h"
 #include "settings/framework/cfg_enc_dec.h"
+#include "settings/server/tests/test_support.h"
 
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
@@ -12,7 +13,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <functional>
 #include <string>
 
 namespace {
@@ -37,16 +37,6 @@ std::string Open(const std::string& text, const std::wstring& passphrase)
     } catch (const OrvidexCfgException& e) {
         return e.what();
     }
-}
-
-std::string FailureOf(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const OrvidexCfgException& e) {
-        return e.what();
-    }
-    return "(no failure)";
 }
 
 const char* const kInvalid = "Error decrypting keypair - invalid ciphertext or passphrase";
@@ -127,7 +117,7 @@ TEST(KeypairFileTest, PassphraseBecomesUtf8WithoutTerminator)
 
     // Three UTF-8 bytes per character outgrow the room of 2 * length + 100.
     const std::wstring wide(200, L'\u4e2d');
-    EXPECT_EQ(FailureOf([&] { KeypairFile::PassphraseToUtf8(bytes, wide.data(), wide.size()); }),
+    EXPECT_EQ(CfgFailureOf([&] { KeypairFile::PassphraseToUtf8(bytes, wide.data(), wide.size()); }),
               "Error encoding keypair - WideCharToMultiByte() failed with the following error: " +
                   OsErrorMessage(ERROR_INSUFFICIENT_BUFFER).text);
 }
@@ -179,18 +169,18 @@ TEST_F(KeypairFileOnDisk, AFileBeyondTheReadLimitIsCutAndFailsToOpen)
 
 TEST_F(KeypairFileOnDisk, FileFailuresNameTheCallAndTheSystemError)
 {
-    EXPECT_EQ(FailureOf([&] { KeypairFile::ReadText(Name()); }).rfind(
+    EXPECT_EQ(CfgFailureOf([&] { KeypairFile::ReadText(Name()); }).rfind(
                   "Error loading keypair from file - CreateFile() failed with the following error: OS error 2", 0),
               0u);
     CodePageString missingDir(CP_ACP);
     missingDir.text = path + "-no-such-dir\\key.txt";
-    EXPECT_EQ(FailureOf([&] { KeypairFile::WriteText(missingDir, "x"); }).rfind(
+    EXPECT_EQ(CfgFailureOf([&] { KeypairFile::WriteText(missingDir, "x"); }).rfind(
                   "Error saving keypair to file. CreateFile() failed with the following error: OS error 3", 0),
               0u);
     // No sharing: a file held open elsewhere cannot be replaced.
     HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(FailureOf([&] { KeypairFile::WriteText(Name(), "x"); }).rfind(
+    EXPECT_EQ(CfgFailureOf([&] { KeypairFile::WriteText(Name(), "x"); }).rfind(
                   "Error saving keypair to file. CreateFile() failed with the following error: OS error 32", 0),
               0u);
     CloseHandle(held);
