@@ -13,6 +13,28 @@ MemberInfo YesNoMember(const std::wstring& name, unsigned char* value, unsigned 
     return MemberInfo(name, value, defaultValue, &DefaultYesNoEnumInfo::Instance());
 }
 
+// The fields from permitRemoteAdmin on, which templates define and accounts override
+// under the same names.
+template <class Record>
+void CopyTemplateFields(Record& to, const Record& from)
+{
+    to.permitRemoteAdmin = from.permitRemoteAdmin;
+    to.mapRemoteHomeDir = from.mapRemoteHomeDir;
+    if (!CopyField(to, to.onLogonCmd, from.onLogonCmd) || !CopyField(to, to.onLogoffCmd, from.onLogoffCmd))
+        return;
+    to.allowSessionJobBreakaway = from.allowSessionJobBreakaway;
+    to.permitTerminalShell = from.permitTerminalShell;
+    to.terminalShell = from.terminalShell;
+    to.initDir = from.initDir;
+    to.permitExecRequests = from.permitExecRequests;
+    to.permitSftp = from.permitSftp;
+    to.sftpRootDir = from.sftpRootDir;
+    to.permitC2SForwarding = from.permitC2SForwarding;
+    to.permitS2CForwarding = from.permitS2CForwarding;
+    CopyField(to, to.connectRules, from.connectRules) && CopyField(to, to.listenRules, from.listenRules) &&
+        CopyField(to, to.srvSideFwding, from.srvSideFwding);
+}
+
 } // namespace
 
 const std::wstring& DefaultTemplateName()
@@ -89,21 +111,7 @@ AccountTemplate& AccountTemplate::operator=(const AccountTemplate& src)
         return *this;
     name = src.name;
     loginAllowed = src.loginAllowed;
-    permitRemoteAdmin = src.permitRemoteAdmin;
-    mapRemoteHomeDir = src.mapRemoteHomeDir;
-    if (!CopyField(*this, onLogonCmd, src.onLogonCmd) || !CopyField(*this, onLogoffCmd, src.onLogoffCmd))
-        return *this;
-    allowSessionJobBreakaway = src.allowSessionJobBreakaway;
-    permitTerminalShell = src.permitTerminalShell;
-    terminalShell = src.terminalShell;
-    initDir = src.initDir;
-    permitExecRequests = src.permitExecRequests;
-    permitSftp = src.permitSftp;
-    sftpRootDir = src.sftpRootDir;
-    permitC2SForwarding = src.permitC2SForwarding;
-    permitS2CForwarding = src.permitS2CForwarding;
-    CopyField(*this, connectRules, src.connectRules) && CopyField(*this, listenRules, src.listenRules) &&
-        CopyField(*this, srvSideFwding, src.srvSideFwding);
+    CopyTemplateFields(*this, src);
     return *this;
 }
 
@@ -174,21 +182,7 @@ AccountEntry& AccountEntry::operator=(const AccountEntry& src)
     authType = src.authType;
     if (!CopyField(*this, keys, src.keys))
         return *this;
-    permitRemoteAdmin = src.permitRemoteAdmin;
-    mapRemoteHomeDir = src.mapRemoteHomeDir;
-    if (!CopyField(*this, onLogonCmd, src.onLogonCmd) || !CopyField(*this, onLogoffCmd, src.onLogoffCmd))
-        return *this;
-    allowSessionJobBreakaway = src.allowSessionJobBreakaway;
-    permitTerminalShell = src.permitTerminalShell;
-    terminalShell = src.terminalShell;
-    initDir = src.initDir;
-    permitExecRequests = src.permitExecRequests;
-    permitSftp = src.permitSftp;
-    sftpRootDir = src.sftpRootDir;
-    permitC2SForwarding = src.permitC2SForwarding;
-    permitS2CForwarding = src.permitS2CForwarding;
-    CopyField(*this, connectRules, src.connectRules) && CopyField(*this, listenRules, src.listenRules) &&
-        CopyField(*this, srvSideFwding, src.srvSideFwding);
+    CopyTemplateFields(*this, src);
     return *this;
 }
 

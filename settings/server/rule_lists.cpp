@@ -15,17 +15,27 @@ const wchar_t kAcceptInstrHelp[] =
     L"Instructions: specifies what is to be done when a connection attempt is received whose origin address "
     L"matches this rule.";
 
-// Runs one part's codec; a failure adds the record's text. Adds the bytes to total.
-template <class Context, class Part, class Operation>
-bool RunPart(Context& context, Part& part, Operation operation, int& total, const char* where)
+// Adds a part's byte count to total; false when the part failed.
+inline bool Counted(int& total, int n)
 {
-    int n = (part.*operation)(context);
-    if (!n) {
-        CalledFrom(context, where);
-        return false;
-    }
     total += n;
-    return true;
+    return n != 0;
+}
+
+// A rule record's codec: its parts one after the other, stopping at the first that fails,
+// which then gets the record's own "called from" text.
+template <class... Parts>
+int EncodeParts(EncodeOutput& out, const char* where, Parts&... parts)
+{
+    int total = 0;
+    return (Counted(total, parts.Encode(out)) && ...) ? total : CalledFrom(out, where);
+}
+
+template <class... Parts>
+int DecodeParts(DecodeContext& in, const char* where, Parts&... parts)
+{
+    int total = 0;
+    return (Counted(total, parts.Decode(in)) && ...) ? total : CalledFrom(in, where);
 }
 
 // The two lists of a ConnectRules or AcceptRules record, one after the other.
@@ -93,24 +103,12 @@ void IpConnectRule::BuildMemberMap(MemberMap& map)
 
 int IpConnectRule::Encode(EncodeOutput& out)
 {
-    const char* where = "IpConnectRule::Encode()";
-    int total = 0;
-    if (RunPart(out, ipRule, &IpRule::Encode, total, where) &&
-        RunPart(out, portRangeRule, &PortRangeRule::Encode, total, where) &&
-        RunPart(out, instr, &ConnectInstructions::Encode, total, where))
-        return total;
-    return 0;
+    return EncodeParts(out, "IpConnectRule::Encode()", ipRule, portRangeRule, instr);
 }
 
 int IpConnectRule::Decode(DecodeContext& in)
 {
-    const char* where = "IpConnectRule::Decode()";
-    int total = 0;
-    if (RunPart(in, ipRule, &IpRule::Decode, total, where) &&
-        RunPart(in, portRangeRule, &PortRangeRule::Decode, total, where) &&
-        RunPart(in, instr, &ConnectInstructions::Decode, total, where))
-        return total;
-    return 0;
+    return DecodeParts(in, "IpConnectRule::Decode()", ipRule, portRangeRule, instr);
 }
 
 bool IpConnectRule::IsValid(ErrorInfo& info)
@@ -146,24 +144,12 @@ void DnsNameConnectRule::BuildMemberMap(MemberMap& map)
 
 int DnsNameConnectRule::Encode(EncodeOutput& out)
 {
-    const char* where = "DnsNameConnectRule::Encode()";
-    int total = 0;
-    if (RunPart(out, dnsNameRule, &DnsNameRule::Encode, total, where) &&
-        RunPart(out, portRangeRule, &PortRangeRule::Encode, total, where) &&
-        RunPart(out, instr, &ConnectInstructions::Encode, total, where))
-        return total;
-    return 0;
+    return EncodeParts(out, "DnsNameConnectRule::Encode()", dnsNameRule, portRangeRule, instr);
 }
 
 int DnsNameConnectRule::Decode(DecodeContext& in)
 {
-    const char* where = "DnsNameConnectRule::Decode()";
-    int total = 0;
-    if (RunPart(in, dnsNameRule, &DnsNameRule::Decode, total, where) &&
-        RunPart(in, portRangeRule, &PortRangeRule::Decode, total, where) &&
-        RunPart(in, instr, &ConnectInstructions::Decode, total, where))
-        return total;
-    return 0;
+    return DecodeParts(in, "DnsNameConnectRule::Decode()", dnsNameRule, portRangeRule, instr);
 }
 
 bool DnsNameConnectRule::IsValid(ErrorInfo& info)
@@ -195,22 +181,12 @@ void IpAcceptRule::BuildMemberMap(MemberMap& map)
 
 int IpAcceptRule::Encode(EncodeOutput& out)
 {
-    const char* where = "IpAcceptRule::Encode()";
-    int total = 0;
-    if (RunPart(out, ipRule, &IpRule::Encode, total, where) &&
-        RunPart(out, instr, &AcceptInstructions::Encode, total, where))
-        return total;
-    return 0;
+    return EncodeParts(out, "IpAcceptRule::Encode()", ipRule, instr);
 }
 
 int IpAcceptRule::Decode(DecodeContext& in)
 {
-    const char* where = "IpAcceptRule::Decode()";
-    int total = 0;
-    if (RunPart(in, ipRule, &IpRule::Decode, total, where) &&
-        RunPart(in, instr, &AcceptInstructions::Decode, total, where))
-        return total;
-    return 0;
+    return DecodeParts(in, "IpAcceptRule::Decode()", ipRule, instr);
 }
 
 bool IpAcceptRule::IsValid(ErrorInfo& info) { return instr.IsValid(info) && ipRule.IsValid(info); }
@@ -232,22 +208,12 @@ void DnsNameAcceptRule::BuildMemberMap(MemberMap& map)
 
 int DnsNameAcceptRule::Encode(EncodeOutput& out)
 {
-    const char* where = "DnsNameAcceptRule::Encode()";
-    int total = 0;
-    if (RunPart(out, dnsNameRule, &DnsNameRule::Encode, total, where) &&
-        RunPart(out, instr, &AcceptInstructions::Encode, total, where))
-        return total;
-    return 0;
+    return EncodeParts(out, "DnsNameAcceptRule::Encode()", dnsNameRule, instr);
 }
 
 int DnsNameAcceptRule::Decode(DecodeContext& in)
 {
-    const char* where = "DnsNameAcceptRule::Decode()";
-    int total = 0;
-    if (RunPart(in, dnsNameRule, &DnsNameRule::Decode, total, where) &&
-        RunPart(in, instr, &AcceptInstructions::Decode, total, where))
-        return total;
-    return 0;
+    return DecodeParts(in, "DnsNameAcceptRule::Decode()", dnsNameRule, instr);
 }
 
 bool DnsNameAcceptRule::IsValid(ErrorInfo& info) { return instr.IsValid(info) && dnsNameRule.IsValid(info); }
@@ -344,7 +310,7 @@ int ListenInstructions::Encode(EncodeOutput& out)
     int total = EncodeBoolean(out, m_allowListen);
     if (!total)
         return CalledFrom(out, where);
-    return RunPart(out, m_acceptRules, &AcceptRules::Encode, total, where) ? total : 0;
+    return Counted(total, m_acceptRules.Encode(out)) ? total : CalledFrom(out, where);
 }
 
 int ListenInstructions::Decode(DecodeContext& in)
@@ -353,7 +319,7 @@ int ListenInstructions::Decode(DecodeContext& in)
     int total = DecodeBoolean(in, m_allowListen);
     if (!total)
         return CalledFrom(in, where);
-    return RunPart(in, m_acceptRules, &AcceptRules::Decode, total, where) ? total : 0;
+    return Counted(total, m_acceptRules.Decode(in)) ? total : CalledFrom(in, where);
 }
 
 ListenRule& ListenRule::operator=(const ListenRule& src)
@@ -380,24 +346,12 @@ void ListenRule::BuildMemberMap(MemberMap& map)
 
 int ListenRule::Encode(EncodeOutput& out)
 {
-    const char* where = "ListenRule::Encode()";
-    int total = 0;
-    if (RunPart(out, ipRule, &IpRule::Encode, total, where) &&
-        RunPart(out, portRangeRule, &PortRangeRule::Encode, total, where) &&
-        RunPart(out, instr, &ListenInstructions::Encode, total, where))
-        return total;
-    return 0;
+    return EncodeParts(out, "ListenRule::Encode()", ipRule, portRangeRule, instr);
 }
 
 int ListenRule::Decode(DecodeContext& in)
 {
-    const char* where = "ListenRule::Decode()";
-    int total = 0;
-    if (RunPart(in, ipRule, &IpRule::Decode, total, where) &&
-        RunPart(in, portRangeRule, &PortRangeRule::Decode, total, where) &&
-        RunPart(in, instr, &ListenInstructions::Decode, total, where))
-        return total;
-    return 0;
+    return DecodeParts(in, "ListenRule::Decode()", ipRule, portRangeRule, instr);
 }
 
 bool ListenRule::IsValid(ErrorInfo& info)

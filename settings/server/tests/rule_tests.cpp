@@ -457,3 +457,43 @@ TEST(DefaultRules, ProxyProfileMustBeDefined)
 }
 
 } // namespace
+
+namespace {
+
+// Copies follow the allocation-failure convention: a marked target takes nothing, a
+// marked source passes on its mark and nothing else.
+TEST(RuleCopies, AllocationFailureMarks)
+{
+    IpConnectRule source;
+    source.ipRule.m_ip = 0x0A000000u;
+    source.instr.m_targetHost.assign("db");
+
+    IpConnectRule marked;
+    marked.af_ = 7;
+    marked = source;
+    EXPECT_EQ(0u, marked.ipRule.m_ip);
+    EXPECT_EQ(7, marked.af_);
+
+    IpConnectRule target;
+    source.af_ = 9;
+    target = source;
+    EXPECT_EQ(9, target.af_);
+    EXPECT_EQ(0u, target.ipRule.m_ip);
+    EXPECT_TRUE(target.instr.m_targetHost.empty());
+
+    source.af_ = 0;
+    IpConnectRule copy(source);
+    EXPECT_EQ(0, copy.af_);
+    EXPECT_EQ(0x0A000000u, copy.ipRule.m_ip);
+    EXPECT_EQ(std::string("db"), copy.instr.m_targetHost.c_str());
+
+    // A part that fails to copy marks the whole record.
+    IpConnectRule partFails;
+    source.instr.m_proxyProfile.af_ = 11;
+    partFails = source;
+    EXPECT_EQ(11, partFails.af_);
+    EXPECT_EQ(0x0A000000u, partFails.ipRule.m_ip);
+
+}
+
+} // namespace

@@ -66,6 +66,38 @@ TEST(SettingsMessage, AWrittenMessageReadsBackToTheSameBytes)
     EXPECT_STREQ("none", copy.m_root.algs.cmpr.m_sNameList.c_str());
 }
 
+TEST(SettingsMessage, AccountsAreWrittenFieldByField)
+{
+    ServerCfg cfg(false);
+    LanguageOn language(cfg.m_root);
+    for (const wchar_t* instruction :
+         {L"access.accounts.New.account \"alice\"", L"access.accounts.New.permitSftp no",
+          L"access.accounts.New.keys.New.publicKey \"0102\"", L"access.accounts.New.keys.NewCommit",
+          L"access.accounts.New.keys.New.publicKey \"01\"", L"access.accounts.New.keys.NewCommit",
+          L"access.accounts.NewCommit"}) {
+        ASSERT_EQ(L"", language.Run(instruction)) << std::wstring(instruction);
+    }
+    AccountFields alice;
+    alice.account = L"alice";
+    alice.permitSftp = 2;
+    // Keys in list order: a prefix before the longer key.
+    alice.keys = {std::string("\x01", 1), std::string("\x01\x02", 2)};
+    AccessPart access;
+    access.accounts.push_back(AccountEntryBytes("3.31", alice));
+    EXPECT_EQ(ToHex(DefaultMessage("3.31", access, Encoded(cfg.m_root.proxyProfiles))), ToHex(Encode(cfg)));
+}
+
+TEST(SettingsMessage, DefaultMessagesOfEveryOlderVersionReadAsTheDefaultTree)
+{
+    for (const char* version : {"3.07", "3.08", "3.09", "3.11", "3.12", "3.25", "3.26", "3.27", "3.28", "3.30"}) {
+        ServerCfg cfg(false);
+        ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage(version))) << version;
+        EXPECT_TRUE(cfg.m_root.IsDefault()) << version;
+        EXPECT_EQ(ToHex(DefaultMessage("3.31", AccessPart(), Encoded(cfg.m_root.proxyProfiles))), ToHex(Encode(cfg)))
+            << version;
+    }
+}
+
 TEST(SettingsMessage, VersionsCompareAsByteStrings)
 {
     const struct {

@@ -74,7 +74,9 @@ class ProbeScripts(unittest.TestCase):
 
     def replay(self, setup, query, *args, last="Q items.New"):
         """The script that query writes after setup, run on a fresh tree, writes itself again."""
-        before = self.probe(setup + ["Q " + query], *args)[-1]
+        answers = self.probe(setup + ["Q " + query], *args)
+        self.assertEqual(answers[:-1], ["OK"] * len(setup))
+        before = answers[-1]
         self.assertTrue(before.startswith("RES 2 0 "), before)
         script = unescape(before[len("RES 2 0 "):]).split("\r\n")
         self.assertEqual(script[-1], "")
@@ -109,7 +111,7 @@ class ProbeScripts(unittest.TestCase):
             "I access.templates.NewCommit",
             'I access.defaultTemplate "Staff"',
             'I access.accounts.New.account "alice"', 'I access.accounts.New.template "Staff"',
-            "I access.accounts.New.keys.New.publicKey 000000077373682D647373", "I access.accounts.New.keys.NewCommit",
+            'I access.accounts.New.keys.New.publicKey "000000077373682D647373"', "I access.accounts.New.keys.NewCommit",
             "I access.accounts.NewCommit",
             "I access.hosts.ipRules.New.ipRule.ip 192.168.1.0", "I access.hosts.ipRules.New.ipRule.sigBits 24",
             "I access.hosts.ipRules.NewCommit",
