@@ -134,6 +134,21 @@ TEST_F(SettingsStepRun, StoredKeypairIsKeptAndAnUnreadableOneReplaced)
     EXPECT_EQ(r.output, std::string(kGenerating) + "Keypair generation failed: no entropy today, aborting\n");
 }
 
+TEST_F(SettingsStepRun, UnusableEarlierKeypairGivesWayToANewOne)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath, &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "PublicKey", 0, REG_SZ, reinterpret_cast<const BYTE*>("0a0b0c"), 7);
+    RegSetValueExA(key, "PrivateKey", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("0d0e0f"), 7);
+    RegCloseKey(key);
+    const Outcome r = Run(GenerateHostKeypair);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output.rfind(std::string(kDefaults) + kGenerating + "A new keypair has been generated\n", 0), 0u)
+        << r.output;
+    // The stored public blob is the new key's alone: "ssh-dss" after its length.
+    EXPECT_EQ(Value("Keypair").substr(4, 11), std::string("\0\0\0\x07ssh-dss", 11));
+}
+
 TEST_F(SettingsStepRun, FailedSaveAbortsWith121EvenWhenTheUserIsAsked)
 {
     // A volatile maker's key: the product key cannot be created beneath it.
