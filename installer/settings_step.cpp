@@ -46,7 +46,7 @@ void LetPassOrAbort(const PassableFailure& failure, const std::string& reason)
     throw SilentExit(failure.exitCode);
 }
 
-void LoadSettings(CfgStorage& store, std::string settingsFile)
+void LoadSettings(CfgStorage& store, const std::string& settingsFile)
 {
     if (!settingsFile.empty()) {
         PrintLine("Loading Orvidex settings from file " + settingsFile);
@@ -101,7 +101,7 @@ void ObtainKeypair(CfgStorage& store, KeypairData& keypair, KeypairGenerator gen
 void RunSettingsStep(std::string settingsFile, KeypairGenerator generate)
 {
     CfgStorage store(true);
-    LoadSettings(store, std::move(settingsFile));
+    LoadSettings(store, settingsFile);
     KeypairData keypair;
     ObtainKeypair(store, keypair, generate);
     try {
