@@ -11,6 +11,7 @@
 #include "installer/payload_files.h"
 #include "installer/prerequisites.h"
 #include "installer/registration_steps.h"
+#include "installer/settings_step.h"
 #include "installer/shortcuts.h"
 #include "installer/uninstaller_entry.h"
 #include "installer/vendor_key.h"
@@ -93,6 +94,9 @@ int RunInstaller(int argc, char** argv)
     ServerRegistrationStep server(CombinePath(installDir, "OrvidexCfgManip.dll"));
     UninstallerRegistrationStep uninstallerEntry(ProductShortName,
                                                  "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
+
+    // Not a step of its own: when it aborts, every step above is still uncommitted.
+    RunSettingsStep(settingsFile);
 
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");

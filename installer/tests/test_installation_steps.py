@@ -33,6 +33,9 @@ SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\Orvidex"
 CLASS_KEY = "HKCR\\CLSID\\{6F1B2C4E-3D5A-4E8B-9C71-2A0D5E8F4B13}\\InprocServer32"
 PENDING = ("HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v", "PendingFileRenameOperations")
 COMPLETED = "Morlune Orvidex 3.32 installation completed.\n"
+# The settings step on a machine without settings and keypair.
+SETTINGS_STEP = ("^Creating default Orvidex settings\nNo existing keypair found, generating new keypair\n"
+                 "A new keypair has been generated\nMD5 Fingerprint: [0-9a-f:]{47}\nBubbleBabble: [a-z-]{65}\n")
 LOG = "C:\\standin.log"
 UNINSTALL_ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex"
 
@@ -100,9 +103,10 @@ class InstallationSteps(winetest.PrefixTestCase):
     def test_success_creates_everything_in_order(self):
         r = self.install()
         self.assertEqual((r.code, r.stderr), (0, ""), r)
-        self.assertEqual(r.stdout, "Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
-                         + f"Registering service {service()}\nRegistering server {server()}\n"
-                         + "Registering uninstaller\n" + COMPLETED)
+        steps = ("Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
+                 + f"Registering service {service()}\nRegistering server {server()}\n" + "Registering uninstaller\n")
+        self.assertEqual(r.stdout[:len(steps)], steps)
+        self.assertRegex(r.stdout[len(steps):], SETTINGS_STEP + re.escape(COMPLETED) + "$")
         self.assertTrue(self.key_exists("HKLM\\Software\\Morlune"))
         for name, standin in PAYLOADS:
             with self.subTest(file=name):

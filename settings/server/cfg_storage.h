@@ -11,6 +11,10 @@
 #include <cstdint>
 
 #include <cryptopp/cryptlib.h>
+#include <cryptopp/secblock.h>
+
+#include <cstddef>
+#include <string>
 
 #include "settings/server/keypair_data.h"
 #include "settings/server/server_cfg.h"
@@ -35,6 +39,23 @@ public:
     bool DecodeKeypair(CryptoPP::BufferedTransformation& in);
     bool SaveKeypair();
     bool LoadKeypair();
+
+    // The passphrase as UTF-8 in out (2 * length + 100 bytes); returns the bytes used. A
+    // failed conversion always throws OrvidexCfgException.
+    static std::size_t PassphraseToUtf8(CryptoPP::SecByteBlock& out, const wchar_t* passphrase, std::size_t length);
+    // The keypair file: m_keypair's stored form encrypted under the passphrase (length in
+    // UTF-16 units) as Base64 text. Decrypting changes m_keypair only on success.
+    bool EncryptKeypair(const wchar_t* passphrase, std::size_t length, std::string& text);
+    bool DecryptKeypair(const wchar_t* passphrase, std::size_t length, const std::string& text);
+    bool SaveKeypairToFile(const wchar_t* passphrase, std::size_t length, const EncodedString<char>& fileName);
+    bool LoadKeypairFromFile(const wchar_t* passphrase, std::size_t length, const EncodedString<char>& fileName);
+
+    // Tells a running server that the stored settings changed: the "SignalingChanges" flag
+    // and the server's named event. The event is tried even when the key cannot be opened.
+    bool SignalChanges();
+    bool ResetChangeSignal();
+    // changed is written only on success.
+    bool QueryChangeSignal(bool& changed);
 
     HKEY m_hKey;
     bool m_keyOpen;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "foundation/random_source.h"
+#include "settings/framework/cfg_enc_dec.h"
 
 namespace {
 // The encrypted members need the process's random source for the whole run.
@@ -68,4 +69,14 @@ std::wstring LanguageOn::Query(const std::wstring& text)
     } catch (const EvaluationErr& e) {
         return L"ERR " + e.WideMessage().text;
     }
+}
+
+std::string CfgFailureOf(const std::function<void()>& operation)
+{
+    try {
+        operation();
+    } catch (const OrvidexCfgException& e) {
+        return e.what();
+    }
+    return "(no failure)";
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,3 +81,6 @@ private:
     Evaluator& target_;
     RootEvaluator root_;
 };
+
+// The text of the OrvidexCfgException that operation throws, or "(no failure)".
+std::string CfgFailureOf(const std::function<void()>& operation);
