@@ -53,9 +53,14 @@ TEST(WaitObjectContainer, NoWaitScheduleHandlesAndTimeout) {
 
     c.Clear();
     c.ScheduleEvent(50, outer);
-    DWORD start = GetTickCount();
+    // The performance counter, not GetTickCount: Wine advances the tick count in steps of
+    // about 16 ms, which can make a 50 ms sleep look like 38.
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     EXPECT_TRUE(c.Wait(INFINITE));
-    EXPECT_GE(GetTickCount() - start, 40u);
+    QueryPerformanceCounter(&end);
+    EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 45);
 
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     c.Clear();
