@@ -6,6 +6,7 @@
 //   click <id>              BM_CLICK a button of the current window
 //   command <id>            post WM_COMMAND <id> to the current window (what a link sends)
 //   state <id>              report "state <id> checked=<0|1> enabled=<0|1> focus=<0|1> text=<text>"
+//   firstline <id>          report "firstline <id> <n>": the first visible line of an edit or rich-edit control
 //   rect <id>               report "rect <id> <left> <top> <right> <bottom>" in the window's client pixels
 //   size <width> <height>   resize the current window (outer size in pixels), then report "client <w> <h>"
 //   minmax                  minimise then restore the current window
@@ -14,6 +15,7 @@
 //   close                   send WM_CLOSE to the current window
 //   sysclose                the close box: WM_SYSCOMMAND SC_CLOSE to the current window
 //   windows                 report "window <title>" for each visible top-level window of the installer
+//   screenshot <file>       write the current window as it shows on the screen to a 24-bit BMP file
 //   sleep <ms>
 // Reports go to standard error. At the end it waits for the installer and exits with its
 // exit code; a step that fails prints "driver: ..." and ends the installer with exit 99.
@@ -114,6 +116,41 @@ HWND FocusOf(HWND window)
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
+void Screenshot(const std::string& file)
+{
+    RECT rect;
+    GetWindowRect(current, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageSize;
+    if (FILE* out = std::fopen(file.c_str(), "wb")) {
+        std::fwrite(&header, sizeof header, 1, out);
+        std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+        std::fwrite(bits, imageSize, 1, out);
+        std::fclose(out);
+    }
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
 void StartInstaller()
 {
     char path[MAX_PATH];
@@ -164,6 +201,9 @@ int main(int argc, char** argv)
             Report("state " + id + " checked=" + (SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0") +
                    " enabled=" + (IsWindowEnabled(control) ? "1" : "0") + " focus=" +
                    (FocusOf(current) == control ? "1" : "0") + " text=" + WindowText(control));
+        } else if (step == "firstline") {
+            const std::string id = next();
+            Report("firstline " + id + " " + std::to_string(SendMessageA(Control(id), EM_GETFIRSTVISIBLELINE, 0, 0)));
         } else if (step == "rect") {
             const std::string id = next();
             RECT rect;
@@ -200,6 +240,8 @@ int main(int argc, char** argv)
             Sleep(300);
         } else if (step == "windows") {
             EnumWindows(ReportWindow, 0);
+        } else if (step == "screenshot") {
+            Screenshot(next());
         } else if (step == "sleep") {
             Sleep(static_cast<DWORD>(std::atoi(next().c_str())));
         } else {

@@ -96,6 +96,9 @@ class InstallerDialog(winetest.PrefixTestCase):
         cases = [
             ("C:\\missing\\deeper\\Orvidex", "Directory Creation Failed", 101,
              r"Unable to create target directory 'C:\\missing\\deeper\\Orvidex': OS error 3\b"),
+            # The whole text comes back from the dialog, however long: never a shorter path.
+            ("C:\\" + "a" * 300, "Directory Creation Failed", 101,
+             r"Unable to create target directory 'C:\\" + "a" * 300 + "': OS error"),
             ("C:\\plainfile", "Invalid Target Directory", 103,
              r"Unable to create target directory 'C:\\plainfile': The specified target path already exists "
              r"and is not a directory\."),
@@ -120,7 +123,8 @@ class InstallerDialog(winetest.PrefixTestCase):
         self.assertEqual([t.lower() for t in texts], ["c:\\windows\\system32", "c:\\typed here"])
 
     def test_package_contents_window_opens_once_and_again_after_closing(self):
-        r = self.drive("wait", TITLE, "command", PACKAGE_LINK, "wait", PACKAGE, "wait", TITLE,
+        r = self.drive("wait", TITLE, "firstline", LICENCE, "command", PACKAGE_LINK, "wait", PACKAGE, "sleep", "500",
+                       "firstline", "0", "wait", TITLE,
                        "command", PACKAGE_LINK, "count", PACKAGE,
                        "wait", PACKAGE, "sysclose", "count", PACKAGE,
                        "wait", TITLE, "command", PACKAGE_LINK, "wait", PACKAGE, "count", PACKAGE,
@@ -129,6 +133,8 @@ class InstallerDialog(winetest.PrefixTestCase):
         counts = re.findall(rf"^count {PACKAGE} (\d+)$", r.stderr, re.M)
         # Ending the dialog takes the window with it.
         self.assertEqual(counts, ["1", "0", "1", "0"], r.stderr)
+        # Both documents show their first line (the contents pane has the id 0).
+        self.assertEqual(re.findall(r"^firstline (\d+) (\d+)$", r.stderr, re.M), [(LICENCE, "0"), ("0", "0")])
 
     def test_resizing_keeps_the_layout(self):
         r = self.drive("wait", TITLE, "rect", LICENCE,

@@ -199,6 +199,9 @@ void SetRichEditText(HWND control, const CodePageString* text, int format)
     stream.dwError = 0;
     stream.pfnCallback = RichEditStreamIn;
     SendMessageA(control, EM_STREAMIN, static_cast<WPARAM>(format), reinterpret_cast<LPARAM>(&stream));
+    // The caret to the start too: the control would otherwise scroll back to where the
+    // stream left it (the end) the next time it makes the caret visible.
+    SendMessageA(control, EM_SETSEL, 0, 0);
     ScrollRichEditLines(control, -GetFirstVisibleLine(control));
 }
 

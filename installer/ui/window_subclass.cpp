@@ -116,6 +116,10 @@ LRESULT ArrowCursorSubclass::WndProc(HWND window, UINT message, WPARAM wParam, L
     if (message == WM_SETFOCUS)
         return 0;  // never a caret: the pane is a document to read
     const LRESULT result = CallPrevious(window, message, wParam, lParam);
+    // A document is not selected as a whole when the dialog manager gives it the focus:
+    // that would move the caret to its end and scroll the text away from its first line.
+    if (message == WM_GETDLGCODE)
+        return result & ~static_cast<LRESULT>(DLGC_HASSETSEL);
     if (message == WM_SETCURSOR) {
         const HCURSOR shown = GetCursor();
         if (shown != ArrowCursor() && shown != HandCursor())
