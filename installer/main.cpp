@@ -20,7 +20,6 @@
 #include <shlobj.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -47,18 +46,7 @@ void ReportFatalFault(const StructuredException& fault)
 // to start it leaves the installation as it is.
 void RunControlPanel()
 {
-    const std::string command = "\"" + CombinePath(installerState.installDir, "raridava.exe") + "\" -FirstTime";
-    std::vector<char> commandLine(command.begin(), command.end());
-    commandLine.push_back('\0');
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    StartWithoutWaiting("\"" + CombinePath(installerState.installDir, "raridava.exe") + "\" -FirstTime");
 }
 
 int RunInstaller(int argc, char** argv)

@@ -110,12 +110,19 @@ std::string ProductTitle(const std::string& what)
     return "Morlune Orvidex " + ProductVersion + " " + what;
 }
 
-NONCLIENTMETRICSA NonClientMetrics()
+// The smallest size a user can drag the window to: a client area of the given dialog
+// units, plus the frame and the caption (the small one of a tool window).
+BOOL SetMinimumTrackSize(HWND window, LPARAM minMaxInfo, int widthUnits, int heightUnits, bool smallCaption)
 {
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    return metrics;
+    MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(minMaxInfo);
+    info->ptMinTrackSize.x = DluToPixelsX(window, widthUnits) + 2 * metrics.iBorderWidth + 6;
+    info->ptMinTrackSize.y = DluToPixelsY(window, heightUnits) +
+                             (smallCaption ? metrics.iSmCaptionHeight : metrics.iCaptionHeight) +
+                             2 * metrics.iBorderWidth + 7;
+    return TRUE;
 }
 
 // --- The package-contents window -------------------------------------------------------
@@ -149,13 +156,8 @@ INT_PTR CALLBACK PackageContentsDialogProc(HWND window, UINT message, WPARAM wPa
         case WM_INITDIALOG:
             InitPackageWindow(window);
             return TRUE;
-        case WM_GETMINMAXINFO: {
-            const NONCLIENTMETRICSA metrics = NonClientMetrics();
-            MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize.x = DluToPixelsX(window, 150) + 2 * metrics.iBorderWidth + 6;
-            info->ptMinTrackSize.y = DluToPixelsY(window, 100) + metrics.iSmCaptionHeight + 2 * metrics.iBorderWidth + 7;
-            return TRUE;
-        }
+        case WM_GETMINMAXINFO:
+            return SetMinimumTrackSize(window, lParam, 150, 100, true);
         case WM_SYSCOMMAND:
             if (wParam == SC_CLOSE) {
                 DestroyWindow(window);
@@ -310,13 +312,8 @@ INT_PTR CALLBACK InstallerDialogProc(HWND dialog, UINT message, WPARAM wParam, L
                 InvalidateRect(dialog, nullptr, FALSE);
             }
             return FALSE;
-        case WM_GETMINMAXINFO: {
-            const NONCLIENTMETRICSA metrics = NonClientMetrics();
-            MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            info->ptMinTrackSize.x = DluToPixelsX(dialog, 240) + 2 * metrics.iBorderWidth + 6;
-            info->ptMinTrackSize.y = DluToPixelsY(dialog, 180) + metrics.iCaptionHeight + 2 * metrics.iBorderWidth + 7;
-            return TRUE;
-        }
+        case WM_GETMINMAXINFO:
+            return SetMinimumTrackSize(dialog, lParam, 240, 180, false);
         case PackageWindowClosed:
             PackageWindow = nullptr;
             return TRUE;
