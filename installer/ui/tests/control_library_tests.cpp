@@ -158,6 +158,87 @@ TEST_F(Windows, TenSubclassesPerWindowLaterOnesFirst)
     EXPECT_EQ(deleted, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2, 1, 0}));
 }
 
+// --- Hyperlink -------------------------------------------------------------------------
+
+std::vector<WPARAM> commands;
+
+LRESULT CALLBACK RecordingParent(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND)
+        commands.push_back(wParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+class Link : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = RecordingParent;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "RecordingParent";
+        RegisterClassA(&windowClass);
+        parent = CreateWindowExA(0, "RecordingParent", "parent", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 500, 200,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(parent, nullptr);
+        // Much wider than its text, which is drawn at its left.
+        link = CreateWindowExA(0, "STATIC", "Folder", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 10, 10, 400, 20,
+                               parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1007)), GetModuleHandleA(nullptr),
+                               nullptr);
+        hyperlink = new HyperlinkStatic;
+        ASSERT_TRUE(AttachWindowSubclass(link, hyperlink));
+        commands.clear();
+    }
+    void TearDown() override { DestroyWindow(parent); }
+
+    void Mouse(UINT message, int x, int y) { SendMessageA(link, message, 0, MAKELPARAM(x, y)); }
+
+    HWND parent = nullptr;
+    HWND link = nullptr;
+    HyperlinkStatic* hyperlink = nullptr;
+};
+
+TEST_F(Link, ClicksOnlyOverItsTextOncePainted)
+{
+    EXPECT_NE(GetWindowLongPtrA(link, GWL_STYLE) & SS_NOTIFY, 0);
+    // Before the first paint there is no hot area.
+    Mouse(WM_MOUSEMOVE, 5, 10);
+    Mouse(WM_LBUTTONDOWN, 5, 10);
+    Mouse(WM_LBUTTONUP, 5, 10);
+    EXPECT_TRUE(commands.empty());
+
+    RedrawWindow(link, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const RECT hot = hyperlink->TextRect();
+    ASSERT_GT(hot.right, hot.left);
+    ASSERT_LT(hot.right, 200);  // the text's width, not the control's
+
+    // Beside the text, inside the control: nothing.
+    Mouse(WM_MOUSEMOVE, 300, 10);
+    Mouse(WM_LBUTTONDOWN, 300, 10);
+    Mouse(WM_LBUTTONUP, 300, 10);
+    EXPECT_TRUE(commands.empty());
+    // Pressed on the text, released beside it: nothing.
+    Mouse(WM_MOUSEMOVE, 5, 10);
+    Mouse(WM_LBUTTONDOWN, 5, 10);
+    Mouse(WM_MOUSEMOVE, 300, 10);
+    Mouse(WM_LBUTTONUP, 300, 10);
+    EXPECT_TRUE(commands.empty());
+    // Pressed beside, released on the text: nothing.
+    Mouse(WM_LBUTTONDOWN, 300, 10);
+    Mouse(WM_MOUSEMOVE, 5, 10);
+    Mouse(WM_LBUTTONUP, 5, 10);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_FALSE(hyperlink->Visited());
+    // Pressed and released on the text: the parent hears of it, with the control's id.
+    Mouse(WM_LBUTTONDOWN, 5, 10);
+    Mouse(WM_LBUTTONUP, 5, 10);
+    EXPECT_EQ(commands, std::vector<WPARAM>{MAKEWPARAM(1007, 0)});
+    EXPECT_TRUE(hyperlink->Visited());
+    // The space bar clicks too.
+    SendMessageA(link, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(commands.size(), 2u);
+}
+
 TEST(CentredPlacement, StaysWithinTheWorkArea)
 {
     const RECT area = {0, 0, 1000, 800};
@@ -227,6 +308,37 @@ TEST(DialogTemplateBuilder, SkipsOrdinalsAndStrings)
     t[18] = 0xFF;
     t[19] = 0xFF;
     EXPECT_EQ(SkipTemplateSzOrOrd(t, 18), 22u);
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+TEST(DialogTemplateBuilder, WindowsCreatesTheDialogItDescribes)
+{
+    DialogTemplate t = StartDialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 0, 0, 190, 190);
+    AddDialogTemplateTitle(t, Utf16String(L"Package"));
+    AddDialogTemplateFont(t, 8, Utf16String(L"MS Shell Dlg"));
+    // The system reads a template only from a DWORD boundary.
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(t.data()) % 4, 0u);
+    const HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
+                                                   reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr,
+                                                   PlainDialogProc, 0);
+    ASSERT_NE(dialog, nullptr) << GetLastError();
+    char title[32] = {};
+    GetWindowTextA(dialog, title, sizeof title);
+    EXPECT_STREQ(title, "Package");
+    EXPECT_NE(GetWindowLongPtrA(dialog, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+    // The font came from the template: dialog units follow it, 1 : 2 is not forced.
+    EXPECT_NE(SendMessageA(dialog, WM_GETFONT, 0, 0), 0);
+    EXPECT_GT(DluToPixelsX(dialog, 100), 0);
+    EXPECT_GT(DluToPixelsY(dialog, 100), 0);
+    RECT client;
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client.right, DluToPixelsX(dialog, 190));
+    EXPECT_EQ(client.bottom, DluToPixelsY(dialog, 190));
+    DestroyWindow(dialog);
 }
 
 // --- Rich text -------------------------------------------------------------------------
