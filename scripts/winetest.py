@@ -110,6 +110,14 @@ class WinePrefix:
         assert windows_path[:3].upper() == "C:\\", windows_path
         return os.path.join(self.path, "drive_c", *windows_path[3:].split("\\"))
 
+    def read_lines(self, windows_path):
+        """The lines of a text file inside this prefix; none when it does not exist."""
+        path = self.unix_path(windows_path)
+        if not os.path.exists(path):
+            return []
+        with open(path) as fh:
+            return fh.read().splitlines()
+
     def reg(self, *args):
         """Runs Wine's reg.exe in this prefix."""
         return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args)

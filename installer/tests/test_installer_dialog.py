@@ -40,11 +40,7 @@ class InstallerDialog(winetest.PrefixTestCase):
         return os.path.lexists(self.prefix.unix_path(windows_path))
 
     def calls(self):
-        path = self.prefix.unix_path(LOG)
-        if not os.path.exists(path):
-            return []
-        with open(path) as fh:
-            return fh.read().splitlines()
+        return self.prefix.read_lines(LOG)
 
     def key_exists(self, key):
         return self.prefix.reg("query", key).code == 0
