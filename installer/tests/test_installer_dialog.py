@@ -3,6 +3,7 @@ driven by dialog_driver.exe (which starts the installer without arguments, click
 and reports what the windows show), and what the installer did afterwards."""
 import os
 import re
+import shutil
 import unittest
 
 import winetest
@@ -172,6 +173,17 @@ class InstallerDialog(winetest.PrefixTestCase):
         pane_width = original_pane[2] - original_pane[0]
         self.assertGreater(small_width, pane_width)
         self.assertGreater(small_height, original_pane[3])
+
+    def test_rich_edit_library_comes_from_the_system_directory(self):
+        # An installer run from a download folder must not load a "riched20.dll" lying there.
+        folder = self.prefix.unix_path("C:\\Downloads")
+        os.makedirs(folder)
+        for program in ("OrvidexInstaller.exe", "dialog_driver.exe"):
+            shutil.copy(os.path.join(winetest.BIN, program), folder)
+        with open(os.path.join(folder, "riched20.dll"), "wb") as fh:
+            fh.write(b"MZ not a library")
+        r = self.prefix.run(os.path.join(folder, "dialog_driver.exe"), "wait", TITLE, "click", CANCEL)
+        self.assertEqual(r.code, 202, r)
 
     def test_version_conflict_dialog(self):
         self.prefix.reg("add", UNINSTALL_ENTRY, "/v", "Version", "/d", "3.31", "/f")
