@@ -4,9 +4,10 @@
 
 set(ORVIDEX_WINE_TEST ${CMAKE_SOURCE_DIR}/scripts/wine-test)
 
-# orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
+# orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [DISPLAY])
+# DISPLAY: the program creates windows and runs on a virtual display of its own.
 function(orvidex_unit_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "DISPLAY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     if(NOT ORVIDEX_TESTS)
         return()
     endif()
@@ -15,7 +16,11 @@ function(orvidex_unit_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
-    add_test(NAME ${name} COMMAND ${ORVIDEX_WINE_TEST} --gtest ${name} $<TARGET_FILE:${name}> --gtest_brief=1)
+    set(launcher)
+    if(T_DISPLAY)
+        set(launcher ${CMAKE_SOURCE_DIR}/scripts/with-display)
+    endif()
+    add_test(NAME ${name} COMMAND ${launcher} ${ORVIDEX_WINE_TEST} --gtest ${name} $<TARGET_FILE:${name}> --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
 endfunction()
 

@@ -2,7 +2,11 @@
 
 #include "foundation/exceptions.h"
 
+#include <windows.h>
+
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 // Static initialisation order within this file is the declaration order below:
 // ProductVersion must exist before UsageText embeds it.
@@ -37,6 +41,21 @@ void PrintLine(const std::string& line)
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void StartWithoutWaiting(const std::string& commandLine)
+{
+    // CreateProcessA may write into the command line: a copy of its own.
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
 }
 
 std::string OsErrorExceptionText(unsigned long error)

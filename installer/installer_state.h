@@ -73,3 +73,8 @@ std::string OsErrorExceptionText(unsigned long error);
 
 // Console conventions: each line goes to standard output with a line feed and a flush.
 void PrintLine(const std::string& line);
+
+// Starts a program from its command line without waiting for it or telling whether it
+// started: the control panel after an interactive installation, an earlier release's
+// uninstaller.
+void StartWithoutWaiting(const std::string& commandLine);

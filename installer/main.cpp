@@ -14,6 +14,7 @@
 #include "installer/settings_step.h"
 #include "installer/shortcuts.h"
 #include "installer/uninstaller_entry.h"
+#include "installer/ui/installer_dialog.h"
 #include "installer/vendor_key.h"
 
 #include <windows.h>
@@ -42,11 +43,19 @@ void ReportFatalFault(const StructuredException& fault)
     ExitProcess(ExitException);
 }
 
+// Starts the server's control panel for its first run, without waiting for it; a failure
+// to start it leaves the installation as it is.
+void RunControlPanel()
+{
+    StartWithoutWaiting("\"" + CombinePath(installerState.installDir, "raridava.exe") + "\" -FirstTime");
+}
+
 int RunInstaller(int argc, char** argv)
 {
     // Before anything that may need random bytes; it lives until the run ends.
     NoCrtRandom randomSource;
     std::string settingsFile;
+    bool runControlPanel = true;
     ArgumentVector args = CollectArguments(argc, argv);
     if (installerState.interactive) {
         installerState.installDir = CombinePath(GetProgramFilesDir(), ProductDisplayName);
@@ -61,9 +70,11 @@ int RunInstaller(int argc, char** argv)
     CheckOsVersion();
     CheckPreviousVersion();
 
-    if (installerState.interactive)
-        throw InstallError("interactive installation is not available yet");
-    if (!installerState.acceptEula) {
+    if (installerState.interactive) {
+        InstallerDialogParams params = {&installerState.acceptEula, &installerState.installDir, &runControlPanel};
+        if (ShowInstallerDialog(params) != InstallButton)
+            throw SilentExit(ExitDialogCancelled);
+    } else if (!installerState.acceptEula) {
         std::fputs("The licence agreement must be accepted with /AcceptEULA to install unattended.\n", stderr);
         std::fflush(stderr);
         throw SilentExit(ExitEulaNotAccepted);
@@ -99,6 +110,12 @@ int RunInstaller(int argc, char** argv)
     RunSettingsStep(settingsFile);
 
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    if (installerState.interactive) {
+        MessageBoxA(nullptr, ("Morlune Orvidex " + ProductVersion + " installation completed.\n").c_str(),
+                    "Installation Completed", MB_OK | MB_ICONINFORMATION);
+        if (runControlPanel)
+            RunControlPanel();
+    }
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
 
     // Commit: from here on the destructors only free memory. Nothing can fail in between.

@@ -2,8 +2,7 @@
 // and offers to start its uninstaller, to continue anyway or to cancel.
 #include "installer/earlier_releases.h"
 
-#include <cstring>
-#include <vector>
+#include "installer/installer_state.h"
 
 std::string ConflictDialogText;
 std::string ConflictDialogTitle;
@@ -17,23 +16,6 @@ const int CancelButton = 2;
 const int ExplanationControl = 1004;
 const int ContinueButton = 1005;
 const int IconControl = 1006;
-
-// Starts the earlier release's uninstaller without waiting for it; a failure to start is
-// not reported, the user still chooses Continue or Cancel.
-void StartUninstaller()
-{
-    std::vector<char> commandLine(ConflictUninstallCommand.begin(), ConflictUninstallCommand.end());
-    commandLine.push_back('\0');
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-}
 
 void CentreOnDesktop(HWND dialog)
 {
@@ -62,7 +44,7 @@ INT_PTR CALLBACK VersionConflictDialogProc(HWND dialog, UINT message, WPARAM wPa
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
             case UninstallButton:
-                StartUninstaller();
+                StartWithoutWaiting(ConflictUninstallCommand);  // the dialog stays open
                 return FALSE;
             case CancelButton:
                 EndDialog(dialog, CancelButton);

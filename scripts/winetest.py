@@ -26,6 +26,35 @@ def wine_environment(prefix):
     return env
 
 
+class VirtualDisplay:
+    """A private Xvfb server for programs that show windows; stop() ends it. Its number is
+    chosen by the server itself (-displayfd), so parallel tests never compete for one."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.process:
+            self.process.terminate()
+            self.process.wait(timeout=30)
+            self.process = None
+
+
 class Result:
     def __init__(self, code, stdout, stderr):
         self.code, self.stdout, self.stderr = code, stdout, stderr
@@ -81,6 +110,14 @@ class WinePrefix:
         assert windows_path[:3].upper() == "C:\\", windows_path
         return os.path.join(self.path, "drive_c", *windows_path[3:].split("\\"))
 
+    def read_lines(self, windows_path):
+        """The lines of a text file inside this prefix; none when it does not exist."""
+        path = self.unix_path(windows_path)
+        if not os.path.exists(path):
+            return []
+        with open(path) as fh:
+            return fh.read().splitlines()
+
     def reg(self, *args):
         """Runs Wine's reg.exe in this prefix."""
         return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args)
@@ -92,11 +129,21 @@ class WinePrefix:
 
 
 class PrefixTestCase(unittest.TestCase):
-    """Each test method gets its own prefix as self.prefix."""
+    """Each test method gets its own prefix as self.prefix. A class with display = True also
+    gets a virtual display of its own, which its programs see as DISPLAY."""
+
+    display = False
 
     def setUp(self):
+        screen = None
+        if self.display:
+            # Started first, so that it ends last: cleanups run last-in first-out.
+            screen = VirtualDisplay()
+            self.addCleanup(screen.stop)
         self.prefix = WinePrefix()
         self.addCleanup(self.prefix.close)
+        if screen:
+            self.prefix.env["DISPLAY"] = screen.name
 
 
 class SharedPrefixTestCase(unittest.TestCase):
