@@ -1,5 +1,6 @@
 """Counts test cases over one ctest run: GoogleTest XML and black-box JSON results, with a
-CTest entry that failed without reporting its cases counted as one failure.
+CTest entry that failed without reporting its cases counted as one failure. Entries that were
+run again after failing (rerun.xml) count by their second run and are named.
 Prints "N passed, N failed"; exits non-zero when anything failed."""
 import json
 import os
@@ -9,9 +10,15 @@ import xml.etree.ElementTree as ET
 results, _build, failed_checks = sys.argv[1], sys.argv[2], int(sys.argv[3])
 passed = failed = 0
 junit = os.path.join(results, "ctest.xml")
-entries = ET.parse(junit).getroot().iter("testcase") if os.path.exists(junit) else []
+entries = list(ET.parse(junit).getroot().iter("testcase")) if os.path.exists(junit) else []
+rerun_junit = os.path.join(results, "rerun.xml")
+rerun = {c.get("name"): c for c in ET.parse(rerun_junit).getroot().iter("testcase")} \
+    if os.path.exists(rerun_junit) else {}
+if rerun:
+    print("Run again after failing: " + ", ".join(sorted(rerun)))
 for case in entries:
     name = case.get("name")
+    case = rerun.get(name, case)
     entry_failed = case.find("failure") is not None or case.get("status") not in (None, "run")
     p = f = 0
     gtest = os.path.join(results, name + ".xml")
