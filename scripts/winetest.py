@@ -73,6 +73,12 @@ class WinePrefix:
         # A persistent wineserver makes each later program start take a tenth of a second;
         # close() ends it.
         subprocess.run(["/usr/lib/wine/wineserver64", "-p"], env=self.env, check=True)
+        # The first program in a prefix starts Wine's own background processes, which inherit
+        # its standard handles and may write to them later (a crash report of one of them once
+        # landed in a test's stderr). Start them here, with their output going nowhere.
+        subprocess.run([WINE64, os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"),
+                        "query", "HKCU\\Software\\Wine"], env=self.env, timeout=300,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         if self.path:
