@@ -1,8 +1,7 @@
 #include "settings/server/cfg_storage.h"
 
-#include <vector>
-
 #include <cryptopp/filters.h>
+#include <cryptopp/queue.h>
 
 #include "settings/framework/cfg_enc_dec.h"
 #include "settings/server/product_key.h"
@@ -38,22 +37,24 @@ bool CfgStorage::OpenKey()
     return true;
 }
 
-bool CfgStorage::QueryValue(const char* valueName, std::uint32_t limit, std::string& bytes,
+bool CfgStorage::QueryValue(const char* valueName, std::uint32_t limit, CryptoPP::SecByteBlock& bytes,
                             const wchar_t* failurePrefix)
 {
-    std::vector<BYTE> buffer(limit);
+    bytes.CleanNew(limit);
     DWORD size = limit;
-    const LONG result = RegQueryValueExA(m_hKey, valueName, nullptr, nullptr, buffer.data(), &size);
-    if (result != ERROR_SUCCESS)
+    const LONG result = RegQueryValueExA(m_hKey, valueName, nullptr, nullptr, bytes.data(), &size);
+    if (result != ERROR_SUCCESS) {
+        bytes.CleanNew(0);
         return Fail(WithOsErrorText(failurePrefix, static_cast<DWORD>(result)));
-    bytes.assign(reinterpret_cast<const char*>(buffer.data()), size);
+    }
+    bytes.resize(size);  // the block it leaves is wiped
     return true;
 }
 
-bool CfgStorage::SetBinaryValue(const char* valueName, const std::string& bytes, const wchar_t* failurePrefix)
+bool CfgStorage::SetBinaryValue(const char* valueName, const CryptoPP::byte* bytes, std::size_t length,
+                                const wchar_t* failurePrefix)
 {
-    const LONG result = RegSetValueExA(m_hKey, valueName, 0, REG_BINARY,
-                                       reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    const LONG result = RegSetValueExA(m_hKey, valueName, 0, REG_BINARY, bytes, static_cast<DWORD>(length));
     if (result != ERROR_SUCCESS)
         return Fail(WithOsErrorText(failurePrefix, static_cast<DWORD>(result)));
     return true;
@@ -67,7 +68,7 @@ bool CfgStorage::SaveSettings()
     std::string bytes;
     if (!EncodeToBytes(bytes, L"registry"))
         return false;
-    return SetBinaryValue(kSettingsValue, bytes,
+    return SetBinaryValue(kSettingsValue, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size(),
                           L"Error writing settings to registry. RegSetValueEx() failed with the following error: ");
 }
 
@@ -76,11 +77,11 @@ bool CfgStorage::LoadSettings()
     ClearWithPrefixes();
     if (!OpenKey())
         return false;
-    std::string bytes;
+    CryptoPP::SecByteBlock bytes;
     if (!QueryValue(kSettingsValue, kMaxSettingsSize, bytes,
                     L"Error retrieving settings from registry. RegQueryValueEx() failed with the following error: "))
         return false;
-    return DecodeBytes(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
+    return DecodeBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 bool CfgStorage::EncodeKeypair(CryptoPP::BufferedTransformation& out)
@@ -102,17 +103,26 @@ bool CfgStorage::DecodeKeypair(CryptoPP::BufferedTransformation& in)
     }, L"error occured while decoding keypair");
 }
 
+bool CfgStorage::EncodeKeypairRecord(CryptoPP::SecByteBlock& record)
+{
+    CryptoPP::ByteQueue encoded;  // its blocks are wiped when released
+    if (!EncodeKeypair(encoded))
+        return false;
+    if (encoded.MaxRetrievable() > kMaxKeypairSize)
+        return Fail(L"Encoded keypair length exceeds buffer size");
+    record.CleanNew(static_cast<std::size_t>(encoded.MaxRetrievable()));
+    encoded.Get(record.data(), record.size());
+    return true;
+}
+
 bool CfgStorage::SaveKeypair()
 {
     if (!OpenKey())
         return false;
-    std::string bytes;
-    CryptoPP::StringSink sink(bytes);
-    if (!EncodeKeypair(sink))
+    CryptoPP::SecByteBlock record;
+    if (!EncodeKeypairRecord(record))
         return false;
-    if (bytes.size() > kMaxKeypairSize)
-        return Fail(L"Encoded keypair length exceeds buffer size");
-    return SetBinaryValue(kKeypairValue, bytes,
+    return SetBinaryValue(kKeypairValue, record.data(), record.size(),
                           L"Error writing keypair to registry. RegSetValueEx() failed with the following error: ");
 }
 
@@ -120,10 +130,10 @@ bool CfgStorage::LoadKeypair()
 {
     if (!OpenKey())
         return false;
-    std::string bytes;
+    CryptoPP::SecByteBlock bytes;
     if (!QueryValue(kKeypairValue, kMaxKeypairSize, bytes,
                     L"Error retrieving keypair from registry. RegQueryValueEx() failed with the following error: "))
         return false;
-    CryptoPP::StringStore store(bytes);
+    CryptoPP::StringStore store(bytes.data(), bytes.size());
     return DecodeKeypair(store);
 }

@@ -66,6 +66,11 @@ public:
 private:
     // The bytes of a value of at most limit bytes; false after setting the failure text
     // (which begins with failurePrefix) for a missing, unreadable or longer value.
-    bool QueryValue(const char* valueName, std::uint32_t limit, std::string& bytes, const wchar_t* failurePrefix);
-    bool SetBinaryValue(const char* valueName, const std::string& bytes, const wchar_t* failurePrefix);
+    // The buffer is a wiped block, since "Keypair" holds the private key.
+    bool QueryValue(const char* valueName, std::uint32_t limit, CryptoPP::SecByteBlock& bytes,
+                    const wchar_t* failurePrefix);
+    bool SetBinaryValue(const char* valueName, const CryptoPP::byte* bytes, std::size_t length,
+                        const wchar_t* failurePrefix);
+    // m_keypair's stored form, at most kMaxKeypairSize bytes, in a wiped block.
+    bool EncodeKeypairRecord(CryptoPP::SecByteBlock& record);
 };

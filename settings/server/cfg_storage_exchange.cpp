@@ -17,13 +17,9 @@ bool CfgStorage::EncryptKeypair(const wchar_t* passphrase, std::size_t length, s
     text.clear();
     return Reporting(
         [&] {
-            CryptoPP::ByteQueue encoded;  // its blocks are wiped when released
-            if (!EncodeKeypair(encoded))
+            CryptoPP::SecByteBlock record;
+            if (!EncodeKeypairRecord(record))
                 return false;
-            if (encoded.MaxRetrievable() > kMaxKeypairSize)
-                return Fail(L"Encoded keypair length exceeds buffer size");
-            CryptoPP::SecByteBlock record(static_cast<std::size_t>(encoded.MaxRetrievable()));
-            encoded.Get(record.data(), record.size());
             text = KeypairFile::Seal(record.data(), record.size(), passphrase, length);
             return true;
         },

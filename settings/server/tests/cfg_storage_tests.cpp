@@ -235,11 +235,25 @@ TEST_F(RegistryStore, BadKeypairValuesLeaveTheKeypairUndefined)
     EXPECT_EQ(L"unexpected end of packet", store.LastError());
     EXPECT_TRUE(store.m_keypairUndefined);
 
+    SetValue("Keypair", std::string());
+    EXPECT_FALSE(store.LoadKeypair());
+    EXPECT_EQ(L"unexpected end of packet", store.LastError());
+    EXPECT_TRUE(store.m_keypairUndefined);
+
+    // A value beyond 20480 bytes is not read at all.
+    SetValue("Keypair", std::string(20481, '\0'));
+    EXPECT_FALSE(store.LoadKeypair());
+    EXPECT_EQ(0u, store.LastError().find(L"Error retrieving keypair from registry. RegQueryValueEx() failed with the "
+                                         L"following error: OS error 234"));
+    EXPECT_TRUE(store.m_keypairUndefined);
+
     // A keypair too long for its value is not written.
+    const std::string stored = Value("Keypair");
     store.m_keypairUndefined = false;
     store.m_keypair.m_publicKey.assign(20480, 'k');
     EXPECT_FALSE(store.SaveKeypair());
     EXPECT_EQ(L"Encoded keypair length exceeds buffer size", store.LastError());
+    EXPECT_EQ(stored, Value("Keypair"));
 }
 
 TEST_F(RegistryStore, AnExistingProductKeyIsOpenedForQueryAndSetOnly)
