@@ -31,6 +31,14 @@ void NetworkAddress::Set(const char* text, std::uint32_t newPort) {
                  newPort);
 }
 
+void NetworkAddress::Set(const std::string& text, std::uint32_t newPort) {
+    if (text.find('\0') == std::string::npos)
+        Set(text.c_str(), newPort);
+    else
+        SetBytes(DNSNAME, reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()),
+                 newPort);
+}
+
 std::uint32_t NetworkAddress::GetIp4() const {
     if (type != IP4 || data.size() != 4) return 0xFFFFFFFF;
     std::uint32_t networkOrder;

@@ -29,7 +29,9 @@ public:
     // IP4 when the text is what inet_addr reads as an address, otherwise a DNS name taken as
     // it stands. 255.255.255.255 is a DNS name: inet_addr gives it as its failure result.
     void Set(const char* text, std::uint32_t port);
-    void Set(const std::string& text, std::uint32_t port) { Set(text.c_str(), port); }
+    // Every byte counts: a name with a NUL in it stays a DNSNAME of all its bytes, so that
+    // nothing after the NUL is silently dropped.
+    void Set(const std::string& text, std::uint32_t port);
     void SetBytes(int type, const unsigned char* bytes, std::uint32_t count, std::uint32_t port);
 
     // Host order; 0xFFFFFFFF unless this is an IP4 address of 4 bytes.

@@ -66,9 +66,11 @@ std::string ResolveHostName::GetErrorDesc() const {
 void ResolveHostName::Run() {
     RunRecordingFailure(
         [this] {
-            const hostent* entry = gethostbyname(m_host.c_str());
+            // The system would look up only the part before a NUL: a different host.
+            const bool cut = m_host.find('\0') != std::string::npos;
+            const hostent* entry = cut ? nullptr : gethostbyname(m_host.c_str());
             if (!entry) {
-                DWORD code = WSAGetLastError();
+                DWORD code = cut ? WSAHOST_NOT_FOUND : WSAGetLastError();
                 m_succeeded = false;
                 m_errorCode = code;
                 m_errorDesc = "gethostbyname() failed: " + OsErrorExceptionText(code);

@@ -55,6 +55,14 @@ TEST(NetworkAddress, ParsesConvertsAndPrints) {
     NetworkAddress fromString;
     fromString.Set(std::string("192.168.1.2"), 80);
     EXPECT_EQ(fromString.ToText(), "192.168.1.2");
+    // A NUL inside a name (as a peer may send it) is kept with everything after it.
+    for (const std::string& withNul : {std::string("10.0.0.1\0evil", 13), std::string("host\0.example", 13)}) {
+        NetworkAddress a;
+        a.Set(withNul, 22);
+        EXPECT_EQ(a.type, NetworkAddress::DNSNAME);
+        EXPECT_EQ(a.ToText(), withNul);
+        EXPECT_EQ(a.GetIp4(), 0xFFFFFFFF);
+    }
 }
 
 TEST(NetworkAddress, TextFormsOfEveryType) {

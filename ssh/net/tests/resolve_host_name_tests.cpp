@@ -38,6 +38,19 @@ TEST(ResolveHostName, DottedTextResolvesToItself) {
     EXPECT_EQ(holder->GetAddresses(), std::vector<std::uint32_t>{inet_addr("10.1.2.3")});
 }
 
+TEST(ResolveHostName, NameWithANulIsNotFound) {
+    // The system would see only "localhost" and find it.
+    ResolveHostNamePtr holder;
+    ResolveHostName::Create(holder);
+    holder->SetHost(std::string("localhost\0.example", 18));
+    holder->StartThread();
+    EXPECT_FALSE(holder->Succeeded());
+    EXPECT_TRUE(holder->GetAddresses().empty());
+    EXPECT_EQ(holder->GetErrorCode(), std::uint32_t(WSAHOST_NOT_FOUND));
+    std::string prefix = "gethostbyname() failed: OS error " + std::to_string(WSAHOST_NOT_FOUND);
+    EXPECT_EQ(holder->GetErrorDesc().substr(0, prefix.size()), prefix);
+}
+
 TEST(ResolveHostName, UnknownNameGivesTheSocketsError) {
     ResolveHostNamePtr holder;
     ResolveHostName::Create(holder);
