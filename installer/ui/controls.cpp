@@ -27,16 +27,10 @@ LRESULT HoverFontSubclass::WndProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_SETCURSOR:
         SetCursor(cursor);
         return TRUE;
-    case WM_MOUSEMOVE: {
-        TRACKMOUSEEVENT track = {};
-        track.cbSize = sizeof track;
-        track.dwFlags = TME_LEAVE;
-        track.hwndTrack = window;
-        track.dwHoverTime = HOVER_DEFAULT;
-        TrackMouseEvent(&track);
+    case WM_MOUSEMOVE:
+        TrackMouseLeave(window);
         SetFont(window, hoverFont, true);
         return TRUE;
-    }
     case WM_MOUSELEAVE:
         SetFont(window, normalFont, true);
         return TRUE;

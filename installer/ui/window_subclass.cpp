@@ -214,12 +214,7 @@ LRESULT HyperlinkStatic::WndProc(HWND window, UINT message, WPARAM wParam, LPARA
             InvalidateRect(window, nullptr, FALSE);
         }
         if (hover) {
-            TRACKMOUSEEVENT track = {};
-            track.cbSize = sizeof track;
-            track.dwFlags = TME_LEAVE;
-            track.hwndTrack = window;
-            track.dwHoverTime = HOVER_DEFAULT;
-            TrackMouseEvent(&track);
+            TrackMouseLeave(window);
             if (!tooltipSuppressed && tooltip) {
                 ActivateTooltip(true);
                 MSG relayed = {};
@@ -313,6 +308,16 @@ UINT DrawFormatOf(LONG_PTR style)
 }
 
 } // namespace
+
+void TrackMouseLeave(HWND window)
+{
+    TRACKMOUSEEVENT track = {};
+    track.cbSize = sizeof track;
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = window;
+    track.dwHoverTime = HOVER_DEFAULT;
+    TrackMouseEvent(&track);
+}
 
 void DrawDottedFrame(HDC dc, const RECT& frame)
 {

@@ -84,6 +84,8 @@ private:
     bool focused = false;
 };
 
+// Asks for WM_MOUSELEAVE when the mouse leaves the window.
+void TrackMouseLeave(HWND window);
 // A dotted focus frame: the library's checkerboard brush in the window-text colour.
 void DrawDottedFrame(HDC dc, const RECT& frame);
 
