@@ -214,12 +214,7 @@ LRESULT HyperlinkStatic::WndProc(HWND window, UINT message, WPARAM wParam, LPARA
             InvalidateRect(window, nullptr, FALSE);
         }
         if (hover) {
-            TRACKMOUSEEVENT track = {};
-            track.cbSize = sizeof track;
-            track.dwFlags = TME_LEAVE;
-            track.hwndTrack = window;
-            track.dwHoverTime = HOVER_DEFAULT;
-            TrackMouseEvent(&track);
+            TrackMouseLeave(window);
             if (!tooltipSuppressed && tooltip) {
                 ActivateTooltip(true);
                 MSG relayed = {};
@@ -290,9 +285,6 @@ LRESULT HyperlinkStatic::WndProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 namespace {
 
-// The library's checkerboard for dotted focus frames: 4 x 4 pixels, one bit per pixel.
-BYTE CheckerboardBits[8] = {0xA0, 0x00, 0x50, 0x00, 0xA0, 0x00, 0x50, 0x00};
-
 UINT DrawFormatOf(LONG_PTR style)
 {
     UINT format;
@@ -316,6 +308,28 @@ UINT DrawFormatOf(LONG_PTR style)
 }
 
 } // namespace
+
+void TrackMouseLeave(HWND window)
+{
+    TRACKMOUSEEVENT track = {};
+    track.cbSize = sizeof track;
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = window;
+    track.dwHoverTime = HOVER_DEFAULT;
+    TrackMouseEvent(&track);
+}
+
+void DrawDottedFrame(HDC dc, const RECT& frame)
+{
+    // The library's checkerboard: 4 x 4 pixels, one bit per pixel, alternating.
+    static BYTE checkerboardBits[8] = {0xA0, 0x00, 0x50, 0x00, 0xA0, 0x00, 0x50, 0x00};
+    BITMAP pattern = {0, 4, 4, 2, 1, 1, checkerboardBits};
+    GdiBitmap bitmap(pattern);
+    LOGBRUSH brushSpec = {BS_PATTERN, 0, reinterpret_cast<ULONG_PTR>(bitmap.handle())};
+    GdiBrush brush(brushSpec);
+    SetTextColor(dc, GetWindowTextColour());
+    FrameRect(dc, &frame, brush.brush());
+}
 
 void HyperlinkStatic::Paint(HWND window)
 {
@@ -359,15 +373,8 @@ void HyperlinkStatic::Paint(HWND window)
     }
     IntersectRect(&textRect, &textRect, &client);
 
-    if (focused) {
-        BITMAP pattern = {0, 4, 4, 2, 1, 1, CheckerboardBits};
-        GdiBitmap bitmap(pattern);
-        LOGBRUSH brushSpec = {BS_PATTERN, 0, reinterpret_cast<ULONG_PTR>(bitmap.handle())};
-        GdiBrush brush(brushSpec);
-        SetTextColor(dc, GetWindowTextColour());
-        RECT frame = {textRect.left, client.top, textRect.right, client.bottom};
-        FrameRect(dc, &frame, brush.brush());
-    }
+    if (focused)
+        DrawDottedFrame(dc, {textRect.left, client.top, textRect.right, client.bottom});
 }
 
 void HyperlinkStatic::OnClick(HWND window)
@@ -492,6 +499,41 @@ void ButtonSetCheck(HWND button, WPARAM state)
 LRESULT ButtonGetCheck(HWND button)
 {
     return SendMessageA(button, BM_GETCHECK, 0, 0);
+}
+
+LRESULT ComboAddString(HWND combo, const char* text)
+{
+    return SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+bool ComboSetTopIndex(HWND combo, int index)
+{
+    return SendMessageA(combo, CB_SETTOPINDEX, static_cast<WPARAM>(index), 0) != CB_ERR;
+}
+
+int ComboGetTopIndex(HWND combo)
+{
+    return static_cast<int>(SendMessageA(combo, CB_GETTOPINDEX, 0, 0));
+}
+
+bool ComboSetCurSel(HWND combo, int index)
+{
+    return SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != CB_ERR;
+}
+
+int ComboGetCurSel(HWND combo)
+{
+    return static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+}
+
+bool ComboSetItemData(HWND combo, int index, LPARAM data)
+{
+    return SendMessageA(combo, CB_SETITEMDATA, static_cast<WPARAM>(index), data) != CB_ERR;
+}
+
+LRESULT ComboGetItemData(HWND combo, int index)
+{
+    return SendMessageA(combo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
 }
 
 HICON LoadSharedIcon(HINSTANCE instance, const char* name, int width, int height)

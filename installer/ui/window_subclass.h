@@ -84,6 +84,11 @@ private:
     bool focused = false;
 };
 
+// Asks for WM_MOUSELEAVE when the mouse leaves the window.
+void TrackMouseLeave(HWND window);
+// A dotted focus frame: the library's checkerboard brush in the window-text colour.
+void DrawDottedFrame(HDC dc, const RECT& frame);
+
 // The installer dialog's wrappers of window geometry.
 bool CenterWindow(HWND window, bool onCursor);
 bool CenterWindowAt(HWND window, POINT centre);
@@ -101,5 +106,13 @@ HFONT GetFont(HWND window);
 void SetFont(HWND window, HFONT font, bool redraw);
 void ButtonSetCheck(HWND button, WPARAM state);
 LRESULT ButtonGetCheck(HWND button);
+// Combo-box messages; the setters are true unless the control answers CB_ERR.
+LRESULT ComboAddString(HWND combo, const char* text);
+bool ComboSetTopIndex(HWND combo, int index);
+int ComboGetTopIndex(HWND combo);
+bool ComboSetCurSel(HWND combo, int index);
+int ComboGetCurSel(HWND combo);
+bool ComboSetItemData(HWND combo, int index, LPARAM data);
+LRESULT ComboGetItemData(HWND combo, int index);
 HICON LoadSharedIcon(HINSTANCE instance, const char* name, int width, int height);
 SIZE GetIconSize(HICON icon);
