@@ -142,6 +142,9 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
         Log(&TransportLog::LogNotice, "Empty packet received, ignoring");
         return 0;
     }
+    // Nothing counts after SSH_MSG_DISCONNECT, sent or received: a KEXINIT would otherwise
+    // start a key exchange on a connection that has ended.
+    if (transport_.TransportStateNumber() == 7) return 0;
     QueuedMessage record(messageNumber_, transport_.IncomingSequence(), &currentMessage_);
     const bool hold = transport_.IsReexchangePending() && transport_.KexCount() > 1 &&
                       (messageNumber_ > 49 || messageNumber_ == 5 || messageNumber_ == 6);

@@ -331,3 +331,15 @@ TEST(Manager, ComponentsAndHandlersAreRegisteredOnce)
     EXPECT_EQ(log, (std::vector<std::string>{"deleted", "unregistered", "deleted"}));
     EXPECT_EQ(h1.released, 1);
 }
+
+TEST(Manager, NothingIsProcessedAfterADisconnect)
+{
+    DirectManager d;
+    d.Put(Message({Byte(1), U32(11), Str("bye"), Str("en")}));
+    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    // A KEXINIT after the disconnect starts no key exchange; an unknown number is not answered.
+    d.Put(Written([](CryptoPP::BufferedTransformation& q) { KexInit().Encode(q); }));
+    d.Put(Message({Byte(7)}));
+    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    EXPECT_TRUE(d.Sent().empty());
+}
