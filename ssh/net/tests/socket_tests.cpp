@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <string>
 
 using CryptoPP::byte;
@@ -70,8 +72,16 @@ TEST(WaitObjectContainer, NoWaitScheduleHandlesAndTimeout) {
     EXPECT_TRUE(c.Wait(INFINITE));
     EXPECT_EQ(c.HandleReasons(), std::vector<std::string>{"event / outer"});
 
-    for (size_t i = 0; i < WaitObjectContainer::kMaxHandles; ++i) c.AddHandle(event, outer);
+    // The same handle twice is one wait object; more distinct handles than one wait covers fail.
+    c.AddHandle(event, outer);
+    EXPECT_EQ(c.Handles().size(), 1u);
+    std::vector<HANDLE> more;
+    for (size_t i = 0; i < WaitObjectContainer::kMaxHandles; ++i) {
+        more.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        c.AddHandle(more.back(), outer);
+    }
     EXPECT_THROW(c.Wait(0), CryptoPP::Exception);
+    for (HANDLE h : more) CloseHandle(h);
     CloseHandle(event);
 }
 
