@@ -3,6 +3,7 @@
 #include "ssh/net/network_address.h"
 #include "ssh/wire.h"
 #include "key_fixtures.h"
+#include "ssh/net/tests/winsock_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,6 @@
 
 namespace {
 
-class WinsockEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { session.reset(new WinsockSession); }
-    void TearDown() override { session.reset(); }
-
-private:
-    std::unique_ptr<WinsockSession> session;
-};
 const auto* const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
 class AcceptAll : public HostKeyVerifier {

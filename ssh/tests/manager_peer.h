@@ -8,6 +8,7 @@
 #include "ssh/protocol_names.h"
 #include "ssh/wire.h"
 #include "key_fixtures.h"
+#include "transport_peer.h"
 
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
@@ -154,23 +155,7 @@ struct ManagerEnd {
 };
 
 // Moves bytes both ways until both ends are quiet.
-inline void Exchange(ManagerEnd& a, ManagerEnd& b)
-{
-    for (int rounds = 0; rounds < 200; ++rounds) {
-        bool moved = false;
-        for (ManagerEnd* from : {&a, &b}) {
-            ManagerEnd& to = from == &a ? b : a;
-            std::string bytes;
-            CryptoPP::StringSink sink(bytes);
-            from->Wire().TransferAllTo(sink);
-            if (!bytes.empty()) {
-                moved = true;
-                to.decoder.Put(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-            }
-        }
-        if (!moved) return;
-    }
-}
+inline void Exchange(ManagerEnd& a, ManagerEnd& b) { Pump(a, b); }
 
 // A client and a server through key exchange and the service request.
 struct ManagerPair {

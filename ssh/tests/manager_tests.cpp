@@ -1,4 +1,5 @@
 #include "manager_peer.h"
+#include "disconnect_of.h"
 #include "stream_helpers.h"
 
 #include <cryptopp/mqueue.h>
@@ -58,18 +59,6 @@ auto Byte(CryptoPP::byte b) { return [b](CryptoPP::BufferedTransformation& q) { 
 auto Str(const std::string& s) { return [s](CryptoPP::BufferedTransformation& q) { SSH::EncodeString(q, s); }; }
 auto Bool(bool b) { return [b](CryptoPP::BufferedTransformation& q) { SSH::EncodeBoolean(q, b); }; }
 auto U32(std::uint32_t v) { return [v](CryptoPP::BufferedTransformation& q) { SSH::EncodeUint32(q, v); }; }
-
-template <class Call>
-std::pair<std::uint32_t, std::string> DisconnectOf(Call call)
-{
-    try {
-        call();
-    } catch (const SSH::CauseToDisconnect& e) {
-        EXPECT_EQ(e.language(), "en");
-        return {e.reason(), e.description()};
-    }
-    return {0, "(nothing thrown)"};
-}
 
 }  // namespace
 
