@@ -120,18 +120,9 @@ struct Connection {
 
     void Start()
     {
-        Socket listener, c, s;
-        listener.Create();
-        NetworkAddress at;
-        at.Set("127.0.0.1", 0);
-        listener.Bind(at.ToSockAddr());
-        listener.Listen();
-        sockaddr_in address = listener.GetSockName();
-        c.Create();
-        EXPECT_TRUE(c.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address));
-        EXPECT_TRUE(listener.Accept(s, nullptr, nullptr));
-        client.Run(std::move(c));
-        server.Run(std::move(s));
+        Pair sockets;
+        client.Run(std::move(sockets.client));
+        server.Run(std::move(sockets.server));
     }
     void Join()
     {

@@ -17,24 +17,6 @@ namespace {
 
 ::testing::Environment* const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-// Two connected sockets on 127.0.0.1.
-struct Pair {
-    Socket client;
-    Socket server;
-    Pair() {
-        Socket listener;
-        listener.Create();
-        NetworkAddress at;
-        at.Set("127.0.0.1", 0);
-        listener.Bind(at.ToSockAddr());
-        listener.Listen();
-        sockaddr_in address = listener.GetSockName();
-        client.Create();
-        EXPECT_TRUE(client.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address));
-        EXPECT_TRUE(listener.Accept(server, nullptr, nullptr));
-    }
-};
-
 std::string ReadAll(Socket& s, size_t count) {
     std::string text;
     byte buffer[256];
