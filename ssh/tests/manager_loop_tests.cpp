@@ -211,3 +211,20 @@ TEST(ManagerWithLoop, ASocketWithoutOwnershipIsRefused)
     Socket borrowed;
     EXPECT_THROW(SocketCloser closer(borrowed), CryptoPP::InvalidArgument);
 }
+
+TEST(ManagerWithLoop, AConnectionResetIsARemoteDisconnect)
+{
+    Side server(false);
+    Pair sockets;
+    server.Run(std::move(sockets.server));
+    const std::string line = "SSH-2.0-resetting peer\r\n";
+    sockets.client.Send(reinterpret_cast<const CryptoPP::byte*>(line.data()), line.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Closing with a zero linger time resets the connection.
+    const linger reset = {1, 0};
+    setsockopt(sockets.client.GetSocket(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    sockets.client.CloseSocket();
+    server.Join();
+    EXPECT_EQ(server.outcome, "remote disconnect");
+    EXPECT_EQ(server.end->DisconnectOriginOf(), SSH::Manager::NoDisconnect);
+}
