@@ -94,6 +94,14 @@ public:
     virtual bool IsReceivedMessageLogOn() = 0;
     virtual void LogReceivedData(const std::string& line) = 0;
     virtual bool IsReceivedDataLogOn() = 0;
+    // The connection manager's lines; an application that wants them overrides these.
+    virtual void LogNotice(const std::string&) {}
+    virtual void LogError(const std::string&) {}
+    virtual void LogQueue(const std::string&) {}
+    virtual bool IsQueueLogOn() { return false; }
+    virtual void LogKex(const std::string&) {}
+    virtual bool IsKexLogOn() { return false; }
+    virtual void LogWarning(const std::string&) {}
 };
 
 // A key-exchange method. Roles: 1 client, 2 server.

@@ -94,6 +94,8 @@ void Socket::Bind(const sockaddr_in& address) {
                                     SOCKET_ERROR);
 }
 
+void Socket::ShutDown(int how) { CheckAndHandleError("shutdown", shutdown(m_socket, how) == SOCKET_ERROR); }
+
 void Socket::Listen(int backlog) { CheckAndHandleError("listen", listen(m_socket, backlog) == SOCKET_ERROR); }
 
 bool Socket::Connect(const sockaddr* address, int length) {

@@ -45,6 +45,10 @@ public:
     Socket& operator=(const Socket&) = delete;
 
     bool IsValid() const { return m_socket != INVALID_SOCKET; }
+    // Whether this object closes the handle.
+    bool GetOwnership() const { return m_own; }
+    // shutdown() of one direction (SD_SEND, SD_RECEIVE, SD_BOTH).
+    void ShutDown(int how);
     SOCKET GetSocket() const { return m_socket; }
     // Closes what this object owns and takes the handle.
     void AttachSocket(SOCKET s, bool own);
@@ -143,6 +147,7 @@ public:
     // pass (0: only what the socket takes at once). Returns the bytes sent.
     CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
     CryptoPP::lword BufferedBytes() const { return m_buffer.CurrentSize(); }
+    void SetMaxBufferSize(size_t maxBufferSize) { m_maxBufferSize = maxBufferSize; }
 
     unsigned int GetMaxWaitObjectCount() const override;
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;

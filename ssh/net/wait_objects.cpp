@@ -23,6 +23,10 @@ void WaitObjectContainer::Clear() {
 }
 
 void WaitObjectContainer::AddHandle(HANDLE handle, const CallStack& callStack) {
+    // Objects that share a socket report its one network event; one wait may hold a handle
+    // only once.
+    for (HANDLE h : m_handles)
+        if (h == handle) return;
     m_handles.push_back(handle);
     m_reasons.push_back(callStack.Format());
 }

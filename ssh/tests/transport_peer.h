@@ -163,13 +163,15 @@ private:
     }
 };
 
-// Moves bytes between the two ends until neither has anything more to say.
-inline void Pump(Endpoint& a, Endpoint& b)
+// Moves bytes between two in-memory ends (anything with Wire() and a decoder) until neither
+// has anything more to say.
+template <class End>
+void Pump(End& a, End& b)
 {
-    for (int rounds = 0; rounds < 100; ++rounds) {
+    for (int rounds = 0; rounds < 200; ++rounds) {
         bool moved = false;
-        for (Endpoint* from : {&a, &b}) {
-            Endpoint& to = from == &a ? b : a;
+        for (End* from : {&a, &b}) {
+            End& to = from == &a ? b : a;
             std::string bytes;
             CryptoPP::StringSink sink(bytes);
             from->Wire().TransferAllTo(sink);

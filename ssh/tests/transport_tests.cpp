@@ -3,24 +3,12 @@
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
 #include "key_fixtures.h"
+#include "disconnect_of.h"
 #include "stream_helpers.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// The reason and description of the CauseToDisconnect a call throws.
-template <class Call>
-std::pair<std::uint32_t, std::string> DisconnectOf(Call call)
-{
-    try {
-        call();
-    } catch (const SSH::CauseToDisconnect& e) {
-        EXPECT_EQ(e.language(), "en");
-        return {e.reason(), e.description()};
-    }
-    return {0, "(nothing thrown)"};
-}
 
 KexInit Proposal(const std::string& kex, const std::string& hostKeys, const std::string& cipher, const std::string& mac,
                  const std::string& compression)

@@ -1,6 +1,7 @@
 // Windows Sockets for the whole test program.
 #pragma once
 
+#include "ssh/net/network_address.h"
 #include "ssh/net/socket.h"
 
 #include <gtest/gtest.h>
@@ -14,4 +15,22 @@ public:
 
 private:
     std::unique_ptr<WinsockSession> session;
+};
+
+// Two connected sockets on 127.0.0.1.
+struct Pair {
+    Socket client;
+    Socket server;
+    Pair() {
+        Socket listener;
+        listener.Create();
+        NetworkAddress at;
+        at.Set("127.0.0.1", 0);
+        listener.Bind(at.ToSockAddr());
+        listener.Listen();
+        sockaddr_in address = listener.GetSockName();
+        client.Create();
+        EXPECT_TRUE(client.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address));
+        EXPECT_TRUE(listener.Accept(server, nullptr, nullptr));
+    }
 };

@@ -1,0 +1,717 @@
+#include "ssh/manager.h"
+
+#include "ssh/dh_kex_handler.h"
+#include "ssh/packet_codec.h"
+#include "ssh/protocol_names.h"
+#include "ssh/wire.h"
+
+#include <cryptopp/algparam.h>
+
+#include <algorithm>
+
+namespace SSH {
+
+namespace {
+
+const char* const ProtocolErrorLanguage = "en";
+
+std::string Decimal(std::uint64_t value) { return Uint64ToDecimal(value); }
+
+}  // namespace
+
+QueuedMessage::QueuedMessage(const QueuedMessage& other)
+    : messageNumber(other.messageNumber), sequenceNumber(other.sequenceNumber), source(other.source),
+      payload(other.payload)
+{
+    if (other.source == &other.store) ReadOwnPayload();
+}
+
+QueuedMessage& QueuedMessage::operator=(const QueuedMessage& other)
+{
+    if (this != &other) {
+        messageNumber = other.messageNumber;
+        sequenceNumber = other.sequenceNumber;
+        source = other.source;
+        payload = other.payload;
+        if (other.source == &other.store) ReadOwnPayload();
+    }
+    return *this;
+}
+
+void QueuedMessage::ReadOwnPayload()
+{
+    store.IsolatedInitialize(CryptoPP::MakeParameters("InputBuffer", CryptoPP::ConstByteArrayParameter(payload.data(), payload.size(), false)));
+    source = &store;
+}
+
+}  // namespace SSH
+
+NullGlobalRequestHandler& NullGlobalRequestHandler::Shared()
+{
+    static NullGlobalRequestHandler shared;
+    return shared;
+}
+
+void UserAuthState::ExpectState(int n) const
+{
+    if (state != n)
+        throw SSH::CauseToDisconnect(SSH::DisconnectProtocolError,
+                                     "received packet inappropriate for current authentication state", "en");
+}
+
+namespace SSH {
+
+Manager::Manager(TransportState& transport, UserAuthState& userAuth, CryptoPP::BufferedTransformation* attachment)
+    : transport_(transport), userAuth_(userAuth)
+{
+    Detach(attachment);
+}
+
+Manager::~Manager()
+{
+    while (!pendingGlobalRequests_.empty()) {
+        GlobalRequestHandler* handler = pendingGlobalRequests_.back();
+        pendingGlobalRequests_.pop_back();
+        try {
+            handler->Release();
+        } catch (...) {
+        }
+    }
+    while (!channelOpenHandlers_.empty()) {
+        ChannelOpenHandler* handler = channelOpenHandlers_.back();
+        channelOpenHandlers_.pop_back();
+        try {
+            handler->Release();
+        } catch (...) {
+        }
+    }
+    while (!components_.empty()) {
+        ManagerComponent* component = components_.front().first;
+        try {
+            UnregisterComponent(component);
+        } catch (...) {
+        }
+        // A component whose unregistering failed half-way must not hold the loop.
+        if (!components_.empty() && components_.front().first == component) components_.erase(components_.begin());
+    }
+}
+
+void Manager::EndMessage()
+{
+    AttachedTransformation()->MessageEnd(-1, true);
+}
+
+void Manager::Log(void (TransportLog::*line)(const std::string&), const std::string& text)
+{
+    if (TransportLog* log = transport_.Log()) (log->*line)(text);
+}
+
+bool Manager::QueueLogOn()
+{
+    TransportLog* log = transport_.Log();
+    return log && log->IsQueueLogOn();
+}
+
+std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int messageEnd, bool blocking)
+{
+    if (!blocking) throw BlockingInputOnly("Manager");
+    if (length > 0) {
+        if (!messageStarted_) {
+            messageNumber_ = data[0];
+            messageStarted_ = true;
+        }
+        if (length > MaxIncomingMessageBytes - messageBytes_)
+            throw CauseToDisconnect(DisconnectProtocolError, "decompressed packet length too large", "en");
+        currentMessage_.Put(data, length);
+        messageBytes_ += static_cast<std::uint32_t>(length);
+    }
+    if (!messageEnd) return 0;
+
+    // Whatever happens below, the next message starts afresh.
+    struct ResetCurrent {
+        Manager& m;
+        ~ResetCurrent()
+        {
+            m.messageStarted_ = false;
+            m.messageBytes_ = 0;
+            m.currentMessage_.Clear();
+        }
+    } reset{*this};
+
+    if (!messageStarted_) {
+        Log(&TransportLog::LogNotice, "Empty packet received, ignoring");
+        return 0;
+    }
+    // Nothing counts after SSH_MSG_DISCONNECT, sent or received: a KEXINIT would otherwise
+    // start a key exchange on a connection that has ended.
+    if (transport_.TransportStateNumber() == 7) return 0;
+    QueuedMessage record(messageNumber_, transport_.IncomingSequence(), &currentMessage_);
+    const bool hold = transport_.IsReexchangePending() && transport_.KexCount() > 1 &&
+                      (messageNumber_ > 49 || messageNumber_ == 5 || messageNumber_ == 6);
+    if (hold) {
+        if (heldBytes_ > transport_.MaxQueuedBytes())
+            throw CauseToDisconnect(DisconnectProtocolError,
+                                    "incoming message queue overflowed while waiting response to our key re-exchange "
+                                    "request (too many bytes)",
+                                    "en");
+        if (held_.size() > transport_.MaxQueuedMessages())
+            throw CauseToDisconnect(DisconnectProtocolError,
+                                    "incoming message queue overflowed while waiting response to our key re-exchange "
+                                    "request (too many messages)",
+                                    "en");
+        held_.push_back(record);
+        QueuedMessage& kept = held_.back();
+        kept.payload.New(static_cast<std::size_t>(currentMessage_.MaxRetrievable()));
+        currentMessage_.Get(kept.payload.data(), kept.payload.size());
+        kept.store.IsolatedInitialize(CryptoPP::MakeParameters(
+            "InputBuffer", CryptoPP::ConstByteArrayParameter(kept.payload.data(), kept.payload.size(), false)));
+        kept.source = &kept.store;
+        heldBytes_ += static_cast<std::uint32_t>(kept.payload.size());
+        if (QueueLogOn())
+            Log(&TransportLog::LogQueue, "Message queued for later processing - queued messages: " +
+                                             Decimal(held_.size()) + ", bytes: " + Decimal(heldBytes_));
+        return 0;
+    }
+    ProcessMessage(record);
+    ReleaseHeldMessages();
+    return 0;
+}
+
+void Manager::ReleaseHeldMessages()
+{
+    while (!held_.empty() && transport_.IsTransferReady()) {
+        QueuedMessage& first = held_.front();
+        const std::uint32_t n = static_cast<std::uint32_t>(first.payload.size());
+        if (QueueLogOn()) {
+            if (n == 0)
+                Log(&TransportLog::LogQueue, "Processing queued message (empty)");
+            else
+                Log(&TransportLog::LogQueue, "Processing queued message of type " + MessageName(first.payload[0]) +
+                                                 ", size " + Decimal(n));
+        }
+        ProcessMessage(first);
+        held_.pop_front();
+        heldBytes_ -= n;
+        if (QueueLogOn())
+            Log(&TransportLog::LogQueue,
+                "Remaining queued messages: " + Decimal(held_.size()) + ", bytes: " + Decimal(heldBytes_));
+    }
+}
+
+void Manager::ProcessMessage(QueuedMessage& message)
+{
+    CryptoPP::BufferedTransformation& in = *message.source;
+    const CryptoPP::byte number = message.messageNumber;
+    bool unimplemented = false;
+    if (number >= 30 && number <= 49) {
+        ProcessKexMethodMessage(in);
+    } else {
+        switch (number) {
+        case IdentificationLineMessage:
+            ProcessIdentificationLine(in);
+            break;
+        case 1: {
+            SetTransportState(7);
+            SetKexState(5);
+            disconnectOrigin_ = PeerDisconnected;
+            DecodeMessageNumber(in, 1);
+            DecodeUint32(in, disconnectReason_);
+            DecodeString(in, disconnectDescription_);
+            DecodeString(in, disconnectLanguage_);
+            break;
+        }
+        case 2:
+            OnIgnore(static_cast<std::size_t>(in.MaxRetrievable()));
+            in.Skip();
+            break;
+        case 3: {
+            DecodeMessageNumber(in, 3);
+            std::uint32_t sequence;
+            DecodeUint32(in, sequence);
+            OnUnimplemented(sequence);
+            break;
+        }
+        case 4: {
+            DecodeMessageNumber(in, 4);
+            bool alwaysDisplay;
+            std::string text, language;
+            DecodeBoolean(in, alwaysDisplay);
+            DecodeString(in, text);
+            DecodeString(in, language);
+            OnDebug(alwaysDisplay, text, language);
+            break;
+        }
+        case 5:
+            ProcessServiceRequest(in);
+            break;
+        case 6:
+            transport_.ExpectClient();
+            transport_.ExpectTransportState(5);
+            DecodeMessageNumber(in, 6);
+            ServiceStarted();
+            in.Skip();  // the service name is not needed
+            break;
+        case 20:
+            ProcessKexInit(in);
+            break;
+        case 21:
+            ProcessNewKeys(in);
+            break;
+        case 50:
+            ProcessUserAuthRequest(in);
+            break;
+        case 51:
+        case 52:
+        case 53:
+        case 60:
+            ProcessUserAuthAnswer(number, in, unimplemented);
+            break;
+        case 80:
+            ProcessGlobalRequest(in);
+            break;
+        case 81:
+        case 82:
+            ProcessGlobalRequestReply(number, in);
+            break;
+        default:
+            unimplemented = true;
+        }
+    }
+    if (unimplemented) {
+        EncodeByte(Output(), 3);
+        EncodeUint32(Output(), message.sequenceNumber);
+        EndMessage();
+        in.Skip();
+        return;
+    }
+    if (in.AnyRetrievable()) Log(&TransportLog::LogWarning, "Packet not completely processed");
+}
+
+void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
+{
+    transport_.ExpectTransportState(0);
+    DecodeMessageNumber(in, IdentificationLineMessage);
+    std::string line;
+    line.resize(static_cast<std::size_t>(in.MaxRetrievable()));
+    in.Get(reinterpret_cast<CryptoPP::byte*>(&line[0]), line.size());
+    VersionInfo peer;
+    if (!ParsePeerVersion(line, peer)) return;  // a text line before the identification
+    transport_.SetPeerVersion(peer);
+    SetTransportState(1);
+}
+
+void Manager::ProcessKexMethodMessage(CryptoPP::BufferedTransformation& in)
+{
+    transport_.ExpectTransportState(2);
+    if (ignoreNextKexPacket_) {
+        ignoreNextKexPacket_ = false;
+        return;
+    }
+    transport_.ExpectKexState(2);
+    if (!transport_.ChosenKexHandler()->ProcessMessage(in, Output())) return;
+    EncodeByte(Output(), 21);
+    EndMessage();
+    transport_.SwitchOutgoingAlgorithms();
+    transport_.ClearReexchangePending();
+    OnNewKeysSent();
+    OnKeyExchangeComplete(transport_.KexCount(), transport_.KexReason());
+    SetKexState(transport_.ServiceStarted() ? 4 : 3);
+    SetTransportState(3);
+}
+
+void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
+{
+    const int t = transport_.TransportStateNumber();
+    if (!(t == 1 || t > 3))
+        throw CauseToDisconnect(DisconnectProtocolError,
+                                "received KexInit packet inappropriate for current transport state", "en");
+    KexInit peer;
+    peer.Decode(in);
+    transport_.SetPeerKexInit(peer);
+    bool wrongGuess = false;
+    if (peer.firstKexPacketFollows) {
+        const KexInit& ours = transport_.OurKexInit();
+        wrongGuess = NameListFirst(peer.kexAlgorithms) != NameListFirst(ours.kexAlgorithms) ||
+                     NameListFirst(peer.hostKeyAlgorithms) != NameListFirst(ours.hostKeyAlgorithms);
+        for (bool serverToClient : {false, true})
+            wrongGuess = wrongGuess || transport_.ChooseCipher(serverToClient).empty() ||
+                         transport_.ChooseMac(serverToClient).empty() ||
+                         transport_.ChooseCompression(serverToClient).empty();
+    }
+    ignoreNextKexPacket_ = wrongGuess;
+    Log(&TransportLog::LogKex, wrongGuess ? "Will ignore first key exchange method packet"
+                                          : "Will act on first key exchange method packet");
+    SetTransportState(2);
+    if (transport_.KexStateNumber() > 2) {
+        SendKexInit(transport_.OurKexInit(), true);
+    } else {
+        transport_.Negotiate();
+        transport_.ChosenKexHandler()->Start(Output());
+    }
+}
+
+void Manager::ProcessNewKeys(CryptoPP::BufferedTransformation& in)
+{
+    transport_.ExpectTransportState(3);
+    DecodeMessageNumber(in, 21);
+    transport_.SwitchIncomingAlgorithms();
+    SetTransportState(transport_.ServiceStarted() ? 6 : transport_.IsClient() ? 5 : 4);
+}
+
+void Manager::ProcessServiceRequest(CryptoPP::BufferedTransformation& in)
+{
+    transport_.ExpectServer();
+    transport_.ExpectTransportState(4);
+    DecodeMessageNumber(in, 5);
+    std::string service;
+    DecodeString(in, service);
+    if (service != "ssh-userauth") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
+    EncodeByte(Output(), 6);
+    EncodeString(Output(), service);
+    EndMessage();
+    ServiceStarted();
+}
+
+void Manager::ProcessUserAuthRequest(CryptoPP::BufferedTransformation& in)
+{
+    transport_.ExpectServer();
+    transport_.ExpectTransportState(6);
+    UserAuthState& auth = userAuth_;
+    if (auth.state == UserAuthState::Success) {
+        auth.OnRequestAfterSuccess(in);
+        in.Skip();
+        return;
+    }
+    DecodeMessageNumber(in, 50);
+    std::string user, service, method;
+    DecodeString(in, user);
+    DecodeString(in, service);
+    DecodeString(in, method);
+    auth.currentMethod = method;
+    if (service != "ssh-connection") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
+    if (auth.userKnown && auth.user != user) auth.OnUserChanged(user);
+    auth.user = user;
+    auth.userKnown = true;
+    if (NameListContains(auth.methodsThatCanContinue, method))
+        auth.HandleRequest(*this, method, in);
+    else
+        auth.RejectMethod(method);
+
+    CryptoPP::BufferedTransformation& out = Output();
+    switch (auth.state) {
+    case UserAuthState::PublicKeyOk:
+        EncodeByte(out, 60);
+        EncodeString(out, auth.publicKeyAlgorithm);
+        EncodeString(out, auth.publicKeyBlob);
+        break;
+    case UserAuthState::PasswordChangeRequested:
+        EncodeByte(out, 60);
+        EncodeString(out, auth.prompt);
+        EncodeString(out, auth.promptLanguage);
+        break;
+    case UserAuthState::Failure:
+    case UserAuthState::PartialSuccess:
+        EncodeByte(out, 51);
+        EncodeString(out, auth.methodsThatCanContinue);
+        EncodeBoolean(out, auth.state == UserAuthState::PartialSuccess);
+        break;
+    case UserAuthState::Success:
+        EncodeByte(out, 52);
+        break;
+    default:
+        return;
+    }
+    EndMessage();
+}
+
+void Manager::ProcessUserAuthAnswer(CryptoPP::byte number, CryptoPP::BufferedTransformation& in, bool& unimplemented)
+{
+    transport_.ExpectClient();
+    UserAuthState& auth = userAuth_;
+    if (number == 53) {
+        if (auth.state == UserAuthState::Success) {
+            in.Skip();
+            return;
+        }
+        DecodeMessageNumber(in, 53);
+        std::string text, language;
+        DecodeString(in, text);
+        DecodeString(in, language);
+        OnBanner(text, language);
+        return;
+    }
+    transport_.ExpectTransportState(6);
+    DecodeMessageNumber(in, number);
+    if (number == 51) {
+        bool partial;
+        DecodeString(in, auth.methodsThatCanContinue);
+        DecodeBoolean(in, partial);
+        auth.state = partial ? UserAuthState::PartialSuccess : UserAuthState::Failure;
+    } else if (number == 52) {
+        auth.state = UserAuthState::Success;
+    } else {
+        if (auth.state == UserAuthState::Success) {
+            in.Skip();
+            return;
+        }
+        if (auth.currentMethod == "publickey") {
+            DecodeString(in, auth.publicKeyAlgorithm);
+            DecodeString(in, auth.publicKeyBlob);
+            auth.state = UserAuthState::PublicKeyOk;
+        } else if (auth.currentMethod == "password") {
+            DecodeString(in, auth.prompt);
+            DecodeString(in, auth.promptLanguage);
+            auth.state = UserAuthState::PasswordChangeRequested;
+        } else {
+            unimplemented = true;
+            return;
+        }
+    }
+    auth.OnStateChanged(*this);
+}
+
+void Manager::EnterConnectionLayer()
+{
+    transport_.ExpectTransportState(6);
+    userAuth_.ExpectState(UserAuthState::Success);
+    OnConnectionActivity();
+}
+
+void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
+{
+    EnterConnectionLayer();
+    DecodeMessageNumber(in, 80);
+    std::string name;
+    bool wantReply;
+    DecodeString(in, name);
+    DecodeBoolean(in, wantReply);
+    CryptoPP::ByteQueue response;
+    const bool success = name == KeepAliveRequestName() ? true : OnGlobalRequest(name, wantReply, in, response);
+    if (!wantReply) return;
+    EncodeByte(Output(), success ? 81 : 82);
+    response.TransferAllTo(Output());
+    EndMessage();
+}
+
+void Manager::ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::BufferedTransformation& in)
+{
+    EnterConnectionLayer();
+    DecodeMessageNumber(in, number);
+    const bool success = number == 81;
+    if (pendingGlobalRequests_.empty()) {
+        OnGlobalRequestReply(*this, success, in);
+        return;
+    }
+    GlobalRequestHandler* handler = pendingGlobalRequests_.front();
+    // Off the list before it is called, so that a handler may send the next request.
+    pendingGlobalRequests_.pop_front();
+    handler->OnReply(*this, success, in);
+    handler->Release();
+}
+
+void Manager::SetTransportState(int n)
+{
+    const int previous = transport_.TransportStateNumber();
+    transport_.SetTransportStateNumber(n);
+    if (n != previous) OnTransportStateChanged(n);
+}
+
+void Manager::SetKexState(int n)
+{
+    const int previous = transport_.KexStateNumber();
+    transport_.SetKexStateNumber(n);
+    if (n != previous) OnKexStateChanged(n);
+}
+
+void Manager::SendVersion(const VersionInfo& ours)
+{
+    transport_.ExpectKexState(0);
+    PutText(Output(), ours.Line() + "\r\n");
+    EndMessage();
+    transport_.SetOurVersion(ours);
+    SetKexState(1);
+}
+
+void Manager::SendDisconnect(const CauseToDisconnect& cause)
+{
+    if (transport_.TransportStateNumber() == 7) return;
+    EncodeByte(Output(), 1);
+    EncodeUint32(Output(), cause.reason());
+    EncodeString(Output(), cause.description());
+    EncodeString(Output(), cause.language());
+    EndMessage();
+    SetTransportState(7);
+    SetKexState(5);
+    disconnectOrigin_ = WeDisconnected;
+    disconnectReason_ = cause.reason();
+    disconnectDescription_ = cause.description();
+    disconnectLanguage_ = cause.language();
+}
+
+void Manager::SendKexInit(KexInit kexInit, bool peerInitiated)
+{
+    transport_.Rng().GenerateBlock(kexInit.cookie, sizeof kexInit.cookie);
+    kexInit.Encode(Output());
+    EndMessage();
+    transport_.SetOurKexInit(kexInit);
+    SetKexState(2);
+    const int reason = transport_.KexCount() == 0 ? 0 : peerInitiated ? 2 : 1;
+    transport_.BeginKeyExchange(reason);
+    OnKexInitSent(transport_.KexCount(), reason);
+    if (transport_.PeerKexInitReceived()) {
+        transport_.Negotiate();
+        transport_.ChosenKexHandler()->Start(Output());
+    }
+}
+
+void Manager::SendIgnore()
+{
+    EncodeByte(Output(), 2);
+    EncodeUint32(Output(), 0);
+    EndMessage();
+}
+
+void Manager::ServiceStarted()
+{
+    transport_.SetServiceStarted();
+    SetTransportState(6);
+    SetKexState(4);
+}
+
+std::size_t Manager::ChannelPut2(const std::string& channel, const CryptoPP::byte* data, std::size_t length,
+                                 int messageEnd, bool blocking)
+{
+    if (channel.size() < 4) {
+        if (!blocking) throw BlockingInputOnly("Manager");
+        return Put2(data, length, messageEnd, blocking);
+    }
+    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+}
+
+bool Manager::ChannelFlush(const std::string& channel, bool hardFlush, int, bool blocking)
+{
+    if (channel.size() < 4) {
+        if (!blocking) throw BlockingInputOnly("Manager");
+        if (hardFlush && currentMessage_.AnyRetrievable())
+            throw CryptoPP::CannotFlush("Manager::ChannelFlush: the null channel has partial input and it cannot be flushed");
+        return false;
+    }
+    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+}
+
+bool Manager::ChannelMessageSeriesEnd(const std::string& channel, int, bool blocking)
+{
+    if (channel.size() < 4) {
+        if (!blocking) throw BlockingInputOnly("Manager");
+        return false;
+    }
+    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+}
+
+void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTransformation& requestData,
+                                GlobalRequestHandler* handler)
+{
+    EncodeByte(Output(), 80);
+    EncodeString(Output(), name);
+    EncodeBoolean(Output(), handler != nullptr);
+    requestData.TransferAllTo(Output());
+    EndMessage();
+    if (handler) pendingGlobalRequests_.push_back(handler);
+}
+
+void Manager::ReplaceGlobalRequestHandler(GlobalRequestHandler* oldHandler, GlobalRequestHandler* newHandler)
+{
+    if (oldHandler == newHandler) return;
+    GlobalRequestHandler* replacement = newHandler ? newHandler : &NullGlobalRequestHandler::Shared();
+    for (GlobalRequestHandler*& entry : pendingGlobalRequests_) {
+        if (entry != oldHandler) continue;
+        oldHandler->Release();
+        entry = replacement;
+    }
+}
+
+void Manager::AddChannelOpenHandler(ChannelOpenHandler* handler)
+{
+    channelOpenHandlers_.erase(std::remove(channelOpenHandlers_.begin(), channelOpenHandlers_.end(), handler),
+                               channelOpenHandlers_.end());
+    channelOpenHandlers_.push_back(handler);
+}
+
+void Manager::RemoveChannelOpenHandler(ChannelOpenHandler* handler)
+{
+    auto it = std::find(channelOpenHandlers_.begin(), channelOpenHandlers_.end(), handler);
+    if (it == channelOpenHandlers_.end()) return;
+    channelOpenHandlers_.erase(it);
+    handler->Release();
+}
+
+void Manager::RegisterComponent(ManagerComponent* component, bool owned)
+{
+    components_.erase(std::remove_if(components_.begin(), components_.end(),
+                                     [component](const std::pair<ManagerComponent*, bool>& e) {
+                                         return e.first == component;
+                                     }),
+                      components_.end());
+    components_.emplace_back(component, owned);
+}
+
+void Manager::UnregisterComponent(ManagerComponent* component)
+{
+    auto it = std::find_if(components_.begin(), components_.end(),
+                           [component](const std::pair<ManagerComponent*, bool>& e) { return e.first == component; });
+    if (it == components_.end()) return;
+    const bool owned = it->second;
+    components_.erase(it);
+    component->OnUnregistered();
+    if (owned) delete component;
+}
+
+bool Manager::IsComponentRegistered(ManagerComponent* component) const
+{
+    for (const auto& entry : components_)
+        if (entry.first == component) return true;
+    return false;
+}
+
+bool Manager::OutputNearlyDrained()
+{
+    return !meter_ || meter_->BufferedBytes() < 1024;
+}
+
+unsigned int Manager::GetMaxWaitObjectCount() const
+{
+    unsigned int count = GetConnectionMaxWaitObjectCount();
+    if (const CryptoPP::BufferedTransformation* out = AttachedTransformation()) count += out->GetMaxWaitObjectCount();
+    for (const auto& entry : components_) count += entry.first->GetMaxWaitObjectCount();
+    return count;
+}
+
+void Manager::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack)
+{
+    GetConnectionWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - connection", &callStack));
+    if (CryptoPP::BufferedTransformation* out = AttachedTransformation())
+        out->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - attachment", &callStack));
+    if (transport_.KexStateNumber() != 4) return;
+    for (auto it = components_.rbegin(); it != components_.rend(); ++it)
+        it->first->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - component", &callStack));
+    sendQuantum_ = 8206;
+}
+
+void Manager::Poll()
+{
+    PollConnection();
+    for (auto it = components_.rbegin(); it != components_.rend(); ++it) it->first->Poll();
+}
+
+void Manager::PumpChannels()
+{
+    CryptoPP::BufferedTransformation* out = AttachedTransformation();
+    if (transport_.KexStateNumber() != 4 || userAuth_.state != UserAuthState::Success) {
+        if (out) out->Flush(false, -1, false);
+        return;
+    }
+    OnChannelPump();
+    if (out) out->Flush(false, -1, false);
+}
+
+}  // namespace SSH

@@ -1,0 +1,334 @@
+#include "manager_peer.h"
+#include "disconnect_of.h"
+#include "stream_helpers.h"
+
+#include <cryptopp/mqueue.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A manager whose answers are collected as plain payloads, one message each, and into which
+// messages are put directly, as the packet decoder would.
+struct DirectManager {
+    explicit DirectManager(bool client = false, int transportState = 6, std::uint32_t maxQueuedMessages = 100)
+        : state(TestRng(), &log, 1 << 20, maxQueuedMessages, 6),
+          handler(client ? new DhKexHandler(verifier) : new DhKexHandler),
+          out(new CryptoPP::MessageQueue),
+          manager(state, auth, out)
+    {
+        state.AddKexHandler(*handler);
+        manager.SetTransportState(transportState);
+        manager.SetKexState(transportState == 6 ? 4 : 2);
+    }
+    void Put(const std::string& message)
+    {
+        manager.Put(reinterpret_cast<const CryptoPP::byte*>(message.data()), message.size());
+        manager.MessageEnd();
+    }
+    std::vector<std::string> Sent()
+    {
+        std::vector<std::string> messages;
+        while (out->AnyRetrievable() || out->NumberOfMessages() > 0) {
+            std::string m;
+            CryptoPP::StringSink sink(m);
+            out->TransferMessagesTo(sink, 1);
+            messages.push_back(m);
+            if (m.empty() && !out->AnyMessages()) break;
+        }
+        return messages;
+    }
+
+    LineLog log;
+    AcceptingVerifier verifier;
+    TestUserAuth auth;
+    TransportState state;
+    std::unique_ptr<DhKexHandler> handler;
+    CryptoPP::MessageQueue* out;
+    TestManager manager;
+};
+
+std::string Message(std::initializer_list<std::function<void(CryptoPP::BufferedTransformation&)>> fields)
+{
+    return Written([&](CryptoPP::BufferedTransformation& q) {
+        for (const auto& f : fields) f(q);
+    });
+}
+
+auto Byte(CryptoPP::byte b) { return [b](CryptoPP::BufferedTransformation& q) { SSH::EncodeByte(q, b); }; }
+auto Str(const std::string& s) { return [s](CryptoPP::BufferedTransformation& q) { SSH::EncodeString(q, s); }; }
+auto Bool(bool b) { return [b](CryptoPP::BufferedTransformation& q) { SSH::EncodeBoolean(q, b); }; }
+auto U32(std::uint32_t v) { return [v](CryptoPP::BufferedTransformation& q) { SSH::EncodeUint32(q, v); }; }
+
+}  // namespace
+
+TEST(Manager, KeyExchangeServiceAndPasswordAuthentication)
+{
+    ManagerPair pair;
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), 6);
+    EXPECT_EQ(pair.client.state.KexStateNumber(), 4);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), 6);
+    EXPECT_EQ(pair.server.state.KexStateNumber(), 4);
+    EXPECT_EQ(pair.client.manager.events,
+              (std::vector<std::string>{"kexinit sent 1 reason 0", "kex complete 1 reason 0"}));
+
+    pair.SendPassword("alice", "wrong");
+    EXPECT_EQ(pair.client.auth.state, UserAuthState::Failure);
+    EXPECT_EQ(pair.client.auth.methodsThatCanContinue, "password,publickey");
+    pair.SendPassword("bob", "secret");
+    EXPECT_EQ(pair.client.auth.state, UserAuthState::Success);
+    EXPECT_EQ(pair.client.auth.events, (std::vector<std::string>{"state 4", "state 6"}));
+    EXPECT_EQ(pair.server.auth.events, (std::vector<std::string>{"user changed to bob"}));
+
+    // After success a request gets no answer.
+    pair.SendPassword("bob", "secret");
+    EXPECT_EQ(pair.server.auth.events.back(), "after success");
+    EXPECT_EQ(pair.client.auth.events.size(), 2u);
+}
+
+TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
+{
+    ManagerPair pair;
+    pair.SendPassword("bob", "secret");
+    std::vector<std::string> replies;
+    RecordingReplyHandler a(replies, "A"), b(replies, "B");
+    CryptoPP::ByteQueue none;
+    SSH::Manager& client = pair.client.manager;
+    client.SendGlobalRequest("tcpip-forward", none, &a);
+    client.SendGlobalRequest("cancel-tcpip-forward", none, &b);
+    client.SendGlobalRequest("no-reply-wanted", none, nullptr);
+    client.SendGlobalRequest(KeepAliveRequestName(), none, &NullGlobalRequestHandler::Shared());
+    EXPECT_EQ(client.PendingGlobalRequests(), 3u);
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(replies, (std::vector<std::string>{"A success 2222", "A released", "B failure 2222", "B released"}));
+    EXPECT_EQ(client.PendingGlobalRequests(), 0u);
+    // The keep-alive is answered without the hook; a request without reply is only seen.
+    EXPECT_EQ(pair.server.manager.events,
+              (std::vector<std::string>{"kexinit sent 1 reason 0", "kex complete 1 reason 0",
+                                        "global request tcpip-forward", "global request cancel-tcpip-forward",
+                                        "global request no-reply-wanted"}));
+
+    // A reply with nothing pending goes to the hooks.
+    SSH::EncodeByte(pair.server.manager.Output(), 82);
+    pair.server.manager.Output().MessageEnd();
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(pair.client.manager.events.back(), "unmatched reply failure");
+
+    // A replaced handler is released at once and its reply disappears.
+    client.SendGlobalRequest("tcpip-forward", none, &a);
+    replies.clear();
+    client.ReplaceGlobalRequestHandler(&a, nullptr);
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(replies, (std::vector<std::string>{"A released"}));
+}
+
+TEST(Manager, ReexchangeWeStartHoldsConnectionMessagesUntilNewKeys)
+{
+    ManagerPair pair;
+    pair.SendPassword("bob", "secret");
+    std::vector<std::string> replies;
+    RecordingReplyHandler a(replies, "A");
+    CryptoPP::ByteQueue none;
+
+    pair.client.manager.SendKexInit(pair.client.kexInit, false);
+    // The server still sends on its old keys: the client holds these until the exchange ends.
+    pair.server.manager.SendGlobalRequest("from-server", none, nullptr);
+    pair.server.manager.SendIgnore();
+    Exchange(pair.client, pair.server);
+    EXPECT_TRUE(pair.client.log.Has("Message queued for later processing - queued messages: 1, bytes: 17"));
+    EXPECT_TRUE(pair.client.log.Has("Remaining queued messages: 0, bytes: 0"));
+    EXPECT_EQ(pair.client.manager.events.back(), "global request from-server");
+    EXPECT_EQ(pair.client.manager.events[pair.client.manager.events.size() - 3], "ignore 5");
+    EXPECT_EQ(pair.client.state.KexCount(), 2u);
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), 6);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), 6);
+    EXPECT_NE(pair.server.manager.events.end(),
+              std::find(pair.server.manager.events.begin(), pair.server.manager.events.end(), "kexinit sent 2 reason 2"));
+
+    // The connection works on the new keys, and the peer may start the next exchange.
+    pair.server.manager.SendKexInit(pair.server.kexInit, false);
+    pair.client.manager.SendGlobalRequest("tcpip-forward", none, &a);
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(replies, (std::vector<std::string>{"A success 2222", "A released"}));
+    EXPECT_EQ(pair.client.manager.events.back(), "kex complete 3 reason 2");
+}
+
+TEST(Manager, DisconnectCarriesItsReason)
+{
+    ManagerPair pair;
+    pair.client.manager.SendDisconnect(SSH::CauseToDisconnect(SSH::DisconnectByApplication, "bye", "en"));
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), 7);
+    EXPECT_EQ(pair.client.manager.DisconnectOriginOf(), SSH::Manager::WeDisconnected);
+    // A second one is not sent.
+    pair.client.manager.SendDisconnect(SSH::CauseToDisconnect(2, "again", "en"));
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), 7);
+    EXPECT_EQ(pair.server.state.KexStateNumber(), 5);
+    EXPECT_EQ(pair.server.manager.DisconnectOriginOf(), SSH::Manager::PeerDisconnected);
+    EXPECT_EQ(pair.server.manager.DisconnectReason(), SSH::DisconnectByApplication);
+    EXPECT_EQ(pair.server.manager.DisconnectDescription(), "bye");
+    EXPECT_EQ(pair.server.manager.DisconnectLanguage(), "en");
+}
+
+TEST(Manager, ProtocolViolationsEndTheConnectionWithTheirTexts)
+{
+    const std::string authText = "received packet inappropriate for current authentication state";
+    struct Case {
+        const char* what;
+        bool client;
+        int transportState;
+        std::string message;
+        std::uint32_t reason;
+        std::string text;
+    } cases[] = {
+        {"service other than ssh-userauth", false, 4, Message({Byte(5), Str("ssh-connection")}), 7, ""},
+        {"service request to a client", true, 4, Message({Byte(5), Str("ssh-userauth")}), 2,
+         "received packet meant for server"},
+        {"userauth for another service", false, 6, Message({Byte(50), Str("u"), Str("ssh-other"), Str("none")}), 7, ""},
+        {"global request before authentication", false, 6, Message({Byte(80), Str("x"), Bool(true)}), 2, authText},
+        {"reply before authentication", false, 6, Message({Byte(81)}), 2, authText},
+        {"kexinit during an exchange", false, 2, Message({Byte(20)}), 2,
+         "received KexInit packet inappropriate for current transport state"},
+        {"kexinit after new keys sent", false, 3, Message({Byte(20)}), 2,
+         "received KexInit packet inappropriate for current transport state"},
+        {"truncated debug message", false, 6, Message({Byte(4), Bool(true), U32(100)}), 2, "unexpected end of packet"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DirectManager d(c.client, c.transportState);
+        EXPECT_EQ(DisconnectOf([&] { d.Put(c.message); }), std::make_pair(c.reason, c.text));
+    }
+}
+
+TEST(Manager, IntakeLimitsEmptyAndUnknownMessages)
+{
+    {
+        DirectManager d;
+        d.Put(std::string(1, '\x02') + std::string(SSH::MaxIncomingMessageBytes - 1, 'x'));
+        EXPECT_EQ(d.manager.events.back(), "ignore 262144");
+        // One byte more is refused while it is being put, before it is kept.
+        std::string big(SSH::MaxIncomingMessageBytes, 'x');
+        big[0] = 2;
+        d.manager.Put(reinterpret_cast<const CryptoPP::byte*>(big.data()), big.size());
+        EXPECT_EQ(DisconnectOf([&] { d.manager.Put(reinterpret_cast<const CryptoPP::byte*>("x"), 1); }),
+                  std::make_pair(2u, std::string("decompressed packet length too large")));
+    }
+    {
+        DirectManager d;
+        d.manager.MessageEnd();
+        EXPECT_EQ(d.log.lines, (std::vector<std::string>{"Empty packet received, ignoring"}));
+        EXPECT_TRUE(d.Sent().empty());
+        d.Put(Message({Byte(2), Str("12345")}));
+        EXPECT_EQ(d.manager.events.back(), "ignore 10");
+        for (CryptoPP::byte number : {7, 101}) {
+            d.Put(Message({Byte(number)}));
+            EXPECT_EQ(d.Sent(), (std::vector<std::string>{Message({Byte(3), U32(0)})}));
+        }
+        d.Put(Message({Byte(3), U32(77)}));
+        EXPECT_EQ(d.manager.events.back(), "unimplemented 77");
+        d.Put(Message({Byte(3), U32(78), Byte(0)}));
+        EXPECT_EQ(d.log.lines.back(), "Packet not completely processed");
+        EXPECT_THROW(d.manager.Put2(reinterpret_cast<const CryptoPP::byte*>("x"), 1, 0, false),
+                     CryptoPP::BufferedTransformation::BlockingInputOnly);
+    }
+}
+
+TEST(Manager, HeldMessagesOverflow)
+{
+    DirectManager d(false, 6, 2);
+    d.state.BeginKeyExchange(0);
+    d.state.BeginKeyExchange(1);  // a re-exchange is pending
+    const std::string data = Message({Byte(94), U32(0), Str("x")});
+    for (int i = 0; i < 3; ++i) d.Put(data);
+    EXPECT_EQ(d.manager.HeldMessages(), 3u);
+    EXPECT_EQ(DisconnectOf([&] { d.Put(data); }),
+              std::make_pair(2u, std::string("incoming message queue overflowed while waiting response to our key "
+                                             "re-exchange request (too many messages)")));
+    // Transport messages are not held.
+    d.Put(Message({Byte(2), Str("")}));
+    EXPECT_EQ(d.manager.events.back(), "ignore 5");
+}
+
+TEST(Manager, UserAuthenticationAnswersByState)
+{
+    DirectManager d;
+    d.Put(Message({Byte(50), Str("alice"), Str("ssh-connection"), Str("none")}));
+    EXPECT_EQ(d.Sent(), (std::vector<std::string>{Message({Byte(51), Str("password,publickey"), Bool(false)})}));
+    d.Put(Message({Byte(50), Str("alice"), Str("ssh-connection"), Str("password"), Bool(false), Str("secret")}));
+    EXPECT_EQ(d.Sent(), (std::vector<std::string>{Message({Byte(52)})}));
+    EXPECT_TRUE(d.auth.events.empty());
+
+    DirectManager c(true);
+    c.auth.currentMethod = "publickey";
+    c.Put(Message({Byte(53), Str("welcome"), Str("en")}));
+    c.Put(Message({Byte(60), Str("ssh-dss"), Str("blob")}));
+    EXPECT_EQ(c.auth.state, UserAuthState::PublicKeyOk);
+    EXPECT_EQ(c.auth.publicKeyBlob, "blob");
+    c.Put(Message({Byte(51), Str("password"), Bool(true)}));
+    EXPECT_EQ(c.auth.state, UserAuthState::PartialSuccess);
+    c.Put(Message({Byte(52)}));
+    c.Put(Message({Byte(53), Str("late"), Str("en")}));
+    EXPECT_EQ(c.manager.events.back(), "banner welcome");
+    EXPECT_EQ(c.auth.events, (std::vector<std::string>{"state 2", "state 5", "state 6"}));
+
+    DirectManager other(true);
+    other.auth.currentMethod = "hostbased";
+    other.Put(Message({Byte(60)}));
+    EXPECT_EQ(other.Sent(), (std::vector<std::string>{Message({Byte(3), U32(0)})}));
+}
+
+TEST(Manager, ComponentsAndHandlersAreRegisteredOnce)
+{
+    struct Component : ManagerComponent {
+        explicit Component(std::vector<std::string>& log) : log(log) {}
+        ~Component() override { log.push_back("deleted"); }
+        void OnUnregistered() override { log.push_back("unregistered"); }
+        void Poll() override { log.push_back("poll"); }
+        std::vector<std::string>& log;
+    };
+    struct OpenHandler : ChannelOpenHandler {
+        Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+        void Release() override { ++released; }
+        int released = 0;
+    };
+    std::vector<std::string> log;
+    OpenHandler h1, h2;
+    {
+        DirectManager d;
+        Component* owned = new Component(log);
+        Component kept(log);
+        d.manager.RegisterComponent(owned, false);
+        d.manager.RegisterComponent(owned, true);
+        d.manager.RegisterComponent(&kept, false);
+        d.manager.Poll();
+        EXPECT_EQ(log, (std::vector<std::string>{"poll", "poll"}));
+        d.manager.UnregisterComponent(&kept);
+        EXPECT_FALSE(d.manager.IsComponentRegistered(&kept));
+        EXPECT_TRUE(d.manager.IsComponentRegistered(owned));
+
+        d.manager.AddChannelOpenHandler(&h1);
+        d.manager.AddChannelOpenHandler(&h2);
+        d.manager.AddChannelOpenHandler(&h1);
+        EXPECT_EQ(d.manager.ChannelOpenHandlers(), (std::vector<ChannelOpenHandler*>{&h2, &h1}));
+        d.manager.RemoveChannelOpenHandler(&h2);
+        d.manager.RemoveChannelOpenHandler(&h2);
+        EXPECT_EQ(h2.released, 1);
+        log.clear();
+    }
+    // The manager's end unregisters what is left and deletes what it owns (the first
+    // "deleted" is the component on the stack).
+    EXPECT_EQ(log, (std::vector<std::string>{"deleted", "unregistered", "deleted"}));
+    EXPECT_EQ(h1.released, 1);
+}
+
+TEST(Manager, NothingIsProcessedAfterADisconnect)
+{
+    DirectManager d;
+    d.Put(Message({Byte(1), U32(11), Str("bye"), Str("en")}));
+    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    // A KEXINIT after the disconnect starts no key exchange; an unknown number is not answered.
+    d.Put(Written([](CryptoPP::BufferedTransformation& q) { KexInit().Encode(q); }));
+    d.Put(Message({Byte(7)}));
+    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    EXPECT_TRUE(d.Sent().empty());
+}
