@@ -2,6 +2,7 @@
 #include "ssh/channel.h"
 #include "ssh/exceptions.h"
 #include "ssh/wire.h"
+#include "ssh/tests/message_recorder.h"
 #include "ssh/tests/stream_helpers.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +22,7 @@ namespace {
 // The manager side: every message the channel sends becomes one entry.
 class RecordingHost : public ChannelHost {
 public:
-    class Output : public CryptoPP::Bufferless<CryptoPP::Sink> {
-    public:
-        std::vector<std::string> messages;
-        std::string pending;
-        std::size_t Put2(const byte* data, std::size_t length, int messageEnd, bool) override
-        {
-            pending.append(reinterpret_cast<const char*>(data), length);
-            if (messageEnd) {
-                messages.push_back(pending);
-                pending.clear();
-            }
-            return 0;
-        }
-    } output;
+    MessageRecorder output;
     bool overrunsAllowed = false;
     std::uint32_t tolerance = 0;
 

@@ -6,6 +6,7 @@
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
 #include "ssh/tests/key_fixtures.h"
+#include "ssh/tests/message_recorder.h"
 #include "ssh/tests/stream_helpers.h"
 
 #include <gtest/gtest.h>
@@ -20,21 +21,6 @@ using CryptoPP::BufferedTransformation;
 using CryptoPP::byte;
 
 namespace {
-
-class MessageRecorder : public CryptoPP::Bufferless<CryptoPP::Sink> {
-public:
-    std::vector<std::string> messages;
-    std::string pending;
-    std::size_t Put2(const byte* data, std::size_t length, int messageEnd, bool) override
-    {
-        pending.append(reinterpret_cast<const char*>(data), length);
-        if (messageEnd) {
-            messages.push_back(pending);
-            pending.clear();
-        }
-        return 0;
-    }
-};
 
 std::string Str(const std::string& s)
 {
