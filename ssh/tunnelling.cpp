@@ -15,6 +15,28 @@ void SwitchNoDelayOn(SOCKET s)
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+// Reads what the socket has, at most room bytes, into the channel; its end becomes EOF.
+void PumpFromSocket(Channel& channel, SocketSource& source, std::uint32_t room)
+{
+    try {
+        CryptoPP::lword count = room;
+        source.GeneralPump2(count, false, 0);
+        if (source.SourceExhausted()) channel.MessageEnd();
+    } catch (const Socket::Err& e) {
+        channel.OnTargetException(&e);
+    }
+}
+
+void EndAfterSocketError(Channel& channel, Socket& socket)
+{
+    try {
+        socket.CloseSocket();
+    } catch (...) {
+    }
+    channel.DiscardIncoming();
+    channel.MessageSeriesEnd();
+}
+
 }  // namespace
 
 TunnelingResponder::~TunnelingResponder()
@@ -73,24 +95,12 @@ bool TunnelingResponder::ConnectToTarget(ChannelHost& host)
 
 void TunnelingResponder::PumpOutgoing(std::uint32_t room)
 {
-    try {
-        CryptoPP::lword count = room;
-        SocketSource& source = m_connectingSocket.AccessSource();
-        source.GeneralPump2(count, false, 0);
-        if (source.SourceExhausted()) MessageEnd();
-    } catch (const Socket::Err& e) {
-        OnTargetException(&e);
-    }
+    PumpFromSocket(*this, m_connectingSocket.AccessSource(), room);
 }
 
 void TunnelingResponder::OnTargetException(const std::exception*)
 {
-    try {
-        m_connectingSocket.AccessSource().AccessSocket().CloseSocket();
-    } catch (...) {
-    }
-    DiscardIncoming();
-    MessageSeriesEnd();
+    EndAfterSocketError(*this, m_connectingSocket.AccessSource().AccessSocket());
 }
 
 void TunnelingResponder::GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
@@ -110,6 +120,54 @@ unsigned int TunnelingResponder::GetMaxWaitObjectCount() const
     const unsigned socketCount = m_connectingSocket.GetMaxWaitObjectCount();
     const unsigned decisionCount = TargetProcessingMaxWaitObjectCount();
     return socketCount > decisionCount ? socketCount : decisionCount;
+}
+
+void TunnelingInitiator::AcceptFrom(Socket& listener, const NetworkAddress& target)
+{
+    AcceptConnection(listener, m_source.AccessSocket(), m_originator);
+    m_target = target;
+}
+
+void TunnelingInitiator::AttachSocket(SOCKET socket, const NetworkAddress& originator, const NetworkAddress& target)
+{
+    m_source.AccessSocket().AttachSocket(socket, true);
+    m_originator = originator;
+    m_target = target;
+}
+
+void TunnelingInitiator::WriteOpenData(ChannelHost&, BufferedTransformation& output)
+{
+    m_source.Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_EVERYTHING));
+    m_sink.ShareSocketOf(m_source);
+    SwitchNoDelayOn(m_source.AccessSocket().GetSocket());
+    m_forwarder.SetTarget(&m_sink);
+    EncodeString(output, m_target.ToText());
+    EncodeUint32(output, m_target.port);
+    EncodeString(output, m_originator.ToText());
+    EncodeUint32(output, m_originator.port);
+}
+
+void TunnelingInitiator::PumpOutgoing(std::uint32_t room)
+{
+    PumpFromSocket(*this, m_source, room);
+}
+
+void TunnelingInitiator::OnTargetException(const std::exception*)
+{
+    EndAfterSocketError(*this, m_source.AccessSocket());
+}
+
+void TunnelingInitiator::GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
+                                        CryptoPP::CallStack const& callStack)
+{
+    if (!sinkOnly)
+        m_source.GetWaitObjects(container, CryptoPP::CallStack("TunnelingInitiator::GetWaitObjects() - source", &callStack));
+    m_sink.GetWaitObjects(container, CryptoPP::CallStack("TunnelingInitiator::GetWaitObjects() - sink", &callStack));
+}
+
+unsigned int TunnelingInitiator::GetMaxWaitObjectCount() const
+{
+    return m_source.GetMaxWaitObjectCount() + m_sink.GetMaxWaitObjectCount();
 }
 
 }  // namespace SSH

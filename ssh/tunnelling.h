@@ -75,4 +75,33 @@ protected:
     ForwardingComponent m_forwarder;
 };
 
+class TunnelingInitiator : public Channel {
+public:
+    using Channel::Channel;
+
+    // Takes the pending connection of the listener; with none pending Socket::Err propagates.
+    void AcceptFrom(Socket& listener, const NetworkAddress& target);
+    // Takes ownership of a connected socket.
+    void AttachSocket(SOCKET socket, const NetworkAddress& originator, const NetworkAddress& target);
+
+    // Wires the relay and writes the open data: target host and port, originator host and port.
+    void WriteOpenData(ChannelHost& host, CryptoPP::BufferedTransformation& output) override;
+    CryptoPP::BufferedTransformation& GetDataTarget() override { return m_forwarder; }
+    void OnTargetException(const std::exception* e) override;
+    bool IsBusy() override { return false; }
+    void PumpOutgoing(std::uint32_t room) override;
+    void GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
+                        CryptoPP::CallStack const& callStack) override;
+    unsigned int GetMaxWaitObjectCount() const override;
+
+    SocketSink& Sink() { return m_sink; }
+
+private:
+    NetworkAddress m_target;
+    NetworkAddress m_originator;
+    SocketSource m_source;
+    SocketSink m_sink;
+    ForwardingComponent m_forwarder;
+};
+
 }  // namespace SSH

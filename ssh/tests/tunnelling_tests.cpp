@@ -163,4 +163,52 @@ TEST(TunnelingResponder, NoConnectionStartsBeforeTheDecisionSaysYes)
     EXPECT_FALSE(target.socket.Accept(accepted, nullptr, nullptr));
 }
 
+class Initiator : public TunnelingInitiator {
+public:
+    explicit Initiator(ChannelHost& host) : TunnelingInitiator(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0) {}
+};
+
+TEST(TunnelingInitiator, OpensWithTheForwardingPairsAndRelays)
+{
+    Host host;
+    Listener local;
+    Socket client;
+    client.Create();
+    NetworkAddress at;
+    at.Set("127.0.0.1", local.port);
+    const sockaddr_in address = at.ToSockAddr();
+    client.SetNonBlocking();
+    client.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    Socket accepted;
+    for (int round = 0; round < 200 && !local.socket.Accept(accepted, nullptr, nullptr); ++round) Sleep(10);
+    ASSERT_TRUE(accepted.IsValid());
+
+    Initiator channel(host);
+    NetworkAddress target, originator;
+    target.Set("localhost", 22);
+    originator.Set("10.0.0.5", 1080);
+    channel.AttachSocket(accepted.DetachSocket(), originator, target);
+    channel.SetLocalNumber(2);
+    channel.SendOpen(host, host.output);
+    ASSERT_EQ(host.output.messages.size(), 1u);
+    const std::string expected = Written([](BufferedTransformation& q) {
+        EncodeString(q, "localhost");
+        EncodeUint32(q, 22);
+        EncodeString(q, "10.0.0.5");
+        EncodeUint32(q, 1080);
+    });
+    const std::string& open = host.output.messages[0];
+    EXPECT_EQ(open.substr(open.size() - expected.size()), expected);
+
+    // Local bytes reach the channel; the local end's close becomes EOF.
+    ASSERT_EQ(client.Send(reinterpret_cast<const byte*>("abc"), 3), 3u);
+    shutdown(client.GetSocket(), SD_SEND);
+    for (int round = 0; round < 200 && !channel.EofQueued(); ++round) {
+        channel.PumpOutgoing(1000);
+        if (!channel.EofQueued()) Sleep(10);
+    }
+    EXPECT_TRUE(channel.EofQueued());
+    EXPECT_EQ(channel.QueuedOutgoingBytes(), 3u);
+}
+
 }  // namespace
