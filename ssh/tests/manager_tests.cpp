@@ -238,7 +238,7 @@ TEST(Manager, HeldMessagesOverflow)
     DirectManager d(false, 6, 2);
     d.state.BeginKeyExchange(0);
     d.state.BeginKeyExchange(1);  // a re-exchange is pending
-    const std::string data = Message({Byte(94), U32(0), Str("x")});
+    const std::string data = Message({Byte(120), U32(0), Str("x")});
     for (int i = 0; i < 3; ++i) d.Put(data);
     EXPECT_EQ(d.manager.HeldMessages(), 3u);
     EXPECT_EQ(DisconnectOf([&] { d.Put(data); }),
@@ -287,7 +287,7 @@ TEST(Manager, ComponentsAndHandlersAreRegisteredOnce)
         std::vector<std::string>& log;
     };
     struct OpenHandler : ChannelOpenHandler {
-        Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+        SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
         void Release() override { ++released; }
         int released = 0;
     };
