@@ -332,3 +332,158 @@ TEST(Manager, NothingIsProcessedAfterADisconnect)
     EXPECT_EQ(d.state.TransportStateNumber(), 7);
     EXPECT_TRUE(d.Sent().empty());
 }
+
+namespace {
+
+// Records what a channel delivers, including the end of the peer's data.
+class RecordingTarget : public CryptoPP::Multichannel<CryptoPP::Sink> {
+public:
+    std::size_t ChannelPut2(const std::string&, const CryptoPP::byte* data, std::size_t length, int, bool) override
+    {
+        received.append(reinterpret_cast<const char*>(data), length);
+        return 0;
+    }
+    bool ChannelMessageSeriesEnd(const std::string&, int, bool) override
+    {
+        ++seriesEnds;
+        return false;
+    }
+    bool ChannelFlush(const std::string&, bool, int, bool) override { return false; }
+    std::string received;
+    int seriesEnds = 0;
+};
+
+// A channel whose outgoing data is what local code puts into it; its log outlives it.
+class PipeChannel : public SSH::Channel {
+public:
+    PipeChannel(SSH::ChannelHost& host, std::vector<std::string>& log, const std::string& type, std::uint32_t window,
+                std::uint32_t maxPacket = 32768)
+        : Channel(host, type, true, window, maxPacket, 32768, 1.0), log_(log)
+    {
+    }
+    ~PipeChannel() override { log_.push_back(Type() + " deleted, received " + target.received); }
+    bool AcceptOpen(SSH::ChannelHost&, CryptoPP::BufferedTransformation&, CryptoPP::BufferedTransformation&) override
+    {
+        if (Type() == "refused") throw SSH::ChannelOpenFailure(2, "refused here", "en");
+        return true;
+    }
+    void OnOpenFailed(SSH::ChannelHost&, std::uint32_t reason, const std::string& text, const std::string& language) override
+    {
+        log_.push_back("open failed " + std::to_string(reason) + " " + text + " " + language);
+    }
+    CryptoPP::BufferedTransformation& GetDataTarget() override { return target; }
+    void OnTargetException(const std::exception*) override { log_.push_back("target exception"); }
+    bool IsBusy() override { return false; }
+    void PumpOutgoing(std::uint32_t) override {}
+    void GetWaitObjects(CryptoPP::WaitObjectContainer&, bool, CryptoPP::CallStack const&) override {}
+    unsigned int GetMaxWaitObjectCount() const override { return 0; }
+
+    RecordingTarget target;
+
+private:
+    std::vector<std::string>& log_;
+};
+
+// The server side accepts "pipe" and "refused" channels (the latter refuses in AcceptOpen).
+struct PipeOpener : ChannelOpenHandler {
+    PipeOpener(SSH::Manager& manager, std::vector<std::string>& log) : manager(manager), log(log) {}
+    SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
+    {
+        if (type != "pipe" && type != "refused") return nullptr;
+        return new PipeChannel(manager, log, type, 1000);
+    }
+    SSH::Manager& manager;
+    std::vector<std::string>& log;
+};
+
+// The logs outlive the managers, whose channels write into them when they are deleted.
+struct ChannelLogs {
+    std::vector<std::string> clientLog, serverLog;
+};
+
+struct ChannelPair : ChannelLogs, ManagerPair {
+    ChannelPair() : opener(server.manager, serverLog)
+    {
+        SendPassword("bob", "secret");
+        server.manager.AddChannelOpenHandler(&opener);
+    }
+    ~ChannelPair() { server.manager.RemoveChannelOpenHandler(&opener); }
+    PipeChannel& Open(const std::string& type, std::uint32_t maxPacket = 32768)
+    {
+        auto* channel = new PipeChannel(client.manager, clientLog, type, 4000, maxPacket);
+        client.manager.AddChannel(channel);
+        client.manager.OpenChannel(*channel);
+        Run();
+        return *channel;
+    }
+    void Run()
+    {
+        for (int i = 0; i < 30; ++i) {
+            client.manager.PumpChannels();
+            server.manager.PumpChannels();
+            Exchange(client, server);
+        }
+    }
+    PipeOpener opener;
+};
+
+}  // namespace
+
+TEST(ManagerChannels, DataBothWaysWithinWindowsThenEofAndClose)
+{
+    ChannelPair p;
+    PipeChannel& client = p.Open("pipe");
+    ASSERT_EQ(client.ChannelState(), SSH::Channel::Open);
+    EXPECT_EQ(client.SendWindow(), 1000u);
+    auto* server = dynamic_cast<PipeChannel*>(p.server.manager.ChannelByNumber(client.RemoteNumber()));
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->RemoteNumber(), client.LocalNumber());
+
+    // Five times the server's window: only window adjusts let it all through, and an
+    // overrun would end the connection.
+    std::string upload(5000, '\0');
+    for (std::size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>('a' + i % 26);
+    const std::string toServer = SSH::ChannelNumberToString(client.LocalNumber());
+    const std::string toClient = SSH::ChannelNumberToString(server->LocalNumber());
+    p.client.manager.ChannelPut(toServer, reinterpret_cast<const CryptoPP::byte*>(upload.data()), upload.size());
+    p.server.manager.ChannelPut(toClient, reinterpret_cast<const CryptoPP::byte*>("pong"), 4);
+    p.Run();
+    EXPECT_EQ(server->target.received, upload);
+    EXPECT_EQ(client.target.received, "pong");
+    EXPECT_EQ(client.BytesSent(), 5000u);
+
+    // The client ends its side: EOF and CLOSE go out, the server answers with its own, and
+    // both tables are empty again.
+    p.client.manager.ChannelMessageSeriesEnd(toServer, -1, true);
+    p.Run();
+    EXPECT_FALSE(p.client.manager.HasChannels());
+    EXPECT_FALSE(p.server.manager.HasChannels());
+    EXPECT_EQ(p.serverLog, (std::vector<std::string>{"pipe deleted, received " + upload}));
+    EXPECT_EQ(p.clientLog, (std::vector<std::string>{"pipe deleted, received pong"}));
+    EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+}
+
+TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
+{
+    struct Case {
+        const char* type;
+        std::uint32_t maxPacket;
+        const char* expected;
+    } cases[] = {
+        {"x11", 32768, "open failed 3 channel type not supported en"},
+        {"refused", 32768, "open failed 2 refused here en"},
+        {"pipe", 0, "open failed 1 invalid max packet size en"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ChannelPair p;
+        p.Open(c.type, c.maxPacket);
+        EXPECT_FALSE(p.client.manager.HasChannels());
+        EXPECT_FALSE(p.server.manager.HasChannels());
+        ASSERT_FALSE(p.clientLog.empty());
+        EXPECT_EQ(p.clientLog.front(), c.expected);
+        EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+        // The connection still carries channels.
+        EXPECT_EQ(p.Open("pipe").ChannelState(), SSH::Channel::Open);
+    }
+}
