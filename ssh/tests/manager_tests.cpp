@@ -487,3 +487,74 @@ TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
         EXPECT_EQ(p.Open("pipe").ChannelState(), SSH::Channel::Open);
     }
 }
+
+TEST(ManagerChannels, MessagesOutsideTheChannelStateEndTheConnection)
+{
+    std::vector<std::string> log;
+    auto openChannel = [&](DirectManager& d) {
+        d.auth.state = UserAuthState::Success;
+        auto* channel = new PipeChannel(d.manager, log, "pipe", 1000);
+        d.manager.AddChannel(channel);
+        channel->SetChannelState(SSH::Channel::Open);
+        return channel;
+    };
+    {
+        DirectManager d;
+        openChannel(d);
+        EXPECT_EQ(DisconnectOf([&] { d.Put(Message({Byte(94), U32(5), Str("x")})); }),
+                  std::make_pair(2u, std::string("unrecognized channel number in SSH_MSG_CHANNEL_DATA")));
+    }
+    {
+        // After the peer's EOF and CLOSE a window adjust is still taken; EOF is not.
+        DirectManager d;
+        SSH::Channel* channel = openChannel(d);
+        const std::uint32_t window = channel->SendWindow();
+        d.Put(Message({Byte(96), U32(0)}));
+        d.Put(Message({Byte(97), U32(0)}));
+        d.Put(Message({Byte(93), U32(0), U32(500)}));
+        EXPECT_EQ(channel->SendWindow(), window + 500);
+        EXPECT_EQ(DisconnectOf([&] { d.Put(Message({Byte(96), U32(0)})); }),
+                  std::make_pair(2u, std::string("unexpected channel eof message")));
+    }
+    {
+        // Numbers are reused: after channel 0 goes, the next channel is 0 again.
+        DirectManager d;
+        SSH::Channel* first = openChannel(d);
+        SSH::Channel* second = openChannel(d);
+        EXPECT_EQ(second->LocalNumber(), 1u);
+        first->SetChannelState(SSH::Channel::OpenSent);
+        d.Put(Message({Byte(92), U32(0), U32(2), Str("no"), Str("en")}));
+        EXPECT_EQ(openChannel(d)->LocalNumber(), 0u);
+        EXPECT_EQ(second->LocalNumber(), 1u);
+    }
+}
+
+TEST(ManagerChannels, SendQuantumFollowsTheMeasuredSpeed)
+{
+    struct Meter : ConnectionMeter {
+        unsigned BufferedBytes() override { return 0; }
+        double CurrentSpeed() override { return speed; }
+        double speed = 0;
+    };
+    struct Case {
+        bool metered;
+        double speed;
+        int channels;
+        std::uint32_t quantum;
+    } cases[] = {
+        {false, 0, 1, 8206},   {true, 10000, 1, 10240 + 14}, {true, 10000, 2, 2048 + 14},
+        {true, 0, 1, 2048 + 14}, {true, 1e12, 1, 16128 + 14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.speed);
+        std::vector<std::string> log;
+        DirectManager d;
+        Meter meter;
+        meter.speed = c.speed;
+        if (c.metered) d.manager.SetConnectionMeter(&meter);
+        for (int i = 0; i < c.channels; ++i) d.manager.AddChannel(new PipeChannel(d.manager, log, "pipe", 1000));
+        CryptoPP::WaitObjectContainer container;
+        d.manager.GetWaitObjects(container, CryptoPP::CallStack("test", nullptr));
+        EXPECT_EQ(d.manager.SendQuantum(), c.quantum);
+    }
+}
