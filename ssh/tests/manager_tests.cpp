@@ -1,3 +1,5 @@
+#include "ssh/tunnelling.h"
+#include "ssh/net/tests/winsock_environment.h"
 #include "manager_peer.h"
 #include "disconnect_of.h"
 #include "stream_helpers.h"
@@ -557,4 +559,92 @@ TEST(ManagerChannels, SendQuantumFollowsTheMeasuredSpeed)
         d.manager.GetWaitObjects(container, CryptoPP::CallStack("test", nullptr));
         EXPECT_EQ(d.manager.SendQuantum(), c.quantum);
     }
+}
+
+namespace {
+
+::testing::Environment* const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+
+// Connects wherever the open asks.
+class ApprovingResponder : public SSH::TunnelingResponder {
+public:
+    explicit ApprovingResponder(SSH::ChannelHost& host)
+        : TunnelingResponder(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0)
+    {
+    }
+    bool StartTargetProcessing(SSH::ChannelHost&) override { return true; }
+    void OnTargetConnected(SSH::ChannelHost&) override {}
+    void OnTargetConnectFailed(SSH::ChannelHost&, ConnectingSocket&) override {}
+};
+
+struct ResponderOpener : ChannelOpenHandler {
+    explicit ResponderOpener(SSH::Manager& manager) : manager(manager) {}
+    SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
+    {
+        return type == "direct-tcpip" ? new ApprovingResponder(manager) : nullptr;
+    }
+    SSH::Manager& manager;
+};
+
+// The client's end: a pipe whose open names the target.
+class DirectTcpipPipe : public PipeChannel {
+public:
+    DirectTcpipPipe(SSH::ChannelHost& host, std::vector<std::string>& log, std::uint32_t port)
+        : PipeChannel(host, log, "direct-tcpip", 0x8000), port_(port)
+    {
+    }
+    void WriteOpenData(SSH::ChannelHost&, CryptoPP::BufferedTransformation& output) override
+    {
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, port_);
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, 40000);
+    }
+
+private:
+    std::uint32_t port_;
+};
+
+}  // namespace
+
+TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
+{
+    Socket listener;
+    listener.Create();
+    NetworkAddress any;
+    any.Set("127.0.0.1", 0);
+    listener.Bind(any.ToSockAddr());
+    listener.Listen();
+    listener.SetNonBlocking();
+    const std::uint32_t port = ntohs(listener.GetSockName().sin_port);
+
+    ChannelPair p;
+    ResponderOpener opener(p.server.manager);
+    p.server.manager.AddChannelOpenHandler(&opener);
+    auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, port);
+    p.client.manager.AddChannel(client);
+    p.client.manager.OpenChannel(*client);
+
+    Socket echo;
+    bool sent = false;
+    for (int round = 0; round < 500 && client->target.received.size() < 5; ++round) {
+        p.client.manager.Poll();
+        p.server.manager.Poll();
+        p.Run();
+        if (!echo.IsValid()) listener.Accept(echo, nullptr, nullptr);
+        if (echo.IsValid()) {
+            CryptoPP::byte buffer[64];
+            const long n = echo.Receive(buffer, sizeof buffer);
+            if (n > 0) echo.Send(buffer, static_cast<std::size_t>(n));
+        }
+        if (!sent && client->ChannelState() == SSH::Channel::Open) {
+            p.client.manager.ChannelPut(SSH::ChannelNumberToString(client->LocalNumber()),
+                                        reinterpret_cast<const CryptoPP::byte*>("hello"), 5);
+            sent = true;
+        }
+        Sleep(5);
+    }
+    EXPECT_EQ(client->ChannelState(), SSH::Channel::Open);
+    EXPECT_EQ(client->target.received, "hello");
+    p.server.manager.RemoveChannelOpenHandler(&opener);
 }
