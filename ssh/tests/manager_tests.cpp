@@ -609,19 +609,12 @@ private:
 
 TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
 {
-    Socket listener;
-    listener.Create();
-    NetworkAddress any;
-    any.Set("127.0.0.1", 0);
-    listener.Bind(any.ToSockAddr());
-    listener.Listen();
-    listener.SetNonBlocking();
-    const std::uint32_t port = ntohs(listener.GetSockName().sin_port);
+    Listener target;
 
     ChannelPair p;
     ResponderOpener opener(p.server.manager);
     p.server.manager.AddChannelOpenHandler(&opener);
-    auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, port);
+    auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, target.port);
     p.client.manager.AddChannel(client);
     p.client.manager.OpenChannel(*client);
 
@@ -631,7 +624,7 @@ TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
         p.client.manager.Poll();
         p.server.manager.Poll();
         p.Run();
-        if (!echo.IsValid()) listener.Accept(echo, nullptr, nullptr);
+        if (!echo.IsValid()) target.socket.Accept(echo, nullptr, nullptr);
         if (echo.IsValid()) {
             CryptoPP::byte buffer[64];
             const long n = echo.Receive(buffer, sizeof buffer);
