@@ -490,7 +490,7 @@ TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
     }
 }
 
-TEST(ManagerChannels, MessagesOutsideTheChannelStateEndTheConnection)
+TEST(ManagerChannels, MessagesAreTakenOrRefusedByTheChannelState)
 {
     std::vector<std::string> log;
     auto openChannel = [&](DirectManager& d) {
@@ -517,6 +517,19 @@ TEST(ManagerChannels, MessagesOutsideTheChannelStateEndTheConnection)
         EXPECT_EQ(channel->SendWindow(), window + 500);
         EXPECT_EQ(DisconnectOf([&] { d.Put(Message({Byte(96), U32(0)})); }),
                   std::make_pair(2u, std::string("unexpected channel eof message")));
+    }
+    {
+        // A refused request is answered with FAILURE, but not once our CLOSE is out.
+        DirectManager d;
+        SSH::Channel* channel = openChannel(d);
+        channel->SetRemoteNumber(7);
+        d.Sent();
+        d.Put(Message({Byte(98), U32(0), Str("env"), Bool(true)}));
+        EXPECT_EQ(d.Sent(), (std::vector<std::string>{Message({Byte(100), U32(7)})}));
+        channel->SendClose();
+        d.Sent();
+        d.Put(Message({Byte(98), U32(0), Str("env"), Bool(true)}));
+        EXPECT_TRUE(d.Sent().empty());
     }
     {
         // Numbers are reused: after channel 0 goes, the next channel is 0 again.
