@@ -94,6 +94,7 @@ Manager::~Manager()
         // A component whose unregistering failed half-way must not hold the loop.
         if (!components_.empty() && components_.front().first == component) components_.erase(components_.begin());
     }
+    for (Channel* channel : channels_) delete channel;
 }
 
 void Manager::EndMessage()
@@ -272,6 +273,12 @@ void Manager::ProcessMessage(QueuedMessage& message)
         case 81:
         case 82:
             ProcessGlobalRequestReply(number, in);
+            break;
+        case 90:
+            ProcessChannelOpen(in);
+            break;
+        case 91: case 92: case 93: case 94: case 95: case 96: case 97: case 98: case 99: case 100:
+            ProcessChannelMessage(number, in);
             break;
         default:
             unimplemented = true;
@@ -585,7 +592,7 @@ std::size_t Manager::ChannelPut2(const std::string& channel, const CryptoPP::byt
         if (!blocking) throw BlockingInputOnly("Manager");
         return Put2(data, length, messageEnd, blocking);
     }
-    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+    return AddressedChannel(channel).ChannelPut2(channel.substr(4), data, length, messageEnd, blocking);
 }
 
 bool Manager::ChannelFlush(const std::string& channel, bool hardFlush, int, bool blocking)
@@ -596,7 +603,8 @@ bool Manager::ChannelFlush(const std::string& channel, bool hardFlush, int, bool
             throw CryptoPP::CannotFlush("Manager::ChannelFlush: the null channel has partial input and it cannot be flushed");
         return false;
     }
-    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+    AddressedChannel(channel).Flush(hardFlush, -1, true);
+    return false;
 }
 
 bool Manager::ChannelMessageSeriesEnd(const std::string& channel, int, bool blocking)
@@ -605,7 +613,17 @@ bool Manager::ChannelMessageSeriesEnd(const std::string& channel, int, bool bloc
         if (!blocking) throw BlockingInputOnly("Manager");
         return false;
     }
-    throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(ChannelNumberFromString(channel)));
+    AddressedChannel(channel).MessageSeriesEnd(-1, true);
+    return false;
+}
+
+Channel& Manager::AddressedChannel(const std::string& channel) const
+{
+    const std::uint32_t number = ChannelNumberFromString(channel);
+    Channel* found = ChannelByNumber(number);
+    // Local code names only channels it added; anything else is a caller's mistake.
+    if (!found) throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(number));
+    return *found;
 }
 
 void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTransformation& requestData,
@@ -660,6 +678,14 @@ void Manager::UnregisterComponent(ManagerComponent* component)
     auto it = std::find_if(components_.begin(), components_.end(),
                            [component](const std::pair<ManagerComponent*, bool>& e) { return e.first == component; });
     if (it == components_.end()) return;
+    for (Channel* channel : channels_) {
+        if (!channel || !channel->Component()) continue;
+        if (dynamic_cast<ManagerComponent*>(channel->Component()) != component) continue;
+        channel->OnComponentUnregistered();
+        channel->LoseComponent();
+    }
+    it = std::find_if(components_.begin(), components_.end(),
+                      [component](const std::pair<ManagerComponent*, bool>& e) { return e.first == component; });
     const bool owned = it->second;
     components_.erase(it);
     component->OnUnregistered();
@@ -673,6 +699,13 @@ bool Manager::IsComponentRegistered(ManagerComponent* component) const
     return false;
 }
 
+bool Manager::IsComponentRegistered(const CryptoPP::BufferedTransformation* component) const
+{
+    // Channels are bound to the data objects of components; the component is that object.
+    const ManagerComponent* asComponent = dynamic_cast<const ManagerComponent*>(component);
+    return asComponent && IsComponentRegistered(const_cast<ManagerComponent*>(asComponent));
+}
+
 bool Manager::OutputNearlyDrained()
 {
     return !meter_ || meter_->BufferedBytes() < 1024;
@@ -683,6 +716,8 @@ unsigned int Manager::GetMaxWaitObjectCount() const
     unsigned int count = GetConnectionMaxWaitObjectCount();
     if (const CryptoPP::BufferedTransformation* out = AttachedTransformation()) count += out->GetMaxWaitObjectCount();
     for (const auto& entry : components_) count += entry.first->GetMaxWaitObjectCount();
+    for (const Channel* channel : channels_)
+        if (channel) count += channel->GetMaxWaitObjectCount();
     return count;
 }
 
@@ -694,13 +729,59 @@ void Manager::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const Cry
     if (transport_.KexStateNumber() != 4) return;
     for (auto it = components_.rbegin(); it != components_.rend(); ++it)
         it->first->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - component", &callStack));
-    sendQuantum_ = 8206;
+    const bool drained = OutputNearlyDrained();
+    if (!meter_) {
+        sendQuantum_ = 8206;
+    } else {
+        int channels = 0;
+        for (const Channel* channel : channels_) {
+            if (channel && ++channels == 2) break;
+        }
+        const double factor = channels == 1 ? 1.0 : 0.1;
+        const double wanted = meter_->CurrentSpeed() * factor;
+        // A huge or non-finite speed only means "as much as allowed".
+        long long q = wanted >= 16128.0 ? 16128 : wanted > 0 ? static_cast<long long>(wanted) : 0;
+        q = (q + 1023) / 1024 * 1024;
+        q = std::max<long long>(2048, std::min<long long>(q, 16128));
+        sendQuantum_ = static_cast<std::uint32_t>(q) + 14;
+    }
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        Channel* channel = channels_[i];
+        if (!channel) continue;
+        if (channel->DeliveryCapped()) {
+            container.SetNoWait(CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel no wait", i, callStack));
+            return;
+        }
+        if (drained && channel->SendPriority(sendQuantum_) > 0) {
+            container.SetNoWait(CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel priority", i, callStack));
+            return;
+        }
+        const bool sinkOnly = channel->EofQueued() || channel->CloseQueued() || ChannelRoom(*channel) == 0;
+        channel->GetWaitObjects(container, sinkOnly,
+                                CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel collect", i, callStack));
+    }
 }
 
 void Manager::Poll()
 {
     PollConnection();
     for (auto it = components_.rbegin(); it != components_.rend(); ++it) it->first->Poll();
+    for (std::size_t i = 0; i < channels_.size(); ++i)
+        if (channels_[i]) channels_[i]->Poll();
+}
+
+std::uint32_t Manager::ChannelRoom(const Channel& channel) const
+{
+    const std::uint64_t limit = std::min(channel.SendWindow(), sendQuantum_);
+    const std::uint64_t queued = channel.QueuedOutgoingBytes();
+    return queued < limit ? static_cast<std::uint32_t>(limit - queued) : 0;
+}
+
+void Manager::AutoCloseIfDone(Channel& channel)
+{
+    if (channel.AutoClose() && !channel.CloseSent() && channel.EofSent() &&
+        (channel.EofReceived() || channel.IncomingDiscarded()))
+        channel.SendClose();
 }
 
 void Manager::PumpChannels()
@@ -711,7 +792,243 @@ void Manager::PumpChannels()
         return;
     }
     OnChannelPump();
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        Channel* channel = channels_[i];
+        if (!channel) continue;
+        if (channel->ChannelState() == Channel::OpenedByPeer) {
+            CryptoPP::ByteQueue confirmation;
+            try {
+                if (channel->CompleteOpen(*this, confirmation)) SendOpenConfirmation(*channel, confirmation);
+            } catch (const ChannelOpenFailure& failure) {
+                const std::uint32_t remote = channel->RemoteNumber();
+                RemoveChannel(static_cast<std::uint32_t>(i));
+                SendOpenFailure(remote, failure);
+            }
+        } else if (channel->ChannelState() == Channel::Open) {
+            if (channel->CloseReceived() && !channel->CloseSent()) channel->SendClose();
+            channel->ProcessIncoming();
+            const bool busy = channel->IsBusy();
+            if (!channel->EofReceived() && !channel->CloseReceived() && !channel->IncomingDiscarded() &&
+                !channel->CloseSent())
+                channel->AdjustWindow();
+            if (!channel->EofQueued() && !channel->CloseQueued()) channel->PumpOutgoing(ChannelRoom(*channel));
+            AutoCloseIfDone(*channel);
+            if (channel->CloseSent() && channel->CloseReceived() && channel->AllIncomingDelivered() && !busy)
+                RemoveChannel(static_cast<std::uint32_t>(i));
+        }
+    }
     if (out) out->Flush(false, -1, false);
+    if (!OutputNearlyDrained()) return;
+    Channel* chosen = nullptr;
+    double best = 0.0;
+    for (Channel* channel : channels_) {
+        if (!channel) continue;
+        const double priority = channel->SendPriority(sendQuantum_);
+        if (priority > best) {
+            best = priority;
+            chosen = channel;
+        }
+    }
+    if (!chosen) return;
+    chosen->SendQueuedData(std::min(chosen->SendWindow(), sendQuantum_));
+    AutoCloseIfDone(*chosen);
+    if (out) out->Flush(false, -1, false);
+    OnConnectionActivity();
+}
+
+Channel* Manager::AddChannel(Channel* channel)
+{
+    if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) throw TooManyWaitObjects();
+    auto slot = std::find(channels_.begin(), channels_.end(), nullptr);
+    if (slot == channels_.end()) slot = channels_.insert(channels_.end(), nullptr);
+    *slot = channel;
+    channel->SetLocalNumber(static_cast<std::uint32_t>(slot - channels_.begin()));
+    return channel;
+}
+
+void Manager::OpenChannel(Channel& channel)
+{
+    channel.SendOpen(*this, Output());
+}
+
+bool Manager::HasChannels() const
+{
+    return std::any_of(channels_.begin(), channels_.end(), [](const Channel* c) { return c != nullptr; });
+}
+
+Channel* Manager::ChannelByNumber(std::uint32_t number) const
+{
+    return number < channels_.size() ? channels_[number] : nullptr;
+}
+
+void Manager::RemoveChannel(std::uint32_t number)
+{
+    Channel* channel = channels_[number];
+    channels_[number] = nullptr;
+    delete channel;
+}
+
+void Manager::SendOpenConfirmation(Channel& channel, CryptoPP::BufferedTransformation& confirmationData)
+{
+    channel.SetChannelState(Channel::Open);
+    CryptoPP::BufferedTransformation& out = Output();
+    EncodeByte(out, 91);
+    EncodeUint32(out, channel.RemoteNumber());
+    EncodeUint32(out, channel.LocalNumber());
+    EncodeUint32(out, channel.RecvWindow());
+    EncodeUint32(out, channel.RecvMaxPacket());
+    confirmationData.TransferAllTo(out);
+    EndMessage();
+}
+
+void Manager::SendOpenFailure(std::uint32_t remoteNumber, const ChannelOpenFailure& failure)
+{
+    CryptoPP::BufferedTransformation& out = Output();
+    EncodeByte(out, 92);
+    EncodeUint32(out, remoteNumber);
+    EncodeUint32(out, failure.reason());
+    EncodeString(out, failure.description());
+    EncodeString(out, failure.language());
+    EndMessage();
+}
+
+void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
+{
+    EnterConnectionLayer();
+    DecodeMessageNumber(in, 90);
+    std::string type;
+    std::uint32_t sender, initialWindow, maxPacket;
+    DecodeString(in, type);
+    DecodeUint32(in, sender);
+    DecodeUint32(in, initialWindow);
+    DecodeUint32(in, maxPacket);
+
+    Channel* channel = nullptr;
+    bool inTable = false;
+    try {
+        for (auto it = channelOpenHandlers_.rbegin(); it != channelOpenHandlers_.rend() && !channel; ++it)
+            channel = (*it)->CreateChannel(type, in);
+        if (!channel) channel = CreateChannel(type, in);
+        if (!channel) throw ChannelOpenFailure(3, "channel type not supported", "en");
+        channel->SetRemoteNumber(sender);
+        channel->SetSendWindow(initialWindow);
+        channel->SetSendMaxPacket(std::min(maxPacket, channel->SendMaxPacket()));
+        channel->SetChannelState(Channel::OpenedByPeer);
+        if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) {
+            const char* text = "number of synchronization objects exceeds supported limit";
+            channel->OnOpenFailed(*this, 4, text, "");
+            throw ChannelOpenFailure(4, text, "en");
+        }
+        if (!channel->IsMaxPacketValid(channel->SendMaxPacket())) {
+            channel->OnOpenFailed(*this, 1, "invalid max packet size", "");
+            throw ChannelOpenFailure(1, "invalid max packet size", "en");
+        }
+        AddChannel(channel);
+        inTable = true;
+    } catch (const ChannelOpenFailure& failure) {
+        if (!inTable) delete channel;
+        SendOpenFailure(sender, failure);
+        in.Skip();
+        return;
+    }
+
+    CryptoPP::ByteQueue confirmation;
+    try {
+        if (channel->AcceptOpen(*this, in, confirmation)) SendOpenConfirmation(*channel, confirmation);
+    } catch (const ChannelOpenFailure& failure) {
+        RemoveChannel(channel->LocalNumber());
+        SendOpenFailure(sender, failure);
+    }
+    in.Skip();
+}
+
+void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTransformation& in)
+{
+    EnterConnectionLayer();
+    DecodeMessageNumber(in, number);
+    std::uint32_t recipient;
+    DecodeUint32(in, recipient);
+    Channel* channel = ChannelByNumber(recipient);
+    if (!channel) throw CauseToDisconnect(2, "unrecognized channel number in " + MessageName(number), "en");
+    Channel& c = *channel;
+    const bool open = c.ChannelState() == Channel::Open;
+    const bool takesData = open && !c.EofReceived() && !c.CloseReceived();
+    const bool takesRequests = open && !c.CloseReceived();
+    auto expect = [](bool accepted, const char* text) {
+        if (!accepted) throw CauseToDisconnect(2, text, "en");
+    };
+    switch (number) {
+    case 91: {
+        expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open confirmation message");
+        std::uint32_t sender, window, maxPacket;
+        DecodeUint32(in, sender);
+        DecodeUint32(in, window);
+        DecodeUint32(in, maxPacket);
+        c.SetRemoteNumber(sender);
+        c.SetSendWindow(window);
+        c.SetSendMaxPacket(std::min(maxPacket, c.SendMaxPacket()));
+        if (!c.IsMaxPacketValid(c.SendMaxPacket())) throw ChannelOpenFailure(1, "invalid max packet size", "en");
+        c.SetChannelState(Channel::Open);
+        c.OnOpenConfirmed(*this, in, Output());
+        break;
+    }
+    case 92: {
+        expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open failure message");
+        std::uint32_t reason;
+        std::string description, language;
+        DecodeUint32(in, reason);
+        DecodeString(in, description);
+        DecodeString(in, language);
+        c.SetChannelState(Channel::OpenFailed);
+        c.OnOpenFailed(*this, reason, description, language);
+        RemoveChannel(recipient);
+        break;
+    }
+    case 93: {
+        expect(open, "unexpected channel window adjust message");
+        std::uint32_t bytes;
+        DecodeUint32(in, bytes);
+        c.OnWindowAdjust(bytes);
+        break;
+    }
+    case 94:
+        expect(takesData, "unexpected channel data message");
+        c.OnData(in, false, 0);
+        break;
+    case 95: {
+        expect(takesData, "unexpected channel extended data message");
+        std::uint32_t dataType;
+        DecodeUint32(in, dataType);
+        c.OnData(in, true, dataType);
+        break;
+    }
+    case 96:
+        expect(takesData, "unexpected channel eof message");
+        c.OnEof();
+        break;
+    case 97:
+        expect(takesRequests, "unexpected channel close message");
+        c.OnClose();
+        break;
+    case 98: {
+        expect(takesRequests, "unexpected channel request");
+        std::string type;
+        bool wantReply;
+        DecodeString(in, type);
+        DecodeBoolean(in, wantReply);
+        const bool ok = c.OnRequest(*this, type, wantReply, in, Output());
+        if (wantReply && !c.CloseSent()) {
+            EncodeByte(Output(), ok ? 99 : 100);
+            EncodeUint32(Output(), c.RemoteNumber());
+            EndMessage();
+        }
+        break;
+    }
+    default:
+        expect(takesRequests, "unexpected channel request success/failure message");
+        c.OnRequestReplyData(*this, number == 99, in);
+        break;
+    }
 }
 
 }  // namespace SSH

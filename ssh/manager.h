@@ -3,6 +3,7 @@
 // encoder) as one message. The application derives from it and supplies the hooks.
 #pragma once
 
+#include "ssh/channel.h"
 #include "ssh/exceptions.h"
 #include "ssh/transport_state.h"
 #include "ssh/net/wait_objects.h"
@@ -16,8 +17,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-class Channel;
 
 namespace SSH {
 
@@ -67,7 +66,7 @@ public:
 class ChannelOpenHandler {
 public:
     virtual ~ChannelOpenHandler() = default;
-    virtual Channel* CreateChannel(const std::string& channelType, CryptoPP::BufferedTransformation& openData) = 0;
+    virtual SSH::Channel* CreateChannel(const std::string& channelType, CryptoPP::BufferedTransformation& openData) = 0;
     virtual void Release() {}
 };
 
@@ -126,7 +125,7 @@ public:
 
 namespace SSH {
 
-class Manager : public CryptoPP::Multichannel<CryptoPP::Filter> {
+class Manager : public CryptoPP::Multichannel<CryptoPP::Filter>, public ChannelHost {
 public:
     class TooManyWaitObjects : public Err {
     public:
@@ -182,6 +181,18 @@ public:
     void RegisterComponent(ManagerComponent* component, bool owned);
     void UnregisterComponent(ManagerComponent* component);
     bool IsComponentRegistered(ManagerComponent* component) const;
+
+    // Channels: the manager owns every channel in its table; a channel's number is its index.
+    Channel* AddChannel(Channel* channel);
+    void OpenChannel(Channel& channel);
+    bool HasChannels() const;
+    Channel* ChannelByNumber(std::uint32_t number) const;
+
+    // ChannelHost
+    CryptoPP::BufferedTransformation& ChannelOutput() override { return Output(); }
+    bool WindowOverrunsAllowed() const override { return overrunAllowed_; }
+    std::uint32_t NegativeWindowTolerance() const override { return negativeWindowTolerance_; }
+    bool IsComponentRegistered(const CryptoPP::BufferedTransformation* component) const override;
 
     // Connection and waiting.
     void SetConnectionMeter(ConnectionMeter* meter) { meter_ = meter; }
@@ -240,6 +251,14 @@ private:
     void ProcessUserAuthAnswer(CryptoPP::byte number, CryptoPP::BufferedTransformation& in, bool& unimplemented);
     void ProcessGlobalRequest(CryptoPP::BufferedTransformation& in);
     void ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::BufferedTransformation& in);
+    void ProcessChannelOpen(CryptoPP::BufferedTransformation& in);
+    void ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTransformation& in);
+    void SendOpenConfirmation(Channel& channel, CryptoPP::BufferedTransformation& confirmationData);
+    void SendOpenFailure(std::uint32_t remoteNumber, const ChannelOpenFailure& failure);
+    void RemoveChannel(std::uint32_t number);
+    Channel& AddressedChannel(const std::string& channel) const;
+    std::uint32_t ChannelRoom(const Channel& channel) const;
+    void AutoCloseIfDone(Channel& channel);
     void EnterConnectionLayer();
     void Log(void (TransportLog::*line)(const std::string&), const std::string& text);
     bool QueueLogOn();
@@ -257,6 +276,7 @@ private:
     std::deque<GlobalRequestHandler*> pendingGlobalRequests_;
     std::vector<ChannelOpenHandler*> channelOpenHandlers_;
     std::vector<std::pair<ManagerComponent*, bool>> components_;
+    std::vector<Channel*> channels_;
     int disconnectOrigin_ = NoDisconnect;
     std::uint32_t disconnectReason_ = 0;
     std::string disconnectDescription_;

@@ -25,6 +25,17 @@ private:
     const CallStack* m_parent;
 };
 
+// An entry that also names which of several objects of one kind is asked.
+class CallStackWithNumber : public CallStack {
+public:
+    CallStackWithNumber(const char* info, unsigned long number, const CallStack& parent)
+        : CallStack(info, &parent), m_number(number) {}
+    unsigned long Number() const { return m_number; }
+
+private:
+    unsigned long m_number;
+};
+
 class WaitObjectContainer {
 public:
     // The most handles one wait can cover (the system's limit for one wait call).

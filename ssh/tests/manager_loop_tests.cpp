@@ -35,7 +35,7 @@ public:
     LoopEnd(TransportState& transport, UserAuthState& auth) : ManagerWithLoop(transport, auth) {}
 
     unsigned GetConnectionMaxWaitObjectCount() const override { return 0; }
-    Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+    SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
     void OnTransportStateChanged(int n) override
     {
         // A re-exchange that starts before the service accept passes through 5 again.

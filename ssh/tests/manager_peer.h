@@ -76,7 +76,7 @@ public:
     }
     unsigned MaxWaitObjects() override { return 4032; }
     unsigned GetConnectionMaxWaitObjectCount() const override { return 0; }
-    Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+    SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
     bool OnGlobalRequest(const std::string& name, bool, CryptoPP::BufferedTransformation&,
                          CryptoPP::ByteQueue& response) override
     {

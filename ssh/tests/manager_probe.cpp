@@ -31,7 +31,7 @@ class ProbeServer : public ManagerWithLoop {
 public:
     using ManagerWithLoop::ManagerWithLoop;
     unsigned GetConnectionMaxWaitObjectCount() const override { return 0; }
-    Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+    SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
     void OnKeyExchangeComplete(std::uint32_t count, int reason) override
     {
         std::fprintf(stderr, "probe: key exchange %u complete, reason %d\n", count, reason);

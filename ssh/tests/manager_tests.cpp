@@ -1,3 +1,5 @@
+#include "ssh/tunnelling.h"
+#include "ssh/net/tests/winsock_environment.h"
 #include "manager_peer.h"
 #include "disconnect_of.h"
 #include "stream_helpers.h"
@@ -238,7 +240,7 @@ TEST(Manager, HeldMessagesOverflow)
     DirectManager d(false, 6, 2);
     d.state.BeginKeyExchange(0);
     d.state.BeginKeyExchange(1);  // a re-exchange is pending
-    const std::string data = Message({Byte(94), U32(0), Str("x")});
+    const std::string data = Message({Byte(120), U32(0), Str("x")});
     for (int i = 0; i < 3; ++i) d.Put(data);
     EXPECT_EQ(d.manager.HeldMessages(), 3u);
     EXPECT_EQ(DisconnectOf([&] { d.Put(data); }),
@@ -287,7 +289,7 @@ TEST(Manager, ComponentsAndHandlersAreRegisteredOnce)
         std::vector<std::string>& log;
     };
     struct OpenHandler : ChannelOpenHandler {
-        Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
+        SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
         void Release() override { ++released; }
         int released = 0;
     };
@@ -331,4 +333,324 @@ TEST(Manager, NothingIsProcessedAfterADisconnect)
     d.Put(Message({Byte(7)}));
     EXPECT_EQ(d.state.TransportStateNumber(), 7);
     EXPECT_TRUE(d.Sent().empty());
+}
+
+namespace {
+
+// Records what a channel delivers, including the end of the peer's data.
+class RecordingTarget : public CryptoPP::Multichannel<CryptoPP::Sink> {
+public:
+    std::size_t ChannelPut2(const std::string&, const CryptoPP::byte* data, std::size_t length, int, bool) override
+    {
+        received.append(reinterpret_cast<const char*>(data), length);
+        return 0;
+    }
+    bool ChannelMessageSeriesEnd(const std::string&, int, bool) override
+    {
+        ++seriesEnds;
+        return false;
+    }
+    bool ChannelFlush(const std::string&, bool, int, bool) override { return false; }
+    std::string received;
+    int seriesEnds = 0;
+};
+
+// A channel whose outgoing data is what local code puts into it; its log outlives it.
+class PipeChannel : public SSH::Channel {
+public:
+    PipeChannel(SSH::ChannelHost& host, std::vector<std::string>& log, const std::string& type, std::uint32_t window,
+                std::uint32_t maxPacket = 32768)
+        : Channel(host, type, true, window, maxPacket, 32768, 1.0), log_(log)
+    {
+    }
+    ~PipeChannel() override { log_.push_back(Type() + " deleted, received " + target.received); }
+    bool AcceptOpen(SSH::ChannelHost&, CryptoPP::BufferedTransformation&, CryptoPP::BufferedTransformation&) override
+    {
+        if (Type() == "refused") throw SSH::ChannelOpenFailure(2, "refused here", "en");
+        return true;
+    }
+    void OnOpenFailed(SSH::ChannelHost&, std::uint32_t reason, const std::string& text, const std::string& language) override
+    {
+        log_.push_back("open failed " + std::to_string(reason) + " " + text + " " + language);
+    }
+    CryptoPP::BufferedTransformation& GetDataTarget() override { return target; }
+    void OnTargetException(const std::exception*) override { log_.push_back("target exception"); }
+    bool IsBusy() override { return false; }
+    void PumpOutgoing(std::uint32_t) override {}
+    void GetWaitObjects(CryptoPP::WaitObjectContainer&, bool, CryptoPP::CallStack const&) override {}
+    unsigned int GetMaxWaitObjectCount() const override { return 0; }
+
+    RecordingTarget target;
+
+private:
+    std::vector<std::string>& log_;
+};
+
+// The server side accepts "pipe" and "refused" channels (the latter refuses in AcceptOpen).
+struct PipeOpener : ChannelOpenHandler {
+    PipeOpener(SSH::Manager& manager, std::vector<std::string>& log) : manager(manager), log(log) {}
+    SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
+    {
+        if (type != "pipe" && type != "refused") return nullptr;
+        return new PipeChannel(manager, log, type, 1000);
+    }
+    SSH::Manager& manager;
+    std::vector<std::string>& log;
+};
+
+// The logs outlive the managers, whose channels write into them when they are deleted.
+struct ChannelLogs {
+    std::vector<std::string> clientLog, serverLog;
+};
+
+struct ChannelPair : ChannelLogs, ManagerPair {
+    ChannelPair() : opener(server.manager, serverLog)
+    {
+        SendPassword("bob", "secret");
+        server.manager.AddChannelOpenHandler(&opener);
+    }
+    ~ChannelPair() { server.manager.RemoveChannelOpenHandler(&opener); }
+    PipeChannel& Open(const std::string& type, std::uint32_t maxPacket = 32768)
+    {
+        auto* channel = new PipeChannel(client.manager, clientLog, type, 4000, maxPacket);
+        client.manager.AddChannel(channel);
+        client.manager.OpenChannel(*channel);
+        Run();
+        return *channel;
+    }
+    void Run()
+    {
+        for (int i = 0; i < 30; ++i) {
+            client.manager.PumpChannels();
+            server.manager.PumpChannels();
+            Exchange(client, server);
+        }
+    }
+    PipeOpener opener;
+};
+
+}  // namespace
+
+TEST(ManagerChannels, DataBothWaysWithinWindowsThenEofAndClose)
+{
+    ChannelPair p;
+    PipeChannel& client = p.Open("pipe");
+    ASSERT_EQ(client.ChannelState(), SSH::Channel::Open);
+    EXPECT_EQ(client.SendWindow(), 1000u);
+    auto* server = dynamic_cast<PipeChannel*>(p.server.manager.ChannelByNumber(client.RemoteNumber()));
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->RemoteNumber(), client.LocalNumber());
+
+    // Five times the server's window: only window adjusts let it all through, and an
+    // overrun would end the connection.
+    std::string upload(5000, '\0');
+    for (std::size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>('a' + i % 26);
+    const std::string toServer = SSH::ChannelNumberToString(client.LocalNumber());
+    const std::string toClient = SSH::ChannelNumberToString(server->LocalNumber());
+    p.client.manager.ChannelPut(toServer, reinterpret_cast<const CryptoPP::byte*>(upload.data()), upload.size());
+    p.server.manager.ChannelPut(toClient, reinterpret_cast<const CryptoPP::byte*>("pong"), 4);
+    p.Run();
+    EXPECT_EQ(server->target.received, upload);
+    EXPECT_EQ(client.target.received, "pong");
+    EXPECT_EQ(client.BytesSent(), 5000u);
+
+    // The client ends its side: EOF and CLOSE go out, the server answers with its own, and
+    // both tables are empty again.
+    p.client.manager.ChannelMessageSeriesEnd(toServer, -1, true);
+    p.Run();
+    EXPECT_FALSE(p.client.manager.HasChannels());
+    EXPECT_FALSE(p.server.manager.HasChannels());
+    EXPECT_EQ(p.serverLog, (std::vector<std::string>{"pipe deleted, received " + upload}));
+    EXPECT_EQ(p.clientLog, (std::vector<std::string>{"pipe deleted, received pong"}));
+    EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+}
+
+TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
+{
+    struct Case {
+        const char* type;
+        std::uint32_t maxPacket;
+        const char* expected;
+    } cases[] = {
+        {"x11", 32768, "open failed 3 channel type not supported en"},
+        {"refused", 32768, "open failed 2 refused here en"},
+        {"pipe", 0, "open failed 1 invalid max packet size en"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ChannelPair p;
+        p.Open(c.type, c.maxPacket);
+        EXPECT_FALSE(p.client.manager.HasChannels());
+        EXPECT_FALSE(p.server.manager.HasChannels());
+        ASSERT_FALSE(p.clientLog.empty());
+        EXPECT_EQ(p.clientLog.front(), c.expected);
+        EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+        // The connection still carries channels.
+        EXPECT_EQ(p.Open("pipe").ChannelState(), SSH::Channel::Open);
+    }
+}
+
+TEST(ManagerChannels, MessagesAreTakenOrRefusedByTheChannelState)
+{
+    std::vector<std::string> log;
+    auto openChannel = [&](DirectManager& d) {
+        d.auth.state = UserAuthState::Success;
+        auto* channel = new PipeChannel(d.manager, log, "pipe", 1000);
+        d.manager.AddChannel(channel);
+        channel->SetChannelState(SSH::Channel::Open);
+        return channel;
+    };
+    {
+        DirectManager d;
+        openChannel(d);
+        EXPECT_EQ(DisconnectOf([&] { d.Put(Message({Byte(94), U32(5), Str("x")})); }),
+                  std::make_pair(2u, std::string("unrecognized channel number in SSH_MSG_CHANNEL_DATA")));
+    }
+    {
+        // After the peer's EOF and CLOSE a window adjust is still taken; EOF is not.
+        DirectManager d;
+        SSH::Channel* channel = openChannel(d);
+        const std::uint32_t window = channel->SendWindow();
+        d.Put(Message({Byte(96), U32(0)}));
+        d.Put(Message({Byte(97), U32(0)}));
+        d.Put(Message({Byte(93), U32(0), U32(500)}));
+        EXPECT_EQ(channel->SendWindow(), window + 500);
+        EXPECT_EQ(DisconnectOf([&] { d.Put(Message({Byte(96), U32(0)})); }),
+                  std::make_pair(2u, std::string("unexpected channel eof message")));
+    }
+    {
+        // A refused request is answered with FAILURE, but not once our CLOSE is out.
+        DirectManager d;
+        SSH::Channel* channel = openChannel(d);
+        channel->SetRemoteNumber(7);
+        d.Sent();
+        d.Put(Message({Byte(98), U32(0), Str("env"), Bool(true)}));
+        EXPECT_EQ(d.Sent(), (std::vector<std::string>{Message({Byte(100), U32(7)})}));
+        channel->SendClose();
+        d.Sent();
+        d.Put(Message({Byte(98), U32(0), Str("env"), Bool(true)}));
+        EXPECT_TRUE(d.Sent().empty());
+    }
+    {
+        // Numbers are reused: after channel 0 goes, the next channel is 0 again.
+        DirectManager d;
+        SSH::Channel* first = openChannel(d);
+        SSH::Channel* second = openChannel(d);
+        EXPECT_EQ(second->LocalNumber(), 1u);
+        first->SetChannelState(SSH::Channel::OpenSent);
+        d.Put(Message({Byte(92), U32(0), U32(2), Str("no"), Str("en")}));
+        EXPECT_EQ(openChannel(d)->LocalNumber(), 0u);
+        EXPECT_EQ(second->LocalNumber(), 1u);
+    }
+}
+
+TEST(ManagerChannels, SendQuantumFollowsTheMeasuredSpeed)
+{
+    struct Meter : ConnectionMeter {
+        unsigned BufferedBytes() override { return 0; }
+        double CurrentSpeed() override { return speed; }
+        double speed = 0;
+    };
+    struct Case {
+        bool metered;
+        double speed;
+        int channels;
+        std::uint32_t quantum;
+    } cases[] = {
+        {false, 0, 1, 8206},   {true, 10000, 1, 10240 + 14}, {true, 10000, 2, 2048 + 14},
+        {true, 0, 1, 2048 + 14}, {true, 1e12, 1, 16128 + 14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.speed);
+        std::vector<std::string> log;
+        DirectManager d;
+        Meter meter;
+        meter.speed = c.speed;
+        if (c.metered) d.manager.SetConnectionMeter(&meter);
+        for (int i = 0; i < c.channels; ++i) d.manager.AddChannel(new PipeChannel(d.manager, log, "pipe", 1000));
+        CryptoPP::WaitObjectContainer container;
+        d.manager.GetWaitObjects(container, CryptoPP::CallStack("test", nullptr));
+        EXPECT_EQ(d.manager.SendQuantum(), c.quantum);
+    }
+}
+
+namespace {
+
+::testing::Environment* const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
+
+// Connects wherever the open asks.
+class ApprovingResponder : public SSH::TunnelingResponder {
+public:
+    explicit ApprovingResponder(SSH::ChannelHost& host)
+        : TunnelingResponder(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0)
+    {
+    }
+    bool StartTargetProcessing(SSH::ChannelHost&) override { return true; }
+    void OnTargetConnected(SSH::ChannelHost&) override {}
+    void OnTargetConnectFailed(SSH::ChannelHost&, ConnectingSocket&) override {}
+};
+
+struct ResponderOpener : ChannelOpenHandler {
+    explicit ResponderOpener(SSH::Manager& manager) : manager(manager) {}
+    SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
+    {
+        return type == "direct-tcpip" ? new ApprovingResponder(manager) : nullptr;
+    }
+    SSH::Manager& manager;
+};
+
+// The client's end: a pipe whose open names the target.
+class DirectTcpipPipe : public PipeChannel {
+public:
+    DirectTcpipPipe(SSH::ChannelHost& host, std::vector<std::string>& log, std::uint32_t port)
+        : PipeChannel(host, log, "direct-tcpip", 0x8000), port_(port)
+    {
+    }
+    void WriteOpenData(SSH::ChannelHost&, CryptoPP::BufferedTransformation& output) override
+    {
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, port_);
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, 40000);
+    }
+
+private:
+    std::uint32_t port_;
+};
+
+}  // namespace
+
+TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
+{
+    Listener target;
+
+    ChannelPair p;
+    ResponderOpener opener(p.server.manager);
+    p.server.manager.AddChannelOpenHandler(&opener);
+    auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, target.port);
+    p.client.manager.AddChannel(client);
+    p.client.manager.OpenChannel(*client);
+
+    Socket echo;
+    bool sent = false;
+    for (int round = 0; round < 500 && client->target.received.size() < 5; ++round) {
+        p.client.manager.Poll();
+        p.server.manager.Poll();
+        p.Run();
+        if (!echo.IsValid()) target.socket.Accept(echo, nullptr, nullptr);
+        if (echo.IsValid()) {
+            CryptoPP::byte buffer[64];
+            const long n = echo.Receive(buffer, sizeof buffer);
+            if (n > 0) echo.Send(buffer, static_cast<std::size_t>(n));
+        }
+        if (!sent && client->ChannelState() == SSH::Channel::Open) {
+            p.client.manager.ChannelPut(SSH::ChannelNumberToString(client->LocalNumber()),
+                                        reinterpret_cast<const CryptoPP::byte*>("hello"), 5);
+            sent = true;
+        }
+        Sleep(5);
+    }
+    EXPECT_EQ(client->ChannelState(), SSH::Channel::Open);
+    EXPECT_EQ(client->target.received, "hello");
+    p.server.manager.RemoveChannelOpenHandler(&opener);
 }

@@ -65,21 +65,6 @@ bool Open(Responder& channel, Host& host, const std::string& openData)
     return done;
 }
 
-struct Listener {
-    Socket socket;
-    std::uint32_t port;
-    Listener()
-    {
-        socket.Create();
-        NetworkAddress any;
-        any.Set("127.0.0.1", 0);
-        socket.Bind(any.ToSockAddr());
-        socket.Listen();
-        socket.SetNonBlocking();
-        port = ntohs(socket.GetSockName().sin_port);
-    }
-};
-
 TEST(TunnelingResponder, RelaysBetweenTheChannelAndTheTarget)
 {
     Host host;

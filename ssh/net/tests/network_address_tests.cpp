@@ -116,21 +116,6 @@ TEST(NetworkAddress, PortsAndSockAddrs) {
     EXPECT_EQ(copy.port, 443u);
 }
 
-// A listening socket on a free port of 127.0.0.1.
-struct Listener {
-    Socket socket;
-    sockaddr_in address;
-    Listener() {
-        socket.Create();
-        NetworkAddress at;
-        at.Set("127.0.0.1", 0);
-        socket.Bind(at.ToSockAddr());
-        socket.Listen();
-        socket.SetNonBlocking();
-        address = socket.GetSockName();
-    }
-};
-
 TEST(AcceptConnection, NothingPendingThrowsWouldBlockAndKeepsThePeer) {
     Listener listener;
     Socket target;

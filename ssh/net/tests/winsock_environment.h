@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 
 class WinsockEnvironment : public ::testing::Environment {
@@ -15,6 +16,24 @@ public:
 
 private:
     std::unique_ptr<WinsockSession> session;
+};
+
+// A non-blocking listening socket on 127.0.0.1 at a port the system chose.
+struct Listener {
+    Socket socket;
+    sockaddr_in address;
+    std::uint32_t port;
+    Listener()
+    {
+        socket.Create();
+        NetworkAddress any;
+        any.Set("127.0.0.1", 0);
+        socket.Bind(any.ToSockAddr());
+        socket.Listen();
+        socket.SetNonBlocking();
+        address = socket.GetSockName();
+        port = ntohs(address.sin_port);
+    }
 };
 
 // Two connected sockets on 127.0.0.1.
