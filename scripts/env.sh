@@ -21,6 +21,11 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 export CCACHE_DIR="$ORVIDEX_CACHE/ccache"
 export CCACHE_MAXSIZE=5G
+# Clones at other paths (CI's fresh checkout, work trees) hit the same cache: ccache rewrites
+# paths under the checkout to relative ones, and the compiler maps the checkout's path out of
+# debug information and __FILE__ (see CMakeLists.txt), so the working folder need not be hashed.
+export CCACHE_BASEDIR="$ORVIDEX_ROOT"
+export CCACHE_NOHASHDIR=1
 
 orvidex_jobs() { echo "${ORVIDEX_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
 
