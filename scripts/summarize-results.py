@@ -41,5 +41,19 @@ for case in entries:
     passed += p
     failed += f
 failed += failed_checks
+
+
+def seconds(case):
+    try:
+        return float(case.get("time") or 0)
+    except ValueError:
+        return 0.0
+
+
+slowest = sorted(entries, key=seconds, reverse=True)[:10]
+if slowest:
+    print("Slowest test entries:")
+    for case in slowest:
+        print(f"  {seconds(case):7.1f} s  {case.get('name')}")
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed or passed == 0 else 0)
