@@ -172,7 +172,7 @@ bool ConnectingSocket::StartConnect() {
 bool ConnectingSocket::Pump() {
     if (m_state >= CONNECTED) return true;
     if (PumpStates()) return true;
-    if (std::time(nullptr) - m_phaseStart > kPhaseLimit) {
+    if (std::time(nullptr) - m_phaseStart > m_phaseLimit) {
         SetError("Timeout check", kFail, std::string("Connection attempt timed out while ") + PhaseText(m_state));
         return true;
     }
@@ -670,9 +670,9 @@ bool ConnectingSocket::ReadHttpReply(BufferedTransformation& queue) {
 
 unsigned long ConnectingSocket::PhaseMillisecondsLeft() const {
     std::time_t elapsed = std::time(nullptr) - m_phaseStart;
-    // The limit is passed once more than kPhaseLimit whole seconds have gone by.
-    if (elapsed > kPhaseLimit) return 0;
-    return static_cast<unsigned long>(kPhaseLimit + 1 - elapsed) * 1000;
+    // The limit is passed once more than m_phaseLimit whole seconds have gone by.
+    if (elapsed > m_phaseLimit) return 0;
+    return static_cast<unsigned long>(m_phaseLimit + 1 - elapsed) * 1000;
 }
 
 unsigned int ConnectingSocket::GetMaxWaitObjectCount() const {

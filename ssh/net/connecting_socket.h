@@ -56,6 +56,9 @@ public:
     // Resolve a target host name here and give the proxy its IPv4 address. Set before
     // StartConnect.
     void SetResolveTargetLocally(bool resolveLocally) { m_resolveTargetLocally = resolveLocally; }
+    // Seconds each waiting phase may last (kPhaseLimit unless changed; at least 1). Set
+    // before StartConnect.
+    void SetPhaseLimit(int seconds) { m_phaseLimit = seconds < 1 ? 1 : seconds; }
 
     // True when the attempt has already finished, connected or failed.
     bool StartConnect();
@@ -118,6 +121,7 @@ private:
     sockaddr_in m_targetSockAddr;
     bool m_targetSockAddrValid;
     std::time_t m_phaseStart;
+    int m_phaseLimit = kPhaseLimit;
     ResolveHostNamePtr m_resolver;
     HANDLE m_connectEvent;
     SocketSource m_source;

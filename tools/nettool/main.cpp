@@ -4,10 +4,11 @@
 //   nettool reverse DOTTED-ADDRESS
 //   nettool accept PORT             (on 127.0.0.1; 0 picks a port; prints it, then the peer)
 //   nettool connect HOST PORT [--proxy PROTOCOL HOST PORT] [--user NAME] [--password TEXT]
-//                   [--broken-password] [--resolve-locally] [--send TEXT]
+//                   [--broken-password] [--resolve-locally] [--send TEXT] [--phase-limit SECONDS]
 //
 // PROTOCOL is socks4, socks5, http or a number (the socket's protocol numbering). A connected
-// attempt prints "connected", then sends TEXT and prints what arrives until the peer closes.
+// attempt prints "connected", then sends TEXT, ends its sending side and prints what arrives
+// until the peer closes.
 // A failed one prints its record and exits with 1. Bad usage exits with 2.
 #include "ssh/net/connecting_socket.h"
 #include "ssh/net/network_address.h"
@@ -34,7 +35,8 @@ const char kUsage[] =
     "       nettool reverse DOTTED-ADDRESS\n"
     "       nettool accept PORT\n"
     "       nettool connect HOST PORT [--proxy socks4|socks5|http|N HOST PORT] [--user NAME]\n"
-    "                       [--password TEXT] [--broken-password] [--resolve-locally] [--send TEXT]\n";
+    "                       [--password TEXT] [--broken-password] [--resolve-locally] [--send TEXT]\n"
+    "                       [--phase-limit SECONDS]\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -58,6 +60,12 @@ std::uint32_t ParsePort(const std::string& text) {
     unsigned long value = std::strtoul(text.c_str(), &end, 10);
     if (text.empty() || *end) throw UsageError("not a port: " + text);
     return static_cast<std::uint32_t>(value);
+}
+
+int ParseSeconds(const std::string& text) {
+    std::uint32_t value = ParsePort(text);
+    if (value < 1 || value > 3600) throw UsageError("not a number of seconds from 1 to 3600: " + text);
+    return static_cast<int>(value);
 }
 
 // Printable text: bytes outside printable ASCII as \xNN.
@@ -171,6 +179,8 @@ int Connect(const std::vector<std::string>& args) {
             connection.SetResolveTargetLocally(true);
         } else if (option == "--send") {
             send = value();
+        } else if (option == "--phase-limit") {
+            connection.SetPhaseLimit(ParseSeconds(value()));
         } else {
             throw UsageError("unknown option " + option);
         }
@@ -208,6 +218,9 @@ int Connect(const std::vector<std::string>& args) {
         sink.Put(reinterpret_cast<const CryptoPP::byte*>(send.data()), send.size());
         sink.Flush(true);
     }
+    // Nothing more will be sent: the peer sees the end of our side at once instead of
+    // waiting for more.
+    sink.AccessSocket().ShutDown(SD_SEND);
     // What arrives until the peer closes, proxy bytes that followed the reply included.
     CryptoPP::lword moved = CryptoPP::LWORD_MAX;
     while (!source.EofReceived() && GetTickCount() - start < 60000) {
