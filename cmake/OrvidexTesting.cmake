@@ -4,10 +4,13 @@
 
 set(ORVIDEX_WINE_TEST ${CMAKE_SOURCE_DIR}/scripts/wine-test)
 
-# orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [DISPLAY])
+# orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [DISPLAY] [STATELESS])
 # DISPLAY: the program creates windows and runs on a virtual display of its own.
+# STATELESS: the program changes no machine state (no registry, files or named objects), so
+# under scripts/test it shares one prefix with the other such programs instead of paying for
+# a prefix of its own.
 function(orvidex_unit_test name)
-    cmake_parse_arguments(T "DISPLAY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "DISPLAY;STATELESS" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     if(NOT ORVIDEX_TESTS)
         return()
     endif()
@@ -20,7 +23,12 @@ function(orvidex_unit_test name)
     if(T_DISPLAY)
         set(launcher ${CMAKE_SOURCE_DIR}/scripts/with-display)
     endif()
-    add_test(NAME ${name} COMMAND ${launcher} ${ORVIDEX_WINE_TEST} --gtest ${name} $<TARGET_FILE:${name}> --gtest_brief=1)
+    set(prefix_choice)
+    if(T_STATELESS)
+        set(prefix_choice --shared)
+    endif()
+    add_test(NAME ${name} COMMAND ${launcher} ${ORVIDEX_WINE_TEST} --gtest ${name} ${prefix_choice}
+             $<TARGET_FILE:${name}> --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
 endfunction()
 
