@@ -153,6 +153,7 @@ bool ConnectingSocket::StartConnect() {
         SetError("StartConnect()", kInvalidArg, "StartConnect() - proxy address type must be IP4, DNSNAME, or NONE");
         return true;
     }
+    if (RefuseWhatCannotBeSent()) return true;
     m_connectEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!m_connectEvent) {
         SetError("CreateEvent()", GetLastError(), "");
@@ -368,12 +369,18 @@ bool ConnectingSocket::BuildRequest() {
             }
             m_request.reserve(513);
             out.Put(1);
-            size_t userLength = std::min<size_t>(m_proxyUsername.size(), 255);
+            size_t userLength = m_proxyUsername.size();  // at most 255, checked before the start
             out.Put(static_cast<byte>(userLength));
             out.Put(reinterpret_cast<const byte*>(m_proxyUsername.data()), userLength);
             if (!DecryptPassword()) return true;
             datavect<unsigned char>& plain = m_proxyPassword->plaintext;
-            size_t passwordLength = std::min<size_t>(plain.size(), 255);
+            size_t passwordLength = plain.size();
+            if (passwordLength > 255) {  // changed since the start
+                WipePassword();
+                SetError("Checking proxy credentials", kInvalidArg,
+                         "Proxy password is longer than the 255 bytes a SOCKS5 request can carry");
+                return true;
+            }
             out.Put(static_cast<byte>(passwordLength));
             out.Put(plain.data(), passwordLength);
             WipePassword();
@@ -389,7 +396,7 @@ bool ConnectingSocket::BuildRequest() {
                 out.Put(reinterpret_cast<const byte*>(&m_targetSockAddr.sin_addr), 4);
             } else {
                 std::string name = m_target.ToText();
-                size_t length = std::min<size_t>(name.size(), 255);
+                size_t length = name.size();  // at most 255 and without NUL, checked before the start
                 out.Put(3);
                 out.Put(static_cast<byte>(length));
                 out.Put(reinterpret_cast<const byte*>(name.data()), length);
@@ -434,6 +441,53 @@ bool ConnectingSocket::BuildRequest() {
         SetError("Checking proxy type at PS_ACTOUTPUT", kInvalidArg, "Invalid or unsupported proxy type at PS_ACTOUTPUT");
         return true;
     }
+}
+
+// A port, name or credential that the connection or the proxy request cannot carry whole
+// and exactly is refused before anything is sent: cut short, it would reach another port or
+// host than the one that was asked for (and approved), or other credentials.
+bool ConnectingSocket::RefuseWhatCannotBeSent() {
+    bool proxy = m_proxyAddress.type != NetworkAddress::NONE;
+    if (m_target.port < 1 || m_target.port > 65535) {
+        SetError("StartConnect()", kInvalidArg,
+                 "StartConnect() - target port " + Decimal(m_target.port) + " is outside 1 to 65535");
+        return true;
+    }
+    if (!proxy) return false;
+    if (m_proxyAddress.port < 1 || m_proxyAddress.port > 65535) {
+        SetError("StartConnect()", kInvalidArg,
+                 "StartConnect() - proxy port " + Decimal(m_proxyAddress.port) + " is outside 1 to 65535");
+        return true;
+    }
+    // The proxy is given the target's name unless it is an address or is resolved here.
+    if (m_target.type == NetworkAddress::DNSNAME && !m_resolveTargetLocally) {
+        std::string name = m_target.ToText();
+        if (BreaksRequest(name, m_proxyProtocol == PROXY_HTTP)) return RefuseTargetName();
+        if (m_proxyProtocol == PROXY_SOCKS5 && name.size() > 255) {
+            SetError("Checking target host name", kInvalidArg,
+                     "Target host name is longer than the 255 bytes a SOCKS5 request can carry");
+            return true;
+        }
+    }
+    if (m_proxyProtocol == PROXY_SOCKS5 && !m_proxyUsername.empty()) {
+        if (m_proxyUsername.size() > 255) {
+            SetError("Checking proxy credentials", kInvalidArg,
+                     "Proxy user name is longer than the 255 bytes a SOCKS5 request can carry");
+            return true;
+        }
+        // A password that cannot be decrypted is reported when the proxy asks for it.
+        ErrorInfo info;
+        if (m_proxyPassword && m_proxyPassword->SetPlainFromCrypt(info)) {
+            size_t length = m_proxyPassword->plaintext.size();
+            WipePassword();
+            if (length > 255) {
+                SetError("Checking proxy credentials", kInvalidArg,
+                         "Proxy password is longer than the 255 bytes a SOCKS5 request can carry");
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool ConnectingSocket::RefuseTargetName() {

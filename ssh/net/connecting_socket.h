@@ -97,6 +97,7 @@ private:
     bool ReadSocks5Reply(CryptoPP::BufferedTransformation& queue);
     bool ReadHttpReply(CryptoPP::BufferedTransformation& queue);
     bool CheckHttpStatusLine(const std::string& line);
+    bool RefuseWhatCannotBeSent();
     bool RefuseTargetName();
     bool DecryptPassword();
     void WipePassword();

@@ -232,6 +232,14 @@ class Direct(NetToolCase):
                 self.assertIsNone(error)
                 self.assert_connected(r, "hello ping")
 
+    def test_ports_outside_the_tcp_range_are_refused(self):
+        # A port is never cut to 16 bits: 112644 would otherwise connect to 47108.
+        for port in ("0", "65536", "112644"):
+            with self.subTest(port=port):
+                r = self.tool("connect", "127.0.0.1", port)
+                self.assert_failed(r, "StartConnect()", E_INVALIDARG,
+                                   f"StartConnect() - target port {port} is outside 1 to 65535")
+
     def test_refused_and_unknown(self):
         port = closed_port()
         r = self.tool("connect", "127.0.0.1", str(port))
@@ -358,12 +366,26 @@ class Socks5(NetToolCase):
         self.assertIn("bound proxy.lan 80\n", r.stdout)
 
         # Lengths are cut to 255 bytes, the most one byte can tell.
-        long_user, long_password = "u" * 300, "p" * 256
+        # The longest credentials a request can carry go whole; longer ones, like a name
+        # longer than 255 bytes, are refused before anything reaches the proxy.
         r, requests, _ = self.through(socks5_proxy(method=2, auth_reply=b"\x01\x00", connect_reply=SOCKS5_OK),
                                       "10.1.2.3", "22",
-                                      *self.proxy_args("--user", long_user, "--password", long_password))
+                                      *self.proxy_args("--user", "u" * 255, "--password", "p" * 255))
         self.assertEqual(requests[1], b"\x01\xff" + b"u" * 255 + b"\xff" + b"p" * 255)
         self.assert_connected(r, "")
+        too_long = [
+            (("10.1.2.3",), ("--user", "u" * 256, "--password", "p"), "Checking proxy credentials",
+             "Proxy user name is longer than the 255 bytes a SOCKS5 request can carry"),
+            (("10.1.2.3",), ("--user", "u", "--password", "p" * 256), "Checking proxy credentials",
+             "Proxy password is longer than the 255 bytes a SOCKS5 request can carry"),
+            (("allowed-" + "a" * 253 + ".corp.example",), (), "Checking target host name",
+             "Target host name is longer than the 255 bytes a SOCKS5 request can carry"),
+        ]
+        for (target,), extra, operation, text in too_long:
+            with self.subTest(text=text):
+                r, requests, error = self.through(socks5_proxy(), target, "22", *self.proxy_args(*extra))
+                self.assert_failed(r, operation, E_INVALIDARG, text)
+                self.assertEqual((requests, error), ([], None))
 
     def test_negotiation_failures(self):
         cases = [
@@ -499,7 +521,7 @@ class HttpConnect(NetToolCase):
                 r, requests, _ = self.through(lambda c, q: q.append(c.recv(100)), name, "22", *self.proxy_args())
                 self.assert_failed(r, "Checking target host name", E_INVALIDARG,
                                    "Target host name contains characters that cannot be sent to the proxy server")
-                self.assertEqual(requests, [b""])
+                self.assertEqual(requests, [])  # refused before the proxy was even reached
 
     def test_closing_early_and_endless_header(self):
         r, _, _ = self.through(http_proxy(b"HTTP/1.0 200 OK\r\nVia: x"), "10.1.2.3", "22", *self.proxy_args())
