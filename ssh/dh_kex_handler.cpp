@@ -63,9 +63,23 @@ const DhGroup& DhKexHandler::Group14Params()
     return group;
 }
 
-const DhGroup& ChooseGexGroup(std::uint32_t, std::uint32_t n, std::uint32_t)
+const DhGroup* ChooseGexGroup(std::uint32_t min, std::uint32_t n, std::uint32_t max)
 {
-    return n > 1024 ? DhKexHandler::Group14Params() : DhKexHandler::Group1Params();
+    struct Sized {
+        std::uint32_t bits;
+        const DhGroup& group;
+    };
+    const Sized groups[] = {{1024, DhKexHandler::Group1Params()}, {2048, DhKexHandler::Group14Params()}};
+    const DhGroup* atMostN = nullptr;
+    const DhGroup* smallestAboveN = nullptr;
+    for (const Sized& g : groups) {  // ascending sizes
+        if (g.bits < min || g.bits > max) continue;
+        if (g.bits <= n)
+            atMostN = &g.group;
+        else if (!smallestAboveN)
+            smallestAboveN = &g.group;
+    }
+    return atMostN ? atMostN : smallestAboveN;
 }
 
 DhKexHandler::DhKexHandler() : KexHandler(SupportedAlgorithms()) {}
@@ -174,7 +188,12 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
                        "unexpected message number " + std::to_string(unsigned(number)) +
                            ", should be SSH_MSG_KEX_DH_GEX_REQUEST or SSH_MSG_KEX_DH_GEX_REQUEST_OLD");
         }
-        SetGroup(ChooseGexGroup(min_, n_, max_));
+        const DhGroup* group = ChooseGexGroup(min_, n_, max_);
+        if (!group)
+            Disconnect(SSH::DisconnectKeyExchangeFailed,
+                       "no Diffie-Hellman group of " + std::to_string(min_) + " to " + std::to_string(max_) +
+                           " bits is available (groups of 1024 and 2048 bits are)");
+        SetGroup(*group);
         SSH::EncodeByte(out, MsgKexdhReply);
         SSH::EncodeMpint(out, group_.p);
         SSH::EncodeMpint(out, group_.g);

@@ -30,8 +30,10 @@ public:
     virtual bool Verify(const std::string& hostKeyBlob, const std::string& algorithm, bool reexchange) = 0;
 };
 
-// Group exchange: the 2048-bit group when more than 1024 bits are preferred, else 1024.
-const DhGroup& ChooseGexGroup(std::uint32_t min, std::uint32_t n, std::uint32_t max);
+// Group exchange: of the groups within the client's min..max, the largest not above its
+// preferred size n, else the smallest; null when none lies within the range (the 1024-bit
+// group for n up to 1024 and the 2048-bit group above, as long as the range allows).
+const DhGroup* ChooseGexGroup(std::uint32_t min, std::uint32_t n, std::uint32_t max);
 
 class DhKexHandler : public KexHandler {
 public:

@@ -313,7 +313,8 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
         std::uint32_t min, n, max;
         unsigned bits;
     } cases[] = {
-        {true, 0, 512, 0, 1024}, {true, 0, 2048, 0, 2048}, {true, 0, 16384, 0, 2048}, {false, 2048, 1024, 8192, 1024},
+        {true, 0, 512, 0, 1024}, {true, 0, 2048, 0, 2048}, {true, 0, 16384, 0, 2048}, {false, 2048, 1024, 8192, 2048},
+        {false, 1024, 1536, 1536, 1024}, {false, 1024, 4096, 8192, 2048},
         {false, 1024, 2048, 8192, 2048},
     };
     for (const auto& k : cases) {
@@ -384,6 +385,25 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
         EXPECT_EQ(K, c.server.state.SharedSecret());
         EXPECT_TRUE(SSH::VerifySignature(hostKey.data(), hostKey.size(), H.data(), H.size(), signature.data(),
                                          signature.size()));
+    }
+}
+
+// A range that holds none of our groups is refused, never answered with a group outside it.
+TEST(GroupExchangeServer, RefusesARangeWithoutAGroup)
+{
+    const std::uint32_t ranges[][3] = {{3072, 4096, 8192}, {1025, 1536, 2047}, {2049, 2048, 2047}};
+    for (const auto& r : ranges) {
+        Proposal p;
+        p.kex = DhKexHandler::GroupExchangeSha1Name();
+        Connection c(p, p);
+        Deliver(c.server, Drain(c.client.Wire()));
+        const std::string packet = Unencrypted(c.client.state, Written([&](CryptoPP::BufferedTransformation& q) {
+            SSH::EncodeByte(q, 34);
+            for (std::uint32_t v : r) SSH::EncodeUint32(q, v);
+        }));
+        EXPECT_EQ(RefusalOf(c.server, packet),
+                  std::make_pair(3u, "no Diffie-Hellman group of " + std::to_string(r[0]) + " to " +
+                                         std::to_string(r[2]) + " bits is available (groups of 1024 and 2048 bits are)"));
     }
 }
 
