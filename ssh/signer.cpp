@@ -3,6 +3,7 @@
 #include "ssh/wire.h"
 
 #include <cryptopp/asn.h>
+#include <cryptopp/osrng.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
 
@@ -73,11 +74,13 @@ Signer::Signer(BufferedTransformation& in)
         key->AccessKey().BERDecode(in);
         RequireSound(IsSoundDssKey(key->GetKey()), "Signer: ssh-dss private key sanity check failed");
         dsa_ = std::move(key);
+        RequireSignsVerifiably("Signer: ssh-dss private key makes signatures that do not verify");
     } else if (algorithm == RsaName) {
         std::unique_ptr<InvertibleRSAFunction> key(new InvertibleRSAFunction);
         key->BERDecode(in);
         RequireSound(key->Validate(CryptoPP::NullRNG(), 0), "Signer: ssh-rsa private key sanity check failed");
         rsa_ = std::move(key);
+        RequireSignsVerifiably("Signer: ssh-rsa private key makes signatures that do not verify");
     } else {
         throw InvalidDataFormat("Signer: unsupported private key algorithm");
     }
@@ -99,6 +102,7 @@ Signer::Signer(BufferedTransformation& in, const std::string& pemKeyType)
         key->AccessKey().Initialize(p, q, g, x);
         RequireSound(IsSoundDssKey(key->GetKey()), "Signer: OpenSSH DSA private key sanity check failed");
         dsa_ = std::move(key);
+        RequireSignsVerifiably("Signer: OpenSSH DSA private key makes signatures that do not verify");
     } else if (pemKeyType == "RSA") {
         Integer n, e, d, p, q, dp, dq, u;
         BERSequenceDecoder seq(in);
@@ -109,12 +113,28 @@ Signer::Signer(BufferedTransformation& in, const std::string& pemKeyType)
         key->Initialize(n, e, d, p, q, dp, dq, u);
         RequireSound(key->Validate(CryptoPP::NullRNG(), 0), "Signer: OpenSSH RSA private key sanity check failed");
         rsa_ = std::move(key);
+        RequireSignsVerifiably("Signer: OpenSSH RSA private key makes signatures that do not verify");
     } else {
         throw InvalidArgument("Signer: unrecognized PEM private key algorithm");
     }
 }
 
 Signer::~Signer() = default;
+
+void Signer::RequireSignsVerifiably(const char* failureText) const
+{
+    static const char probe[] = "Signer self-test";
+    CryptoPP::AutoSeededRandomPool rng;
+    std::string publicKey;
+    {
+        CryptoPP::StringSink out(publicKey);
+        EncodePublicKey(out);
+    }
+    const std::string signature = Sign(rng, probe, sizeof probe - 1);
+    RequireSound(SSH::VerifySignature(publicKey.data(), publicKey.size(), probe, sizeof probe - 1, signature.data(),
+                                      signature.size()),
+                 failureText);
+}
 
 std::string Signer::AlgorithmName() const { return dsa_ ? DssName : rsa_ ? RsaName : ""; }
 

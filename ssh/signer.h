@@ -40,6 +40,11 @@ public:
     std::string Sign(CryptoPP::RandomNumberGenerator& rng, const void* data, std::size_t length) const;
 
 private:
+    // A key read from outside must prove itself: one that passes the structural checks yet
+    // makes signatures that do not verify (a damaged generator, say) is refused here rather
+    // than handed to peers who would all reject it.
+    void RequireSignsVerifiably(const char* failureText) const;
+
     std::unique_ptr<CryptoPP::DSA::Signer> dsa_;
     std::unique_ptr<CryptoPP::InvertibleRSAFunction> rsa_;
 };

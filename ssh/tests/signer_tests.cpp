@@ -189,6 +189,29 @@ TEST(Signer, PemBodyRoundTripsAndIsChecked)
                                    Written([&](ByteQueue& q) { wide.DEREncode(q); }));
     EXPECT_EQ(ErrorOf([&] { Signer k(wideBlobIn); }), "Signer: ssh-dss private key sanity check failed");
 
+    // A damaged generator passes the structural checks, but the key's signatures would not
+    // verify: refused in both forms.
+    {
+        ByteQueue body = QueueOf(PemBody(DsaKey()));
+        CryptoPP::BERSequenceDecoder seq(body);
+        Integer f[6];  // version, p, q, g, y, x
+        for (Integer& v : f) v.BERDecode(seq);
+        f[3] += 1;
+        CryptoPP::DSA::PrivateKey damaged;
+        damaged.Initialize(f[1], f[2], f[3], f[5]);
+        f[4] = damaged.GetGroupParameters().ExponentiateBase(f[5]);
+        ByteQueue pemIn = QueueOf(Written([&](ByteQueue& q) {
+            CryptoPP::DERSequenceEncoder out(q);
+            for (Integer& v : f) v.DEREncode(out);
+            out.MessageEnd();
+        }));
+        EXPECT_EQ(ErrorOf([&] { Signer k(pemIn, "DSA"); }),
+                  "Signer: OpenSSH DSA private key makes signatures that do not verify");
+        ByteQueue blobIn = QueueOf(std::string("\0\0\0\0\0\0\0\7ssh-dss", 15) +
+                                   Written([&](ByteQueue& q) { damaged.DEREncode(q); }));
+        EXPECT_EQ(ErrorOf([&] { Signer k(blobIn); }), "Signer: ssh-dss private key makes signatures that do not verify");
+    }
+
     ByteQueue ec = QueueOf(PemBody(DsaKey()));
     EXPECT_EQ(ErrorOf([&] { Signer k(ec, "EC"); }), "Signer: unrecognized PEM private key algorithm");
 }
