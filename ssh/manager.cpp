@@ -494,6 +494,9 @@ void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
     DecodeBoolean(in, wantReply);
     CryptoPP::ByteQueue response;
     const bool success = name == KeepAliveRequestName() ? true : OnGlobalRequest(name, wantReply, in, response);
+    // The data of a request we refused or do not know (such as a peer's host-key
+    // announcement) is not ours to read: it goes quietly.
+    if (!success) in.Skip();
     if (!wantReply) return;
     EncodeByte(Output(), success ? 81 : 82);
     response.TransferAllTo(Output());

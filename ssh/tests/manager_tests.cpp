@@ -122,6 +122,15 @@ TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
     client.ReplaceGlobalRequestHandler(&a, nullptr);
     Exchange(pair.client, pair.server);
     EXPECT_EQ(replies, (std::vector<std::string>{"A released"}));
+
+    // The data of a request nobody here knows, such as OpenSSH's host-key announcement, goes
+    // quietly.
+    CryptoPP::ByteQueue keys;
+    SSH::EncodeString(keys, "a host key blob");
+    client.SendGlobalRequest("hostkeys-00@openssh.com", keys, nullptr);
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(pair.server.manager.events.back(), "global request hostkeys-00@openssh.com");
+    EXPECT_FALSE(pair.server.log.Has("Packet not completely processed"));
 }
 
 TEST(Manager, ReexchangeWeStartHoldsConnectionMessagesUntilNewKeys)
