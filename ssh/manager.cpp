@@ -70,7 +70,7 @@ Manager::Manager(TransportState& transport, UserAuthState& userAuth, CryptoPP::B
 Manager::~Manager()
 {
     while (!pendingGlobalRequests_.empty()) {
-        GlobalRequestHandler* handler = pendingGlobalRequests_.back();
+        GlobalRequestHandler* handler = pendingGlobalRequests_.back().handler;
         pendingGlobalRequests_.pop_back();
         try {
             handler->Release();
@@ -229,7 +229,7 @@ void Manager::ProcessMessage(QueuedMessage& message)
             DecodeMessageNumber(in, 3);
             std::uint32_t sequence;
             DecodeUint32(in, sequence);
-            OnUnimplemented(sequence);
+            if (!FailUnimplementedGlobalRequest(sequence)) OnUnimplemented(sequence);
             break;
         }
         case 4: {
@@ -512,11 +512,28 @@ void Manager::ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::Buffere
         OnGlobalRequestReply(*this, success, in);
         return;
     }
-    GlobalRequestHandler* handler = pendingGlobalRequests_.front();
+    GlobalRequestHandler* handler = pendingGlobalRequests_.front().handler;
     // Off the list before it is called, so that a handler may send the next request.
     pendingGlobalRequests_.pop_front();
     handler->OnReply(*this, success, in);
     handler->Release();
+}
+
+// A peer that does not know one of our global requests may answer it with
+// SSH_MSG_UNIMPLEMENTED instead of a failure (sshd does for a keep-alive before login ends):
+// that request has failed, or it would wait for a reply for ever.
+bool Manager::FailUnimplementedGlobalRequest(std::uint32_t sequence)
+{
+    for (auto it = pendingGlobalRequests_.begin(); it != pendingGlobalRequests_.end(); ++it) {
+        if (it->sequence != sequence) continue;
+        GlobalRequestHandler* handler = it->handler;
+        pendingGlobalRequests_.erase(it);
+        CryptoPP::ByteQueue none;
+        handler->OnReply(*this, false, none);
+        handler->Release();
+        return true;
+    }
+    return false;
 }
 
 void Manager::SetTransportState(int n)
@@ -637,17 +654,18 @@ void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTrans
     EncodeBoolean(Output(), handler != nullptr);
     requestData.TransferAllTo(Output());
     EndMessage();
-    if (handler) pendingGlobalRequests_.push_back(handler);
+    // The packet has just been encoded: its sequence number is the one before the next.
+    if (handler) pendingGlobalRequests_.push_back({handler, transport_.OutgoingSequence() - 1});
 }
 
 void Manager::ReplaceGlobalRequestHandler(GlobalRequestHandler* oldHandler, GlobalRequestHandler* newHandler)
 {
     if (oldHandler == newHandler) return;
     GlobalRequestHandler* replacement = newHandler ? newHandler : &NullGlobalRequestHandler::Shared();
-    for (GlobalRequestHandler*& entry : pendingGlobalRequests_) {
-        if (entry != oldHandler) continue;
+    for (PendingGlobalRequest& entry : pendingGlobalRequests_) {
+        if (entry.handler != oldHandler) continue;
         oldHandler->Release();
-        entry = replacement;
+        entry.handler = replacement;
     }
 }
 

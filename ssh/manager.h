@@ -260,6 +260,7 @@ private:
     std::uint32_t ChannelRoom(const Channel& channel) const;
     void AutoCloseIfDone(Channel& channel);
     void EnterConnectionLayer();
+    bool FailUnimplementedGlobalRequest(std::uint32_t sequence);
     void Log(void (TransportLog::*line)(const std::string&), const std::string& text);
     bool QueueLogOn();
     void ReleaseHeldMessages();
@@ -273,7 +274,13 @@ private:
     std::deque<QueuedMessage> held_;
     std::uint32_t heldBytes_ = 0;
     bool ignoreNextKexPacket_ = false;
-    std::deque<GlobalRequestHandler*> pendingGlobalRequests_;
+    // Our global requests awaiting a reply, in order, each with the sequence number of its
+    // packet, by which an SSH_MSG_UNIMPLEMENTED can answer it.
+    struct PendingGlobalRequest {
+        GlobalRequestHandler* handler;
+        std::uint32_t sequence;
+    };
+    std::deque<PendingGlobalRequest> pendingGlobalRequests_;
     std::vector<ChannelOpenHandler*> channelOpenHandlers_;
     std::vector<std::pair<ManagerComponent*, bool>> components_;
     std::vector<Channel*> channels_;

@@ -199,7 +199,10 @@ void ManagerWithLoop::RunPasses()
         } else if (keepAliveSeconds_ != 0 && !keepAliveSent && transport.TransportStateNumber() != 0 &&
                    now - std::max(lastTrafficTime, lastIgnoreTime) >= std::uint64_t(keepAliveSeconds_) * 1000) {
             OnKeepAliveDue();
-            if (notRespondingSeconds_ == 0 || transport.KexStateNumber() != 4) {
+            // A keep-alive request waits for login to succeed: before that a client may take
+            // any connection-layer message as a protocol error (OpenSSH's does).
+            if (notRespondingSeconds_ == 0 || transport.KexStateNumber() != 4 ||
+                UserAuth().state != UserAuthState::Success) {
                 SendIgnore();
                 lastIgnoreTime = now;
             } else if (PendingGlobalRequests() != 0) {

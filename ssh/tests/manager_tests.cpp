@@ -131,6 +131,21 @@ TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
     Exchange(pair.client, pair.server);
     EXPECT_EQ(pair.server.manager.events.back(), "global request hostkeys-00@openssh.com");
     EXPECT_FALSE(pair.server.log.Has("Packet not completely processed"));
+
+    // A peer that answers a request with SSH_MSG_UNIMPLEMENTED (sshd does so before login
+    // ends) has refused it; the requests after it keep waiting for their replies.
+    replies.clear();
+    client.SendGlobalRequest("tcpip-forward", none, &a);
+    const std::uint32_t first = pair.client.state.OutgoingSequence() - 1;
+    client.SendGlobalRequest("tcpip-forward", none, &b);
+    pair.client.Wire().Skip();  // the server never sees them
+    SSH::EncodeByte(pair.server.manager.Output(), 3);
+    SSH::EncodeUint32(pair.server.manager.Output(), first);
+    pair.server.manager.Output().MessageEnd();
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(replies, (std::vector<std::string>{"A failure 0", "A released"}));
+    EXPECT_EQ(client.PendingGlobalRequests(), 1u);
+    EXPECT_NE(pair.client.manager.events.back(), "unimplemented " + std::to_string(first));
 }
 
 TEST(Manager, ReexchangeWeStartHoldsConnectionMessagesUntilNewKeys)
