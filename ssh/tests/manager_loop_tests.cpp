@@ -192,6 +192,33 @@ TEST(ManagerWithLoop, KeepAliveIsAnsweredAndASilentPeerIsNotResponding)
     EXPECT_EQ(c.server.outcome, "remote disconnect");
 }
 
+// Before login a keep-alive is an SSH_MSG_IGNORE, which awaits no reply: a peer slow to
+// answer (a user at a password prompt) is not taken for a dead one, and no client is sent a
+// connection-layer request it may not accept yet.
+TEST(ManagerWithLoop, BeforeLoginAKeepAliveIsAnIgnore)
+{
+    Connection c;
+    c.client.auth.state = 0;
+    c.client.end->keepAliveSeconds_ = 1;
+    c.client.end->notRespondingSeconds_ = 1;
+    c.server.end->keepAliveSeconds_ = 0;
+    std::atomic<bool> stall{false};
+    c.client.end->afterPass = [&](LoopEnd& e) {
+        if (e.keepAlivesDue >= 1) stall = true;
+        if (e.keepAlivesDue >= 3)
+            e.SendDisconnect(SSH::CauseToDisconnect(SSH::DisconnectByApplication, "test done", "en"));
+    };
+    c.server.end->afterPass = [&](LoopEnd&) {
+        while (stall && c.client.outcome.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    c.Start();
+    c.client.Join();
+    EXPECT_EQ(c.client.outcome, "remote disconnect");
+    EXPECT_GE(c.client.end->keepAlivesDue, 3);
+    c.server.Join();
+    EXPECT_EQ(c.server.end->DisconnectDescription(), "test done");
+}
+
 TEST(ManagerWithLoop, AProtocolErrorIsSentAsTheDisconnectReason)
 {
     Connection c;
