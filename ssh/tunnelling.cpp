@@ -86,7 +86,9 @@ bool TunnelingResponder::ConnectToTarget(ChannelHost& host)
         OnTargetConnectFailed(host, m_connectingSocket);
         throw ChannelOpenFailure(OpenConnectFailed, "", "en");
     }
-    m_connectingSocket.AccessSource().Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_EVERYTHING));
+    // Signals only: the channel is what asks the socket for its wait objects, so the socket
+    // must not ask the channel back.
+    m_connectingSocket.AccessSource().Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_SIGNALS));
     m_forwarder.SetTarget(&m_connectingSocket.AccessSink());
     SwitchNoDelayOn(m_connectingSocket.AccessSource().AccessSocket().GetSocket());
     OnTargetConnected(host);
@@ -137,7 +139,8 @@ void TunnelingInitiator::AttachSocket(SOCKET socket, const NetworkAddress& origi
 
 void TunnelingInitiator::WriteOpenData(ChannelHost&, BufferedTransformation& output)
 {
-    m_source.Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_EVERYTHING));
+    // Signals only, as for the responder's socket: wait objects are asked the other way.
+    m_source.Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_SIGNALS));
     m_sink.ShareSocketOf(m_source);
     SwitchNoDelayOn(m_source.AccessSocket().GetSocket());
     m_forwarder.SetTarget(&m_sink);

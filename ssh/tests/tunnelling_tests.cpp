@@ -65,6 +65,16 @@ bool Open(Responder& channel, Host& host, const std::string& openData)
     return done;
 }
 
+// The loop asks every open channel for its wait objects, and the channel asks its socket: the
+// socket's own attachment, the channel again, must not be asked back (that recursed without end).
+void ExpectWaitObjects(Channel& channel)
+{
+    CryptoPP::WaitObjectContainer container;
+    channel.GetWaitObjects(container, CryptoPP::CallStack("test", nullptr));
+    EXPECT_TRUE(!container.Handles().empty() || container.NoWait());
+    EXPECT_LE(container.Handles().size(), channel.GetMaxWaitObjectCount());
+}
+
 TEST(TunnelingResponder, RelaysBetweenTheChannelAndTheTarget)
 {
     Host host;
@@ -77,6 +87,7 @@ TEST(TunnelingResponder, RelaysBetweenTheChannelAndTheTarget)
     channel.SetChannelState(Channel::Open);
     channel.SetRemoteNumber(5);
     channel.SetSendWindow(0x10000);
+    ExpectWaitObjects(channel);
 
     Socket accepted;
     for (int round = 0; round < 200 && !target.socket.Accept(accepted, nullptr, nullptr); ++round) Sleep(10);
@@ -184,6 +195,7 @@ TEST(TunnelingInitiator, OpensWithTheForwardingPairsAndRelays)
     });
     const std::string& open = host.output.messages[0];
     EXPECT_EQ(open.substr(open.size() - expected.size()), expected);
+    ExpectWaitObjects(channel);
 
     // Local bytes reach the channel; the local end's close becomes EOF.
     ASSERT_EQ(client.Send(reinterpret_cast<const byte*>("abc"), 3), 3u);
