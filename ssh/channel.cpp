@@ -292,7 +292,8 @@ void Channel::SendQueuedData(std::uint32_t budget)
             EncodeByte(out, MsgChannelData);
             EncodeUint32(out, m_remoteNumber);
         }
-        const std::uint32_t n = std::min(budget, chunk.length);
+        // No message carries more than the peer's maximum packet: it may drop larger ones.
+        const std::uint32_t n = std::min({budget, chunk.length, std::max<std::uint32_t>(m_sendMaxPacket, 1)});
         EncodeUint32(out, n);
         m_outgoing.TransferTo(out, n);
         out.MessageEnd();

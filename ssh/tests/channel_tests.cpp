@@ -359,6 +359,20 @@ TEST_F(ChannelTest, QueuedDataIsSentWithinTheBudgetThenEofThenClose)
     EXPECT_TRUE(channel.EofSent() && channel.CloseSent());
 }
 
+TEST_F(ChannelTest, NoDataMessageExceedsThePeersMaximumPacket)
+{
+    MakeOpen(0x10000);
+    channel.SetSendMaxPacket(1024);
+    const std::string data(5000, 'x');
+    channel.Put(reinterpret_cast<const byte*>(data.data()), data.size());
+    channel.SendQueuedData(channel.SendWindow());
+    ASSERT_EQ(host.output.messages.size(), 5u);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(host.output.messages[i], Message(94, 7, DataMessage(std::string(1024, 'x'))));
+    EXPECT_EQ(host.output.messages[4], Message(94, 7, DataMessage(std::string(904, 'x'))));
+    EXPECT_EQ(channel.BytesSent(), 5000u);
+}
+
 TEST_F(ChannelTest, SendCloseDropsWhatTheWindowDoesNotAllow)
 {
     MakeOpen(40);
