@@ -150,7 +150,14 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
     const bool hold = transport_.IsReexchangePending() && transport_.KexCount() > 1 &&
                       (messageNumber_ > 49 || messageNumber_ == 5 || messageNumber_ == 6);
     if (hold) {
-        if (heldBytes_ > transport_.MaxQueuedBytes())
+        // Channel data is bounded by the receive windows we granted, which may be larger than
+        // the queue's byte limit (a fast download during a re-exchange): it is measured
+        // against those windows, everything else against the limit.
+        const bool channelData = messageNumber_ == 94 || messageNumber_ == 95;
+        const std::uint64_t counted = channelData ? heldChannelDataBytes_ : heldBytes_ - heldChannelDataBytes_;
+        const std::uint64_t limit =
+            std::uint64_t(transport_.MaxQueuedBytes()) + (channelData ? GrantedReceiveWindows() : 0);
+        if (counted > limit)
             throw CauseToDisconnect(DisconnectProtocolError,
                                     "incoming message queue overflowed while waiting response to our key re-exchange "
                                     "request (too many bytes)",
@@ -168,6 +175,7 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
             "InputBuffer", CryptoPP::ConstByteArrayParameter(kept.payload.data(), kept.payload.size(), false)));
         kept.source = &kept.store;
         heldBytes_ += static_cast<std::uint32_t>(kept.payload.size());
+        if (channelData) heldChannelDataBytes_ += static_cast<std::uint32_t>(kept.payload.size());
         if (QueueLogOn())
             Log(&TransportLog::LogQueue, "Message queued for later processing - queued messages: " +
                                              Decimal(held_.size()) + ", bytes: " + Decimal(heldBytes_));
@@ -176,6 +184,14 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
     ProcessMessage(record);
     ReleaseHeldMessages();
     return 0;
+}
+
+std::uint64_t Manager::GrantedReceiveWindows() const
+{
+    std::uint64_t sum = 0;
+    for (const Channel* channel : channels_)
+        if (channel) sum += channel->RecvWindow();
+    return sum;
 }
 
 void Manager::ReleaseHeldMessages()
@@ -190,9 +206,11 @@ void Manager::ReleaseHeldMessages()
                 Log(&TransportLog::LogQueue, "Processing queued message of type " + MessageName(first.payload[0]) +
                                                  ", size " + Decimal(n));
         }
+        const bool channelData = first.messageNumber == 94 || first.messageNumber == 95;
         ProcessMessage(first);
         held_.pop_front();
         heldBytes_ -= n;
+        if (channelData) heldChannelDataBytes_ -= n;
         if (QueueLogOn())
             Log(&TransportLog::LogQueue,
                 "Remaining queued messages: " + Decimal(held_.size()) + ", bytes: " + Decimal(heldBytes_));

@@ -261,6 +261,7 @@ private:
     void AutoCloseIfDone(Channel& channel);
     void EnterConnectionLayer();
     bool FailUnimplementedGlobalRequest(std::uint32_t sequence);
+    std::uint64_t GrantedReceiveWindows() const;
     void Log(void (TransportLog::*line)(const std::string&), const std::string& text);
     bool QueueLogOn();
     void ReleaseHeldMessages();
@@ -273,6 +274,7 @@ private:
     CryptoPP::ByteQueue currentMessage_;
     std::deque<QueuedMessage> held_;
     std::uint32_t heldBytes_ = 0;
+    std::uint32_t heldChannelDataBytes_ = 0;  // the part of heldBytes_ that is channel data
     bool ignoreNextKexPacket_ = false;
     // Our global requests awaiting a reply, in order, each with the sequence number of its
     // packet, by which an SSH_MSG_UNIMPLEMENTED can answer it.

@@ -159,7 +159,8 @@ inline void Exchange(ManagerEnd& a, ManagerEnd& b) { Pump(a, b); }
 
 // A client and a server through key exchange and the service request.
 struct ManagerPair {
-    ManagerPair() : client(true), server(false)
+    explicit ManagerPair(std::uint32_t maxQueuedMessages = 100)
+        : client(true, maxQueuedMessages), server(false, maxQueuedMessages)
     {
         client.Start();
         server.Start();

@@ -428,7 +428,8 @@ struct ChannelLogs {
 };
 
 struct ChannelPair : ChannelLogs, ManagerPair {
-    ChannelPair() : opener(server.manager, serverLog)
+    explicit ChannelPair(std::uint32_t maxQueuedMessages = 100)
+        : ManagerPair(maxQueuedMessages), opener(server.manager, serverLog)
     {
         SendPassword("bob", "secret");
         server.manager.AddChannelOpenHandler(&opener);
@@ -487,6 +488,33 @@ TEST(ManagerChannels, DataBothWaysWithinWindowsThenEofAndClose)
     EXPECT_EQ(p.serverLog, (std::vector<std::string>{"pipe deleted, received " + upload}));
     EXPECT_EQ(p.clientLog, (std::vector<std::string>{"pipe deleted, received pong"}));
     EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+}
+
+// A window larger than the hold limit (1 MiB here) is the peer's to fill while our re-exchange
+// holds its messages: that is no overflow.
+TEST(ManagerChannels, DataWithinTheWindowsIsHeldDuringAReexchangeBeyondTheQueueLimit)
+{
+    ChannelPair p(1000);
+    auto* client = new PipeChannel(p.client.manager, p.clientLog, "pipe", 2u << 20);
+    p.client.manager.AddChannel(client);
+    p.client.manager.OpenChannel(*client);
+    p.Run();
+    ASSERT_EQ(client->ChannelState(), SSH::Channel::Open);
+    auto* server = p.server.manager.ChannelByNumber(client->RemoteNumber());
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(server->SendWindow(), 2u << 20);
+
+    p.client.manager.SendKexInit(p.client.kexInit, false);
+    const std::string download(1536 * 1024, 'd');
+    p.server.manager.ChannelPut(SSH::ChannelNumberToString(server->LocalNumber()),
+                                reinterpret_cast<const CryptoPP::byte*>(download.data()), download.size());
+    for (int i = 0; i < 200 && server->QueuedOutgoingBytes() != 0; ++i) p.server.manager.PumpChannels();
+    ASSERT_EQ(server->QueuedOutgoingBytes(), 0u);
+    Exchange(p.client, p.server);
+    p.Run();
+    EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+    EXPECT_EQ(p.client.state.KexCount(), 2u);
+    EXPECT_EQ(client->target.received.size(), download.size());
 }
 
 TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
