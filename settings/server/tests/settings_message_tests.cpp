@@ -339,12 +339,13 @@ TEST(SettingsMessage, ABlobMustBeTakenWholeExceptTheForwardingRules)
             const wchar_t* what;
             std::string message;
             std::wstring failure;  // exact, or only its start when empty
+            bool leftOver;
         } damaged[] = {
-            {L"one byte more", WithBlob(fixture.message, at, blob.content.size(), blob.content + "x"), extraByte},
+            {L"one byte more", WithBlob(fixture.message, at, blob.content.size(), blob.content + "x"), extraByte, true},
             {L"count one less",
-             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, -1)), L""},
+             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, -1)), L"", true},
             {L"count one more",
-             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, 1)), L""},
+             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, 1)), L"", false},
         };
         for (const auto& d : damaged) {
             MarkedHolder holder;
@@ -353,6 +354,8 @@ TEST(SettingsMessage, ABlobMustBeTakenWholeExceptTheForwardingRules)
                 EXPECT_EQ(d.failure, failure);
             }
             EXPECT_TRUE(StartsWith(failure, blob.prefix)) << blob.prefix << d.what << L": " << failure;
+            EXPECT_EQ(d.leftOver, failure.find(L" left over after the encoded data") != std::wstring::npos)
+                << blob.prefix << d.what << L": " << failure;
             EXPECT_TRUE(holder.Untouched()) << blob.prefix << d.what;
         }
     }
