@@ -114,6 +114,11 @@ void ProbeConnection::OnUnimplemented(std::uint32_t sequence)
     Event(prefix_ + "peer answered packet " + std::to_string(sequence) + " with UNIMPLEMENTED");
 }
 
+void ProbeConnection::OnKeepAliveDue()
+{
+    Event(prefix_ + "keep-alive due " + (UserAuth().state == UserAuthState::Success ? "after" : "before") + " login");
+}
+
 std::string ProbeConnection::Run(Socket& connected, bool& endedByPeer)
 {
     endedByPeer = false;

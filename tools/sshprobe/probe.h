@@ -104,6 +104,7 @@ public:
     unsigned GetConnectionMaxWaitObjectCount() const override { return 0; }
     void OnKeyExchangeComplete(std::uint32_t count, int reason) override;
     void OnUnimplemented(std::uint32_t sequence) override;
+    void OnKeepAliveDue() override;
 
     // Runs the connection on the socket, which it takes; returns how it ended, as a line
     // for the events: the peer's or our disconnect, a closed connection, or the failure.
