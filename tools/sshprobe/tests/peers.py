@@ -49,6 +49,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+def read_text(path):
+    with open(path, encoding="latin-1") as fh:
+        return fh.read()
+
+
 def wait_for(predicate, timeout, what):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -103,8 +108,7 @@ class ProbeServer:
             raise
 
     def log(self):
-        with open(self.log_path, encoding="latin-1") as fh:
-            return fh.read()
+        return read_text(self.log_path)
 
     def wait_for(self, pattern, timeout=60):
         def found():
@@ -224,8 +228,7 @@ class Sshd:
         return [f"mount --bind {passwd} /etc/passwd", f"mount --bind {shadow} /etc/shadow"]
 
     def log(self):
-        with open(self.log_path, encoding="latin-1") as fh:
-            return fh.read()
+        return read_text(self.log_path)
 
     def stop(self):
         if self.process.poll() is None:
