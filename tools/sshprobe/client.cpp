@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 namespace probe {
@@ -248,6 +249,11 @@ public:
     {
     }
     ~ForwardedConnection() override { ++ended_; }
+    void OnTargetException(const std::exception* e) override
+    {
+        Event(std::string("forwarded connection failed: ") + (e ? e->what() : "unknown exception"));
+        TunnelingInitiator::OnTargetException(e);
+    }
     void OnOpenFailed(SSH::ChannelHost&, std::uint32_t reason, const std::string& description,
                       const std::string&) override
     {
@@ -367,22 +373,25 @@ public:
         if (!listener_.IsValid()) return;
         ResetEvent(listenerEvent_);
         for (;;) {
-            auto* channel = new ForwardedConnection(*this, forwardsEnded_);
+            Socket accepted;
+            NetworkAddress originator;
             try {
-                channel->AcceptFrom(listener_, forwardTarget_);
+                AcceptConnection(listener_, accepted, originator);
             } catch (const Socket::Err& e) {
-                delete channel;
                 if (e.GetErrorCode() == WSAEWOULDBLOCK) return;
                 throw;
             }
+            std::unique_ptr<ForwardedConnection> channel(new ForwardedConnection(*this, forwardsEnded_));
             try {
-                AddChannel(channel);
+                AddChannel(channel.get());
             } catch (const SSH::Manager::TooManyWaitObjects&) {
-                delete channel;
                 Event("forwarded connection dropped: too many wait objects");
                 continue;
             }
-            OpenChannel(*channel);
+            // The manager owns it now.
+            ForwardedConnection& added = *channel.release();
+            added.AttachSocket(accepted.DetachSocket(), originator, forwardTarget_);
+            OpenChannel(added);
         }
     }
 

@@ -253,6 +253,12 @@ public:
               " failed: " + socket.GetErrorOperation() + " " + std::to_string(socket.GetErrorCode()));
     }
 
+    void OnTargetException(const std::exception* e) override
+    {
+        Event(prefix_ + "forwarded connection failed: " + (e ? e->what() : "unknown exception"));
+        TunnelingResponder::OnTargetException(e);
+    }
+
 private:
     std::string prefix_;
 };
