@@ -124,7 +124,8 @@ public:
                             bool) override
     {
         if (!channel.empty()) {
-            if (result_.stderrText.size() < 4096) result_.stderrText.append(reinterpret_cast<const char*>(data), length);
+            if (result_.stderrText.size() < 4096)
+                result_.stderrText.append(reinterpret_cast<const char*>(data), length);
             return 0;
         }
         std::vector<CryptoPP::byte> expected(length);
@@ -295,7 +296,8 @@ public:
         } else if (n == 6 && !loginScheduled_) {
             loginScheduled_ = true;
             loginAt_ = Clock::now() + std::chrono::seconds(options_.loginDelaySeconds);
-            if (options_.loginDelaySeconds != 0) Event("waiting " + std::to_string(options_.loginDelaySeconds) + " s before login");
+            if (options_.loginDelaySeconds != 0)
+                Event("waiting " + std::to_string(options_.loginDelaySeconds) + " s before login");
         }
     }
 
@@ -363,10 +365,12 @@ public:
     }
 
     unsigned GetConnectionMaxWaitObjectCount() const override { return listener_.IsValid() ? 1 : 0; }
-    void GetConnectionWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override
+    void GetConnectionWaitObjects(CryptoPP::WaitObjectContainer& container,
+                                  const CryptoPP::CallStack& callStack) override
     {
         if (listener_.IsValid())
-            container.AddHandle(listenerEvent_, CryptoPP::CallStack("ClientConnection - forwarding listener", &callStack));
+            container.AddHandle(listenerEvent_,
+                                CryptoPP::CallStack("ClientConnection - forwarding listener", &callStack));
     }
     void PollConnection() override
     {

@@ -276,20 +276,25 @@ public:
     }
 };
 
+// What every connection shares; the connections' threads keep it alive.
+struct ServerState {
+    ServerOptions options;
+    std::vector<std::unique_ptr<Signer>> hostKeys;
+};
+
 // One connection from start to end; true when the peer ended it.
-bool Serve(const ServerOptions& options, const std::vector<std::unique_ptr<Signer>>& hostKeys, Socket& connected,
-           unsigned number)
+bool Serve(const ServerState& state, Socket& connected, unsigned number)
 {
     const std::string prefix = "[" + std::to_string(number) + "] ";
     CryptoPP::AutoSeededRandomPool rng;
     EventLog log(prefix);
     TransportState transport(rng, &log, 1 << 20, 1000, 6);
     DhKexHandler kex;
-    ApplyKexList(options.settings, kex);
+    ApplyKexList(state.options.settings, kex);
     transport.AddKexHandler(kex);
-    for (const auto& key : hostKeys) transport.AddSigner(*key);
-    ServerAuth auth(options.accounts, prefix);
-    ServerConnection connection(transport, auth, options.settings, prefix);
+    for (const auto& key : state.hostKeys) transport.AddSigner(*key);
+    ServerAuth auth(state.options.accounts, prefix);
+    ServerConnection connection(transport, auth, state.options.settings, prefix);
     bool endedByPeer = false;
     const std::string end = connection.Run(connected, endedByPeer);
     Event(prefix + "connection ended: " + end);
@@ -300,14 +305,15 @@ bool Serve(const ServerOptions& options, const std::vector<std::unique_ptr<Signe
 
 int RunServer(Arguments& args)
 {
-    const ServerOptions options = ReadServerOptions(args);
-    std::vector<std::unique_ptr<Signer>> hostKeys;
+    auto state = std::make_shared<ServerState>();
+    state->options = ReadServerOptions(args);
+    const ServerOptions& options = state->options;
     for (const std::string& file : options.hostKeyFiles) {
         CryptoPP::FileSource pem(file.c_str(), true);
         CryptoPP::ByteQueue body;
         const std::string type = ReadPemPrivateKey(pem, "", 0, body);
-        hostKeys.emplace_back(new Signer(body, type));
-        Event("host key " + hostKeys.back()->AlgorithmName() + " from " + file);
+        state->hostKeys.emplace_back(new Signer(body, type));
+        Event("host key " + state->hostKeys.back()->AlgorithmName() + " from " + file);
     }
 
     Socket listener;
@@ -327,11 +333,15 @@ int RunServer(Arguments& args)
         NetworkAddress from;
         from.SetFromSockAddr(peer);
         Event("[" + std::to_string(number) + "] connection from " + from.ToText() + ":" + std::to_string(from.port));
-        if (options.once) return Serve(options, hostKeys, accepted, number) ? ExitOk : ExitCheckFailed;
+        if (options.once) return Serve(*state, accepted, number) ? ExitOk : ExitCheckFailed;
         // Each connection runs its own loop; the process ends when it is stopped.
         auto socket = std::make_shared<Socket>(accepted.DetachSocket(), true);
-        std::thread([&options, &hostKeys, socket, number] {
-            Serve(options, hostKeys, *socket, number);
+        std::thread([state, socket, number] {
+            try {
+                Serve(*state, *socket, number);
+            } catch (const std::exception& e) {
+                Event("[" + std::to_string(number) + "] error: " + e.what());
+            }
         }).detach();
     }
 }
