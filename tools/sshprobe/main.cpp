@@ -1,0 +1,55 @@
+// sshprobe: the SSH library in both roles from the console, for tests with real SSH peers.
+//
+//   sshprobe server --port P --host-key PEM [--host-key PEM]... [--password USER:PASS]...
+//                   [--authorized-key USER:PUBFILE]... [--once] [settings]
+//   sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]
+//                   [--query-first] [--none-first] [--login-delay S] [--send-bytes N]
+//                   [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]
+//   settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]
+//             [--rekey-bytes N] [--kex-limit S] [--login-limit S]
+//
+// Every notable event is a line on stderr beginning with "sshprobe: ". The server listens on
+// 127.0.0.1 (port 0 picks one; "listening on N" names it) and serves connections until it is
+// stopped, or one with --once (exit 0 when the peer ended it). The client exits 0 when its
+// session echoed every byte unchanged and ended with exit status 0 (or when N forwarded
+// connections have ended), 1 when a check failed, 2 on bad usage and 3 when the connection
+// failed or ended early.
+#include "tools/sshprobe/probe.h"
+
+#include "foundation/random_source.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char kUsage[] =
+    "usage: sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
+    "                       [--authorized-key USER:PUBFILE]... [--once] [settings]\n"
+    "       sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]\n"
+    "                       [--query-first] [--none-first] [--login-delay S] [--send-bytes N]\n"
+    "                       [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]\n"
+    "settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]\n"
+    "          [--rekey-bytes N] [--kex-limit S] [--login-limit S]\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        NoCrtRandom random;
+        WinsockSession sockets;
+        if (argc < 2) throw probe::UsageError("no role");
+        const std::string role = argv[1];
+        probe::Arguments args(std::vector<std::string>(argv + 2, argv + argc));
+        if (role == "server") return probe::RunServer(args);
+        if (role == "client") return probe::RunClient(args);
+        throw probe::UsageError("unknown role " + role);
+    } catch (const probe::UsageError& e) {
+        std::fprintf(stderr, "sshprobe: %s\n%s", e.what(), kUsage);
+        return probe::ExitUsage;
+    } catch (const std::exception& e) {
+        probe::Event(std::string("error: ") + e.what());
+        return probe::ExitConnectionFailed;
+    }
+}
