@@ -14,6 +14,12 @@ void ResetList(ErrorInfo::TextList& list) {
     list.af_ = 0;
 }
 
+// Strings grow exactly, so the whole text gets its room first: appending tens of thousands
+// of texts must not copy the text so far each time. False after marking result.
+bool ReserveText(NoCrtString& result, std::uint64_t characters) {
+    return characters == 0 || result.reserve(characters + 1) == 0;
+}
+
 }  // namespace
 
 ErrorInfo& ErrorInfo::Clear() {
@@ -37,6 +43,15 @@ int ErrorInfo::Add(const NoCrtString& text, TextList& list) {
 NoCrtString ErrorInfo::DescribeList(const TextList& list, const char* prefix, const char* separator) {
     if (af_) return NoCrtString();
     NoCrtString result;
+    const std::uint64_t prefixLength = SafeStrLen(prefix);
+    const std::uint64_t separatorLength = SafeStrLen(separator);
+    std::uint64_t characters = 0;
+    for (TextList::const_iterator it = list.begin(); it != list.end(); ++it)
+        characters += separatorLength + prefixLength + it->size();
+    if (!ReserveText(result, characters)) {
+        af_ = result.af_;
+        return NoCrtString();
+    }
     for (TextList::const_iterator it = list.begin(); it != list.end(); ++it) {
         if (!result.empty()) result.append(separator);
         if (!result.af_) result.append(prefix);
@@ -54,6 +69,12 @@ NoCrtString ErrorInfo::Describe(const char* separator) {
     const NoCrtString parts[] = {DescribeErrors(separator), DescribeWarnings(separator), DescribeInfos(separator)};
     if (af_) return NoCrtString();
     NoCrtString result;
+    std::uint64_t characters = 0;
+    for (const NoCrtString& part : parts) characters += SafeStrLen(separator) + part.size();
+    if (!ReserveText(result, characters)) {
+        af_ = result.af_;
+        return NoCrtString();
+    }
     for (const NoCrtString& part : parts) {
         if (part.empty()) continue;
         if (!result.empty()) result.append(separator);

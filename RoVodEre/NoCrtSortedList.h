@@ -85,18 +85,14 @@ public:
 
     void Insert(int& result, Node* node) {
         NOCRT_CHECK(!af_, "!af_", 220);
-        // Walk back from the end: entries that arrive in order cost one comparison each.
-        std::uint32_t pos = nodes_.size();
-        while (pos > 0) {
-            const T& e = *nodes_[pos - 1]->entry;
-            if (e < *node->entry) break;
-            if (!(*node->entry < e)) {
-                result = kDuplicateEntry;
-                return;
-            }
-            --pos;
+        std::uint32_t pos = 0;
+        if (FindPlace(*node->entry, pos)) {
+            result = kDuplicateEntry;
+            return;
         }
-        nodes_.insert(nodes_.begin() + pos, node);
+        // Room is taken geometrically, so a list filled one insert at a time does not copy
+        // its whole store at every insert.
+        if (!nodes_.reserve_more(1)) nodes_.insert(nodes_.begin() + pos, node);
         af_ = nodes_.af_;
         result = af_ ? kAllocationFailed : kInserted;
     }
@@ -125,6 +121,70 @@ public:
             node->entry = nullptr;
             delete node;
         }
+    }
+
+    // For decoders that fill a list in one go: the entry goes to the end under the next id
+    // without a search for its place (results as AddWithNewId, never kDuplicateEntry).
+    // Until SortAppended the list is out of order: nothing may search or insert into it.
+    void AppendWithNewId(int& result, T* entry) {
+        NOCRT_CHECK(!af_, "!af_", 220);
+        if (maxId_ == 0xFFFFFFFFu) {
+            result = kIdInUse;
+            return;
+        }
+        if (nodes_.reserve_more(1)) {
+            af_ = nodes_.af_;
+            result = kAllocationFailed;
+            return;
+        }
+        Node* node = nocrt::NewObject<Node>(0, entry);
+        if (!node) {
+            result = kAllocationFailed;
+            return;
+        }
+        node->id = ++maxId_;
+        AppendNode(node);
+        result = kInserted;
+    }
+
+    // The same for a node that already carries an id, which the caller has made sure no
+    // entry holds; maxId_ is raised to it as InsertWithId does.
+    void AppendWithId(int& result, Node* node) {
+        NOCRT_CHECK(!af_, "!af_", 220);
+        if (nodes_.reserve_more(1)) {
+            af_ = nodes_.af_;
+            result = kAllocationFailed;
+            return;
+        }
+        if (node->id > maxId_) maxId_ = node->id;
+        AppendNode(node);
+        result = kInserted;
+    }
+
+    // Puts the list in order after appends, in n log n whatever order the entries came in
+    // (one comparison per entry when they came in order). Of entries equal in order the
+    // one with the lowest id stays, the one that inserting each in turn would have kept,
+    // and the others are deleted; returns how many were. It allocates nothing and throws
+    // nothing, so it can run while an exception passes, and it works on a marked list.
+    std::uint32_t SortAppended() {
+        Node** p = nodes_.p_;
+        const std::uint32_t n = nodes_.s_;
+        std::uint32_t ordered = 1;
+        while (ordered < n && *p[ordered - 1]->entry < *p[ordered]->entry) ++ordered;
+        if (ordered >= n) return 0;
+        HeapSort(p, n);
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            Node* node = p[i];
+            p[i] = nullptr;
+            if (kept > 0 && !(*p[kept - 1]->entry < *node->entry)) {
+                delete node;
+                continue;
+            }
+            p[kept++] = node;
+        }
+        nodes_.s_ = kept;
+        return n - kept;
     }
 
     void InsertWithId(int& result, Node* node) {
@@ -188,10 +248,69 @@ public:
     const T& operator[](std::uint32_t i) const { return *at(i); }
     std::uint32_t IdAt(std::uint32_t i) const { return nodes_[i]->id; }
 
+    // Where an entry belongs, by binary search after a look at the last entry, so that
+    // entries arriving in order cost one comparison each. True when an entry equal to it
+    // is there already (at pos).
+    bool FindPlace(const T& entry, std::uint32_t& pos) const {
+        std::uint32_t high = nodes_.size();
+        if (high == 0 || *nodes_[high - 1]->entry < entry) {
+            pos = high;
+            return false;
+        }
+        // Entries below low are less than entry; the one at high is not.
+        std::uint32_t low = 0;
+        --high;
+        while (low < high) {
+            std::uint32_t mid = low + (high - low) / 2;
+            if (*nodes_[mid]->entry < entry)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        pos = low;
+        return !(entry < *nodes_[low]->entry);
+    }
+
     int FindIndexById(std::uint32_t id) const {
         for (std::uint32_t k = 0; k < nodes_.size(); ++k) {
             if (nodes_[k]->id == id) return static_cast<int>(k);
         }
         return -1;
+    }
+
+private:
+    // The store has room for it.
+    void AppendNode(Node* node) { nodes_.p_[nodes_.s_++] = node; }
+
+    // The order of SortAppended: the entries' own, then the ids, so that of equal entries
+    // the oldest comes first.
+    static bool Before(const Node* a, const Node* b) {
+        if (*a->entry < *b->entry) return true;
+        if (*b->entry < *a->entry) return false;
+        return a->id < b->id;
+    }
+
+    // In place, so that sorting needs no memory; any order of T keeps it within bounds.
+    static void HeapSort(Node** p, std::uint32_t n) {
+        for (std::uint32_t i = n / 2; i-- > 0;) SiftDown(p, i, n);
+        for (std::uint32_t end = n; end-- > 1;) {
+            Node* top = p[0];
+            p[0] = p[end];
+            p[end] = top;
+            SiftDown(p, 0, end);
+        }
+    }
+
+    static void SiftDown(Node** p, std::uint32_t root, std::uint32_t n) {
+        for (;;) {
+            std::uint64_t child = 2 * std::uint64_t(root) + 1;
+            if (child >= n) return;
+            if (child + 1 < n && Before(p[child], p[child + 1])) ++child;
+            if (!Before(p[root], p[child])) return;
+            Node* parent = p[root];
+            p[root] = p[child];
+            p[child] = parent;
+            root = static_cast<std::uint32_t>(child);
+        }
     }
 };

@@ -75,7 +75,8 @@ public:
 
     int push_back(const T& value) {
         NOCRT_CHECK(!af_, "!af_", 197);
-        if (ptrs_.reserve(std::uint64_t(ptrs_.size()) + 1)) return af_ = ptrs_.af_;
+        // Geometric growth: error lists can take tens of thousands of texts one by one.
+        if (ptrs_.reserve_more(1)) return af_ = ptrs_.af_;
         return AppendCopyOf(&value);
     }
 

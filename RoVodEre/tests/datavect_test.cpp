@@ -90,6 +90,18 @@ TEST_F(DatavectTest, AppendGrowsToTwiceCapacityPlusCount) {
     EXPECT_EQ(std::string("abcabcabcdeabcabcabcde"), std::string(v.begin(), v.end()));
 }
 
+TEST_F(DatavectTest, ReserveMoreGrowsLikeAppendOnlyWhenShort) {
+    datavect<int> v;
+    ASSERT_EQ(0, v.reserve_more(3));
+    EXPECT_EQ(6u, v.capacity());
+    ASSERT_EQ(0, v.resize(5, 0));
+    ASSERT_EQ(0, v.reserve_more(1));  // 5 + 1 fit
+    EXPECT_EQ(6u, v.capacity());
+    ASSERT_EQ(0, v.reserve_more(2));
+    EXPECT_EQ(16u, v.capacity());
+    EXPECT_EQ(5u, v.size());
+}
+
 TEST_F(DatavectTest, EraseWipesExactlyTheVacatedTail) {
     datavect<std::uint16_t> v;
     for (std::uint16_t i = 0; i < 6; ++i) v.push_back(i);
@@ -275,6 +287,7 @@ TEST_F(DatavectTest, FailedChecksReportLineAndTextAndEndThread) {
         {"erase count past size", [](datavect<int>& v) { v.erase(1u, 3u); }, 278, "pos + count <= s_", false},
         {"erase count wrapping", [](datavect<int>& v) { v.erase(2u, 0xFFFFFFFEu); }, 278, "pos + count <= s_", false},
         {"marked reserve", [](datavect<int>& v) { v.reserve(1); }, 100, "!af_", true},
+        {"marked reserve_more", [](datavect<int>& v) { v.reserve_more(1); }, 100, "!af_", true},
         {"marked resize", [](datavect<int>& v) { v.resize(1); }, 121, "!af_", true},
         {"marked append", [](datavect<int>& v) { int x = 0; v.append(&x, &x); }, 175, "!af_", true},
         {"marked push_back", [](datavect<int>& v) { v.push_back(1); }, 193, "!af_", true},

@@ -152,6 +152,65 @@ TEST_F(SortedListTest, ResortMovesChangedEntriesOrHandsThemBack) {
     delete removed;
 }
 
+TEST_F(SortedListTest, AppendedEntriesAreOrderedAtOnceKeepingTheOldestOfEqualOnes) {
+    List list;
+    int result = -1;
+    list.AddWithNewId(result, new Entry(20));
+    for (int key : {30, 10, 20, 10, 5}) {
+        list.AppendWithNewId(result, new Entry(key));
+        EXPECT_EQ(0, result);
+    }
+    EXPECT_EQ(2u, list.SortAppended());  // the second 20 and the second 10
+    EXPECT_EQ((std::vector<int>{5, 10, 20, 30}), Keys(list));
+    EXPECT_EQ((std::vector<std::uint32_t>{6, 3, 1, 2}), Ids(list));
+    list.AddWithNewId(result, new Entry(1));
+    EXPECT_EQ(7u, list.IdAt(0));
+
+    // Entries appended in order cost one comparison each.
+    List ordered;
+    for (int key = 0; key < 50; ++key) ordered.AppendWithNewId(result, new Entry(key));
+    g_comparisons = 0;
+    EXPECT_EQ(0u, ordered.SortAppended());
+    EXPECT_EQ(49, g_comparisons);
+}
+
+// Inserting one by one and appending then sorting give the list that an insert of each
+// key in turn would: ascending, each key once under the id of its first occurrence.
+TEST_F(SortedListTest, InsertAndAppendAgreeOnAnyOrder) {
+    std::vector<int> keys;
+    std::uint32_t state = 12345;
+    for (int k = 0; k < 3000; ++k) {
+        state = state * 1103515245u + 12345u;
+        keys.push_back(static_cast<int>((state >> 8) % 1000));
+    }
+    for (int k = 0; k < 500; ++k) keys.push_back(2000 - k);  // a descending run
+    std::vector<int> expectedKeys;
+    std::vector<std::uint32_t> expectedIds;
+    for (int key = 0; key <= 2000; ++key) {
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (keys[k] == key) {
+                expectedKeys.push_back(key);
+                expectedIds.push_back(static_cast<std::uint32_t>(k + 1));
+                break;
+            }
+        }
+    }
+
+    List inserted, appended;
+    int result = -1;
+    for (int key : keys) {
+        Entry* e = new Entry(key);
+        inserted.AddWithNewId(result, e);
+        if (result != 0) delete e;
+        appended.AppendWithNewId(result, new Entry(key));
+    }
+    EXPECT_EQ(keys.size() - expectedKeys.size(), appended.SortAppended());
+    EXPECT_EQ(expectedKeys, Keys(inserted));
+    EXPECT_EQ(expectedIds, Ids(inserted));
+    EXPECT_EQ(expectedKeys, Keys(appended));
+    EXPECT_EQ(expectedIds, Ids(appended));
+}
+
 Entry* MarkingFactory(const Entry* source) {
     Entry* e = source ? new Entry(*source) : new Entry(100);
     e->madeByFactory = true;

@@ -162,13 +162,14 @@ struct Tracked {
 };
 int Tracked::copies = 0;
 
-TEST(NoCrtVectorTest, PushBackGrowsStoreByOneSlot) {
+TEST(NoCrtVectorTest, PushBackGrowsStoreGeometrically) {
     NoCrtVector<NoCrtString> v;
     EXPECT_EQ(0u, v.size());
     v.push_back(NoCrtString("a"));
+    EXPECT_EQ(2u, v.ptrs_.capacity());
     v.push_back(NoCrtString("b"));
     v.push_back(NoCrtString("c"));
-    EXPECT_EQ(3u, v.ptrs_.capacity());
+    EXPECT_EQ(6u, v.ptrs_.capacity());
     EXPECT_EQ("b", Text(v[1]));
 }
 

@@ -52,9 +52,10 @@ void ExpressionResult::ToString(std::wstring& out, bool quoted) const
     }
 }
 
-std::wstring RootEvaluator::CurrentWithPrefix() const
+void RootEvaluator::ClearWithPrefixes()
 {
-    return withPrefixes_.empty() ? std::wstring() : withPrefixes_.back();
+    withPrefix_.clear();
+    withEnds_.clear();
 }
 
 void Ip4ToString(std::uint32_t address, std::string& out)

@@ -54,18 +54,19 @@ public:
     // a literal value (1).
     enum { kQueryContext = 0, kValueContext = 1 };
 
-    // How deeply "$" paths and queries may nest inside one another: a value may name a
+    // How deeply "$" paths and queries may nest inside one another (a value may name a
     // list entry by a test whose value is itself a path, and so on, each level taking room
-    // on the stack.
+    // on the stack), and With clauses inside one another: no setting lies deeper.
     static const int kMaxNesting = 32;
 
     explicit RootEvaluator(Evaluator* root) : root_(root), nesting_(0) {}
     virtual ~RootEvaluator() {}
 
     Evaluator* Root() const { return root_; }
-    const std::vector<std::wstring>& WithPrefixes() const { return withPrefixes_; }
-    // The innermost prefix, or the empty text.
-    std::wstring CurrentWithPrefix() const;
+    // How many With clauses are open.
+    std::size_t WithDepth() const { return withEnds_.size(); }
+    // The innermost prefix (every open clause's path followed by "."), or the empty text.
+    const std::wstring& CurrentWithPrefix() const { return withPrefix_; }
 
     // Turns the text of a value into result; every failure throws EvaluationErr.
     void Evaluate(const std::wstring& text, ExpressionResult& result, int mode);
@@ -76,17 +77,24 @@ public:
     // prefix. Inside a clause leading whitespace is indentation.
     void ScriptInstruction(const std::wstring& line);
     // Drops every active With clause.
-    void ClearWithPrefixes() { withPrefixes_.clear(); }
+    void ClearWithPrefixes();
 
 protected:
+    // Opens a clause: path + "." goes after the current prefix. Refused (EvaluationErr)
+    // beyond kMaxNesting clauses.
+    void OpenWith(const std::wstring& path);
+
     Evaluator* root_;  // not owned
-    std::vector<std::wstring> withPrefixes_;
 
 private:
     // Asks the root for a query on behalf of Evaluate, within kMaxNesting levels.
     void AskRoot(const std::wstring& query, ExpressionResult& result);
 
     int nesting_;  // the root queries of Evaluate now running
+    // Each clause adds only its own path to the one joined prefix and records where it
+    // ends, so open clauses take memory in proportion to their own text.
+    std::wstring withPrefix_;
+    std::vector<std::size_t> withEnds_;
 };
 
 // "%u.%u.%u.%u", most significant byte first.

@@ -86,8 +86,8 @@ void RootEvaluator::Evaluate(const std::wstring& source, ExpressionResult& resul
         if (text == L"WithClauses") {
             result.type = ExpressionResult::kString;
             result.text.clear();
-            for (const std::wstring& prefix : withPrefixes_) result.text += prefix + L"\r\n";
-            if (withPrefixes_.empty()) result.text = L"No With clauses are currently active.";
+            for (std::size_t end : withEnds_) result.text.append(withPrefix_, 0, end).append(L"\r\n");
+            if (withEnds_.empty()) result.text = L"No With clauses are currently active.";
         } else {
             AskRoot(CurrentWithPrefix() + text, result);
         }
@@ -122,14 +122,24 @@ void RootEvaluator::ScriptInstruction(const std::wstring& line)
         const std::wstring path =
             TrimWhitespace(trimmed.substr(withKeyword.size(), trimmed.size() - withKeyword.size() - opening.size()));
         if (path.empty()) throw EvaluationErr(L"RootEvaluator: With clause '" + trimmed + L"' names no path");
-        withPrefixes_.push_back(CurrentWithPrefix() + path + L".");
+        OpenWith(path);
         return;
     }
     if (trimmed == L"}") {
-        if (withPrefixes_.empty()) throw EvaluationErr(L"RootEvaluator: '}' does not close any With clause");
-        withPrefixes_.pop_back();
+        if (withEnds_.empty()) throw EvaluationErr(L"RootEvaluator: '}' does not close any With clause");
+        withEnds_.pop_back();
+        withPrefix_.resize(withEnds_.empty() ? 0 : withEnds_.back());
         return;
     }
-    const std::wstring prefix = CurrentWithPrefix();
-    root_->Instruction(prefix.empty() ? line : prefix + TrimLeadingWhitespace(line), *this);
+    root_->Instruction(withPrefix_.empty() ? line : withPrefix_ + TrimLeadingWhitespace(line), *this);
+}
+
+void RootEvaluator::OpenWith(const std::wstring& path)
+{
+    if (withEnds_.size() >= static_cast<std::size_t>(kMaxNesting))
+        throw EvaluationErr(L"RootEvaluator: With clauses nest more than " + UIntToWString(kMaxNesting, 10, 0) +
+                            L" levels deep");
+    withEnds_.reserve(kMaxNesting);
+    withPrefix_.append(path).append(L".");
+    withEnds_.push_back(withPrefix_.size());
 }

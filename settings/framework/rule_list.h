@@ -53,42 +53,19 @@ public:
             return 0;
         this->Clear();
         int total = 4;
-        // No room is taken from the count up front: a count that the data cannot back ends
-        // at the first record that is not there.
-        for (std::uint32_t k = 0; k < count; ++k) {
-            T* record = this->NewEntry(nullptr);
-            if (!record) {
-                this->af_ = nocrt::FailureMark(1, sizeof(T));
-                return 0;
-            }
-            int read = record->Decode(in);
-            if (!read) {
-                delete record;
-                return CalledFrom(in, "RuleList::Decode()");
-            }
-            total += read;
-            int result = SortedListEvaluator<T>::kIdInUse;  // every id handed out already
-            try {
-                if (this->maxId_ < SortedListEvaluator<T>::kMaxId)
-                    this->AddWithNewId(result, record);
-            } catch (...) {
-                delete record;
-                throw;
-            }
-            if (result == SortedListEvaluator<T>::kCommitted)
-                continue;
-            delete record;
-            if (result == SortedListEvaluator<T>::kDuplicateEntry) {
-                in.AddWarning("RuleList::Decode() - dropping decoded record - is equal in order to a previously "
-                              "decoded record");
-                continue;
-            }
-            if (result == SortedListEvaluator<T>::kAllocationFailed)
-                return 0;
-            in.AddError("RuleList::Decode() - an unrecognized error occured while inserting the decoded record");
-            return 0;
+        // Records go in at the end as they come and are put in order once, so that a long
+        // list costs n log n in any order rather than a search and a move per record.
+        bool decoded = false;
+        try {
+            decoded = AppendRecords(in, count, total);
+        } catch (...) {
+            this->SortAppended();
+            throw;
         }
-        return total;
+        for (std::uint32_t dropped = this->SortAppended(); dropped > 0; --dropped)
+            in.AddWarning("RuleList::Decode() - dropping decoded record - is equal in order to a previously "
+                          "decoded record");
+        return decoded ? total : 0;
     }
 
     // Stops at the first entry that is not valid; the entries leave the texts.
@@ -97,6 +74,43 @@ public:
         for (std::uint32_t i = 0; i < this->size(); ++i) {
             if (!this->at(i)->IsValid(info))
                 return false;
+        }
+        return true;
+    }
+
+private:
+    // False after a failure, which has left its texts (none for a failed allocation).
+    bool AppendRecords(DecodeContext& in, std::uint32_t count, int& total)
+    {
+        // No room is taken from the count up front: a count that the data cannot back ends
+        // at the first record that is not there.
+        for (std::uint32_t k = 0; k < count; ++k) {
+            T* record = this->NewEntry(nullptr);
+            if (!record) {
+                this->af_ = nocrt::FailureMark(1, sizeof(T));
+                return false;
+            }
+            int read = record->Decode(in);
+            if (!read) {
+                delete record;
+                CalledFrom(in, "RuleList::Decode()");
+                return false;
+            }
+            total += read;
+            int result = SortedListEvaluator<T>::kIdInUse;  // every id handed out already
+            try {
+                if (this->maxId_ < SortedListEvaluator<T>::kMaxId)
+                    this->AppendWithNewId(result, record);
+            } catch (...) {
+                delete record;
+                throw;
+            }
+            if (result == SortedListEvaluator<T>::kCommitted)
+                continue;
+            delete record;
+            if (result != SortedListEvaluator<T>::kAllocationFailed)
+                in.AddError("RuleList::Decode() - an unrecognized error occured while inserting the decoded record");
+            return false;
         }
         return true;
     }

@@ -121,6 +121,23 @@ public:
         return result;
     }
 
+    // For decoders that fill the list in one go: the New entry (a fresh one when none is
+    // pending) goes to the end of the list without a search for its place, and
+    // SortAppended later orders the list at once. 0, or kAllocationFailed with the New
+    // entry still pending. Its id is free: both ways of staging it make sure of that, and
+    // nothing adds an entry while it is pending.
+    int NewAppend()
+    {
+        New();
+        if (this->af_)
+            return kAllocationFailed;
+        int result = kAllocationFailed;
+        this->AppendWithId(result, m_pNewEntry.get());
+        if (result == List::kInserted)
+            m_pNewEntry.release();
+        return result;
+    }
+
     void NewClear() { m_pNewEntry.reset(); }
 
     // Stages a fresh New entry under the given id: 0, kInvalidId (0 or above kMaxId) or

@@ -3,6 +3,7 @@
 // and the host rules in an older form, before 3.28 plain-boolean logins and unnamed
 // templates and profiles that get names here.
 #include <algorithm>
+#include <new>
 
 #include "settings/server/settings_message.h"
 
@@ -56,14 +57,37 @@ void FillProxyReferences(const SettingsVersion& version, ConnectRules& connectRu
     }
 }
 
-// Commits the pending New entry of a list that decoding filled; an entry equal in order to
-// one decoded before it means the message was not written by a sound encoder.
-template <class List>
-void CommitDecoded(List& list, const wchar_t* what)
+[[noreturn]] void ThrowEqualEntries(const wchar_t* what)
 {
-    if (list.NewCommit() != 0)
-        throw CEncodeDecodeException(std::wstring(L"Error decoding ") + what + L": an entry is equal in order to a "
-                                     L"previously decoded entry");
+    throw CEncodeDecodeException(std::wstring(L"Error decoding ") + what + L": an entry is equal in order to a "
+                                 L"previously decoded entry");
+}
+
+// Runs readAll, which fills a cleared list through NewAppend, and then puts the list in
+// order at once: a long list in any order costs n log n instead of a search and a move per
+// entry. As when each entry was inserted in turn, an entry equal in order to an earlier
+// one is refused: with a name for the list it means the message was not written by a
+// sound encoder, and that is reported even when readAll failed later on; without one the
+// entry is just dropped.
+template <class List, class ReadAll>
+void ReadAppendedEntries(List& list, const wchar_t* what, ReadAll readAll)
+{
+    try {
+        readAll();
+    } catch (...) {
+        if (list.SortAppended() == 0 || !what)
+            throw;
+        ThrowEqualEntries(what);
+    }
+    if (list.SortAppended() != 0 && what)
+        ThrowEqualEntries(what);
+}
+
+template <class List>
+void AppendDecoded(List& list)
+{
+    if (list.NewAppend() != 0)
+        throw std::bad_alloc();
 }
 
 void WriteTemplate(CryptoPP::BufferedTransformation& out, AccountTemplate& t)
@@ -165,11 +189,12 @@ void ReadAccount(CryptoPP::BufferedTransformation& in, const SettingsVersion& ve
     CryptoPP::word32 keyCount = 0;
     ReadWord32(in, keyCount);
     a.keys.Clear();
-    for (CryptoPP::word32 k = 0; k < keyCount; ++k) {
-        PublicKeyEntry* key = a.keys.New();
-        ReadString(in, key->publicKey);
-        CommitDecoded(a.keys, L"account keys");
-    }
+    ReadAppendedEntries(a.keys, L"account keys", [&] {
+        for (CryptoPP::word32 k = 0; k < keyCount; ++k) {
+            ReadString(in, a.keys.New()->publicKey);
+            AppendDecoded(a.keys);
+        }
+    });
 
     ReadByte(in, a.permitRemoteAdmin);
     ReadByte(in, a.mapRemoteHomeDir);
@@ -211,21 +236,22 @@ void ReadOlderHostRules(CryptoPP::BufferedTransformation& in, DefaultAcceptRules
     hosts.dnsNameRules.Clear();
     CryptoPP::word32 count = 0;
     ReadWord32(in, count);
-    for (CryptoPP::word32 k = 0; k < count; ++k) {
-        CryptoPP::word32 address = 0;
-        CryptoPP::word32 bits = 0;
-        bool allow = false;
-        ReadWord32(in, address);
-        ReadWord32(in, bits);
-        ReadBoolean(in, allow);
-        IpAcceptRule* rule = hosts.ipRules.New();
-        rule->ipRule.m_ip = address;
-        rule->ipRule.m_sigBits = static_cast<unsigned char>(std::min<CryptoPP::word32>(bits, 32));
-        rule->instr.m_allowConnect = allow;
-        // An entry equal in order to an earlier one is dropped, as decoded rule lists do.
-        if (hosts.ipRules.NewCommit() != 0)
-            hosts.ipRules.NewClear();
-    }
+    // An entry equal in order to an earlier one is dropped, as decoded rule lists do.
+    ReadAppendedEntries(hosts.ipRules, nullptr, [&] {
+        for (CryptoPP::word32 k = 0; k < count; ++k) {
+            CryptoPP::word32 address = 0;
+            CryptoPP::word32 bits = 0;
+            bool allow = false;
+            ReadWord32(in, address);
+            ReadWord32(in, bits);
+            ReadBoolean(in, allow);
+            IpAcceptRule* rule = hosts.ipRules.New();
+            rule->ipRule.m_ip = address;
+            rule->ipRule.m_sigBits = static_cast<unsigned char>(std::min<CryptoPP::word32>(bits, 32));
+            rule->instr.m_allowConnect = allow;
+            AppendDecoded(hosts.ipRules);
+        }
+    });
 }
 
 } // namespace
@@ -254,12 +280,14 @@ void ReadAccess(CryptoPP::BufferedTransformation& in, const SettingsVersion& ver
     CryptoPP::word32 templateCount = 1;
     if (version.AtLeast("3.27"))
         ReadWord32(in, templateCount);
-    for (CryptoPP::word32 k = 0; k < templateCount; ++k) {
-        AccountTemplate* t = templates.New();
-        ReadTemplate(in, version, *t);
-        FillProxyReferences(version, t->connectRules, t->srvSideFwding, names);
-        CommitDecoded(templates, L"templates");
-    }
+    ReadAppendedEntries(templates, L"templates", [&] {
+        for (CryptoPP::word32 k = 0; k < templateCount; ++k) {
+            AccountTemplate* t = templates.New();
+            ReadTemplate(in, version, *t);
+            FillProxyReferences(version, t->connectRules, t->srvSideFwding, names);
+            AppendDecoded(templates);
+        }
+    });
 
     if (version.AtLeast("3.27")) {
         if (!version.AtLeast("3.28")) {
@@ -290,23 +318,25 @@ void ReadAccess(CryptoPP::BufferedTransformation& in, const SettingsVersion& ver
     accounts.Clear();
     CryptoPP::word32 accountCount = 0;
     ReadWord32(in, accountCount);
-    for (CryptoPP::word32 k = 0; k < accountCount; ++k) {
-        AccountEntry* a = accounts.New();
-        ReadAccount(in, version, *a, olderTemplate);
-        FillProxyReferences(version, a->connectRules, a->srvSideFwding, names);
-        if (!version.AtLeast("3.28") && a->account.empty()) {
-            accounts.NewClear();
-            continue;
+    ReadAppendedEntries(accounts, L"accounts", [&] {
+        for (CryptoPP::word32 k = 0; k < accountCount; ++k) {
+            AccountEntry* a = accounts.New();
+            ReadAccount(in, version, *a, olderTemplate);
+            FillProxyReferences(version, a->connectRules, a->srvSideFwding, names);
+            if (!version.AtLeast("3.28") && a->account.empty()) {
+                accounts.NewClear();
+                continue;
+            }
+            if (!version.AtLeast("3.27") && a->account == kAllOthersAccount) {
+                // It stood for the login right of everyone without an account of their own.
+                if (templates.size() > 0)
+                    templates.at(0)->loginAllowed = a->loginAllowed != kNo;
+                accounts.NewClear();
+                continue;
+            }
+            AppendDecoded(accounts);
         }
-        if (!version.AtLeast("3.27") && a->account == kAllOthersAccount) {
-            // It stood for the login right of everyone without an account of their own.
-            if (templates.size() > 0)
-                templates.at(0)->loginAllowed = a->loginAllowed != kNo;
-            accounts.NewClear();
-            continue;
-        }
-        CommitDecoded(accounts, L"accounts");
-    }
+    });
 
     if (version.AtLeast("3.27"))
         ReadRecordBlob(in, access.hosts, "Error decoding host accept rules: ", "\n");

@@ -1,25 +1,61 @@
 // settings-probe: drives the settings language on a fixed test tree, or with --server on
 // the server's settings tree, one answer line per request line read from standard input
-// (see probe_session.h).
+// (see probe_session.h). The --bench modes time the settings code for scripts/bench-settings.
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "foundation/random_source.h"
+#include "tools/settings-probe/probe_bench.h"
 #include "tools/settings-probe/probe_session.h"
+
+namespace {
+
+int Usage()
+{
+    std::fputs("usage: settings-probe [--server] < requests\n"
+               "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
+               "       settings-probe --bench-with <depth> <rounds>\n",
+               stderr);
+    return 2;
+}
+
+bool ReadCount(const char* text, std::uint32_t& value)
+{
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(text, &end, 10);
+    if (*text < '0' || *text > '9' || *end || number > 0xFFFFFFFFul)
+        return false;
+    value = static_cast<std::uint32_t>(number);
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     ProbeSession::TreeKind kind = ProbeSession::kTestTree;
+    std::uint32_t count = 0, rounds = 0;
     if (argc == 2 && std::strcmp(argv[1], "--server") == 0) {
         kind = ProbeSession::kServerTree;
+    } else if (argc == 5 && std::strcmp(argv[1], "--bench-decode") == 0) {
+        const bool reverse = std::strcmp(argv[3], "reverse") == 0;
+        if (!ReadCount(argv[2], count) || !ReadCount(argv[4], rounds) || (!reverse && std::strcmp(argv[3], "list")))
+            return Usage();
+        NoCrtRandom randomSource;
+        return BenchDecode(count, reverse, static_cast<int>(rounds));
+    } else if (argc == 4 && std::strcmp(argv[1], "--bench-with") == 0) {
+        if (!ReadCount(argv[2], count) || !ReadCount(argv[3], rounds))
+            return Usage();
+        return BenchWith(count, static_cast<int>(rounds));
     } else if (argc > 1) {
-        std::fputs("usage: settings-probe [--server] < requests\n", stderr);
-        return 2;
+        return Usage();
     }
     // Byte-exact lines both ways: no CRLF translation by the runtime.
     _setmode(_fileno(stdin), _O_BINARY);

@@ -98,7 +98,7 @@ TEST(RootEvaluator, StartsWithoutWithPrefixes)
 {
     RootEvaluator root(nullptr);
     EXPECT_EQ(nullptr, root.Root());
-    EXPECT_TRUE(root.WithPrefixes().empty());
+    EXPECT_EQ(0u, root.WithDepth());
     EXPECT_EQ(L"", root.CurrentWithPrefix());
 }
 

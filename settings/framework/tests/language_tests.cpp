@@ -368,13 +368,13 @@ TEST_F(Language, LiteralTestExpressions)
 
 struct WithRoot : RootEvaluator {
     explicit WithRoot(Evaluator* root) : RootEvaluator(root) {}
-    void Open(const std::wstring& prefix) { withPrefixes_.push_back(prefix); }
+    void Open(const std::wstring& path) { OpenWith(path); }
 };
 
 TEST_F(Language, QueryContextUsesTheCurrentWithPrefix)
 {
     WithRoot with(&account);
-    with.Open(L"address.");
+    with.Open(L"address");
     ExpressionResult r;
     with.Evaluate(L"port", r, RootEvaluator::kQueryContext);
     EXPECT_EQ(r.type, ExpressionResult::kNumber);
@@ -391,6 +391,38 @@ TEST_F(Language, QueryContextUsesTheCurrentWithPrefix)
     EXPECT_THROW(with.Evaluate(L"word", r, 2), EvaluationErr);
     with.Evaluate(L"", r, 2);
     EXPECT_EQ(r.text.substr(0, 46), L"- The \"?\" query will display possible instruct");
+}
+
+// Every clause adds only its own path; nesting stops at the limit of nested paths.
+TEST_F(Language, WithClausesNestUpToTheNestingLimit)
+{
+    RootEvaluator root(&account);
+    root.ScriptInstruction(L"With address {");
+    std::wstring innermost = L"address.";
+    for (int depth = 1; depth < RootEvaluator::kMaxNesting; ++depth) {
+        root.ScriptInstruction(L"  With x {");
+        innermost += L"x.";
+    }
+    ASSERT_EQ(static_cast<std::size_t>(RootEvaluator::kMaxNesting), root.WithDepth());
+    try {
+        root.ScriptInstruction(L"With x {");
+        ADD_FAILURE() << "a clause beyond the limit was opened";
+    } catch (const EvaluationErr& e) {
+        EXPECT_EQ(L"RootEvaluator: With clauses nest more than 32 levels deep", e.WideMessage().text);
+    }
+    EXPECT_EQ(static_cast<std::size_t>(RootEvaluator::kMaxNesting), root.WithDepth());
+    EXPECT_EQ(innermost, root.CurrentWithPrefix());
+    ExpressionResult r;
+    root.Evaluate(L"WithClauses", r, RootEvaluator::kQueryContext);
+    EXPECT_EQ(L"address.\r\naddress.x.\r\n", r.text.substr(0, 22));
+    EXPECT_EQ(innermost + L"\r\n", r.text.substr(r.text.size() - innermost.size() - 2));
+
+    for (int depth = 1; depth < RootEvaluator::kMaxNesting; ++depth) root.ScriptInstruction(L"}");
+    EXPECT_EQ(L"address.", root.CurrentWithPrefix());
+    root.ScriptInstruction(L"  port 81");
+    EXPECT_EQ(account.address.port, 81u);
+    root.ScriptInstruction(L"}");
+    EXPECT_EQ(L"", root.CurrentWithPrefix());
 }
 
 // Texts that a parent record never hands to its list (it refuses them itself first).

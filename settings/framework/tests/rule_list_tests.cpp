@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,38 @@ TEST(RuleList, TruncatedStreamsFailWithTheirContextTexts)
             EXPECT_EQ(9u, list.at(0)->m_nListenPort);
         else
             EXPECT_EQ(c.entries, list.size());
+    }
+}
+
+// However long the stream and in whatever order, each record is kept under its stream id
+// unless it equals an earlier one, which is dropped with a warning.
+TEST(RuleList, LongStreamsDecodeInAnyOrder)
+{
+    const std::uint32_t n = 20000;
+    for (bool reverse : {false, true}) {
+        std::string stream = Count(n);
+        std::map<std::uint32_t, std::uint32_t> firstIdOfPort;
+        std::uint32_t port = 0;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            if (k % 8 != 7)  // every eighth record repeats the one before it
+                port = reverse ? n - k : k + 1;
+            stream += Rule(0, port, "", 0, "");
+            firstIdOfPort.emplace(port, k + 1);
+        }
+        Rules list;
+        DecodeContext in(reinterpret_cast<const unsigned char*>(stream.data()),
+                         static_cast<std::uint32_t>(stream.size()), 0);
+        ASSERT_EQ(static_cast<int>(stream.size()), list.Decode(in)) << reverse;
+        EXPECT_EQ(0u, in.errors.size());
+        EXPECT_EQ(n - firstIdOfPort.size(), in.warnings.size());
+        ASSERT_EQ(firstIdOfPort.size(), list.size());
+        std::uint32_t i = 0;
+        for (const auto& entry : firstIdOfPort) {
+            ASSERT_EQ(entry.first, list.at(i)->m_nListenPort) << reverse << " " << i;
+            ASSERT_EQ(entry.second, list.IdAt(i)) << reverse << " " << i;
+            ++i;
+        }
+        EXPECT_EQ(n + 1, list.NewId());
     }
 }
 

@@ -392,4 +392,38 @@ TEST(SettingsMessage, TheForwardingBlobsTolerateBytesAfterTheirRules)
     EXPECT_TRUE(holder.Untouched());
 }
 
+// Entries are put in order once the list is read: keys that come in reverse order keep
+// their stream ids, and an equal pair is reported even when a later entry is cut off.
+TEST(SettingsMessage, DecodedEntriesAreOrderedAndAnEarlierEqualPairIsReportedFirst)
+{
+    AccessPart access;
+    AccountFields carol;
+    carol.account = L"carol";
+    carol.keys = {"key c", "key b", "key a"};
+    access.accounts.push_back(AccountEntryBytes("3.31", carol));
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage("3.31", access)));
+    const SortedListEvaluator<PublicKeyEntry>& keys = cfg.m_root.access.accounts.at(0)->keys;
+    ASSERT_EQ(3u, keys.size());
+    EXPECT_EQ("key a", keys.at(0)->publicKey);
+    EXPECT_EQ(3u, keys.IdAt(0));
+    EXPECT_EQ("key c", keys.at(2)->publicKey);
+    EXPECT_EQ(1u, keys.IdAt(2));
+
+    AccountFields alice;
+    alice.account = L"alice";
+    access.accounts = {AccountEntryBytes("3.31", alice)};
+    alice.account = L"ALICE";
+    access.accounts.push_back(AccountEntryBytes("3.31", alice));
+    access.accounts.push_back(AccountEntryBytes("3.31", carol));
+    std::string message = DefaultMessage("3.31", access);
+    const std::size_t third = message.find(access.accounts[2]);
+    ASSERT_NE(std::string::npos, third);
+    message.resize(third + access.accounts[2].size() / 2);
+    MarkedHolder holder;
+    EXPECT_EQ(L"Error decoding accounts: an entry is equal in order to a previously decoded entry",
+              DecodeFailure(holder.cfg, message));
+    EXPECT_TRUE(holder.Untouched());
+}
+
 } // namespace

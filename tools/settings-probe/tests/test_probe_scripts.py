@@ -59,9 +59,26 @@ class ProbeScripts(winetest.SharedPrefixTestCase):
                     self.assertEqual(got, want, f"request: {request}")
 
     def test_options_are_refused(self):
-        for args in (["--tree"], ["--server", "--server"]):
+        usage = ("usage: settings-probe [--server] < requests\n"
+                 "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
+                 "       settings-probe --bench-with <depth> <rounds>\n")
+        for args in (["--tree"], ["--server", "--server"], ["--bench-decode", "10", "sideways", "1"],
+                     ["--bench-with", "-1", "1"], ["--bench-with", "10"]):
             r = self.prefix.run(PROBE, *args, stdin=b"Q name\n")
-            self.assertEqual((r.code, r.stdout, r.stderr), (2, "", "usage: settings-probe [--server] < requests\n"))
+            self.assertEqual((r.code, r.stdout, r.stderr), (2, "", usage))
+
+    def test_bench_modes_report_their_figures(self):
+        r = self.prefix.run(PROBE, "--bench-decode", "300", "reverse", "2")
+        self.assertEqual((r.code, r.stderr), (0, ""))
+        self.assertEqual([line.split()[0] for line in r.stdout.splitlines()],
+                         ["message-bytes", "list-decode-ms", "list-decode-ms", "decode-ms", "decode-ms"])
+        # 40 clauses: the 8 beyond the limit, the instruction behind the deepest open one
+        # (which names no member) and the 8 closing braces that find no clause are refused.
+        r = self.prefix.run(PROBE, "--bench-with", "40", "1")
+        self.assertEqual((r.code, r.stderr), (0, ""))
+        figures = dict(line.split() for line in r.stdout.splitlines())
+        self.assertEqual(figures["refused-lines"], "17")
+        self.assertEqual(sorted(figures), ["peak-after-bytes", "peak-before-bytes", "refused-lines", "script-ms"])
 
     def replay(self, setup, query, *args, last="Q items.New"):
         """The script that query writes after setup, run on a fresh tree, writes itself again."""
