@@ -1,7 +1,7 @@
 // transport-bench: pushes channel-sized messages through PacketEncoder and PacketDecoder and,
 // over the same bytes, through the cipher and MAC alone, and prints MB/s for each:
 //
-//     transport-bench [--mib N] [--rounds R] [--data BYTES]
+//     transport-bench [--mib N] [--rounds R] [--data BYTES] [--suite CIPHER]
 //
 // One line per measurement: suite, direction (encode, decode), side (ours, raw), MB/s. The two
 // sides alternate, so a loaded machine slows both alike. Before timing, both sides encode the
@@ -311,16 +311,19 @@ int main(int argc, char** argv)
 {
     try {
         unsigned mib = 32, rounds = 3, data = 32768;
+        std::string only;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (i + 1 >= argc) throw std::invalid_argument("missing value after " + arg);
             if (arg == "--mib") mib = Number(argv[++i]);
             else if (arg == "--rounds") rounds = Number(argv[++i]);
             else if (arg == "--data") data = Number(argv[++i]);
+            else if (arg == "--suite") only = argv[++i];
             else throw std::invalid_argument("unknown argument " + arg);
         }
         if (data > 100000) throw std::invalid_argument("--data above 100000 does not fit one packet");
         for (const Suite& s : Suites) {
+            if (!only.empty() && only != s.cipher) continue;
             const unsigned n = std::max(1u, mib / s.mibDivisor);
             if (s.blockSize == 16) Measure<CryptoPP::AES, CryptoPP::SHA1>(s, n, rounds, data);
             else Measure<CryptoPP::DES_EDE3, CryptoPP::Weak::MD5>(s, n, rounds, data);
