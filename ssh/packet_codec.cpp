@@ -6,6 +6,8 @@
 #include "ssh/wire.h"
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 using CryptoPP::BufferedTransformation;
 using CryptoPP::byte;
@@ -37,6 +39,11 @@ std::string Hex(const byte* data, std::size_t length)
 
 const byte MsgIgnore = 2;
 
+// The packet length and padding length fields before the payload.
+const std::size_t PacketHeaderSize = 5;
+// The longest MAC of the supported algorithms (HMAC-SHA1).
+const std::size_t MaxMacSize = 20;
+
 // "Sending"/"Received" lines: name and size, then the data unless it is an SSH_MSG_IGNORE.
 void LogMessage(const BufferedTransformation& payload, const char* verb, void (TransportLog::*logLine)(const std::string&),
                 bool dataOn, void (TransportLog::*logData)(const std::string&), TransportLog& log)
@@ -59,12 +66,25 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
 {
     if (!blocking) throw BlockingInputOnly("PacketEncoder");
     SSH::Compressor& compressor = state_.OutgoingCompressor();
+    // The compressor writes into our packet only while we are called: the transport state
+    // may outlive this encoder.
+    struct CompressorOutput {
+        SSH::Compressor& compressor;
+        ~CompressorOutput() { compressor.RedirectOutputTo(nullptr); }
+    } output{compressor};
+    compressor.RedirectOutputTo(packet_);
+    if (packet_.Size() == 0) packet_.Extend(PacketHeaderSize);
     compressor.Put(data, length);
     TransportLog* log = state_.Log();
     const bool logging = log && log->IsSentMessageLogOn();
     if (logging) logCopy_.Put(data, length);
     if (!messageEnd) return 0;
 
+    // Whatever happens from here, the next message starts a new packet.
+    struct NextPacket {
+        SSH::PacketBuffer& packet;
+        ~NextPacket() { packet.Clear(); }
+    } next{packet_};
     BufferedTransformation& out = *AttachedTransformation();
     if (state_.KexStateNumber() == 0) {
         // Our identification line goes out as it is.
@@ -72,7 +92,7 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
             log->LogSentMessage("Sending version: " + Hex(logCopy_));
             logCopy_.Clear();
         }
-        compressor.TransferAllTo(out);
+        out.Put(packet_.Data() + PacketHeaderSize, packet_.Size() - PacketHeaderSize);
         out.Flush(false);
         return 0;
     }
@@ -83,33 +103,24 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
     }
 
     compressor.Flush(true);
-    const lword payloadLength = compressor.MaxRetrievable();
+    const std::size_t payloadLength = packet_.Size() - PacketHeaderSize;
     // No peer need take more; our own decoder refuses it.
     if (payloadLength > SSH::MaxPacketLength - 32) throw CryptoPP::InvalidArgument("PacketEncoder: message too large");
     const std::uint32_t packetLength = state_.PacketSizeFor(std::uint32_t(payloadLength)) - 4;
+    const std::size_t packetSize = 4 + std::size_t(packetLength);
     const byte paddingLength = byte(packetLength - payloadLength - 1);
-    CryptoPP::SecByteBlock padding(paddingLength);
-    state_.Rng().GenerateBlock(padding, padding.size());
-
     SSH::Mac& mac = state_.OutgoingMac();
-    const bool authenticated = mac.DigestSize() > 0;
-    if (authenticated) {
-        mac.RedirectOutputTo(out);
-        SSH::EncodeUint32(mac, state_.OutgoingSequence());
-        SSH::EncodeUint32(mac, packetLength);
-        SSH::EncodeByte(mac, paddingLength);
-        compressor.CopyTo(mac);
-    }
-    SSH::Cipher& cipher = state_.OutgoingCipher();
-    cipher.RedirectOutputTo(out);
-    SSH::EncodeUint32(cipher, packetLength);
-    SSH::EncodeByte(cipher, paddingLength);
-    compressor.TransferTo(cipher);
-    cipher.Put(padding, padding.size());
-    if (authenticated) {
-        mac.Put(padding, padding.size());
-        mac.MessageEnd();
-    }
+    const unsigned macSize = mac.DigestSize();
+    packet_.Extend(paddingLength + macSize);
+
+    // Authenticated, then encrypted where it lies, and written in one piece.
+    byte* packet = packet_.Data();
+    CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, packet, packetLength);
+    packet[4] = paddingLength;
+    state_.Rng().GenerateBlock(packet + PacketHeaderSize + payloadLength, paddingLength);
+    if (macSize) mac.Sign(state_.OutgoingSequence(), packet, packetSize, packet + packetSize);
+    state_.OutgoingCipher().Process(packet, packet, packetSize);
+    out.Put(packet, packetSize + macSize);
     state_.IncrementOutgoingSequence();
     return 0;
 }
@@ -168,6 +179,29 @@ bool PacketDecoder::TakeIdentificationLine()
     return true;
 }
 
+void PacketDecoder::Decrypt(SSH::Cipher& cipher, std::size_t length)
+{
+    const std::size_t unit = cipher.BlockSize();
+    byte* out = plain_.Extend(length);
+    while (length) {
+        // Straight from the caller's bytes or a queued piece; a block split between two
+        // pieces is gathered first.
+        std::size_t contiguous = 0;
+        const byte* in = input_.Spy(contiguous);
+        std::size_t n = std::min(contiguous, length) / unit * unit;
+        if (n) {
+            cipher.Process(out, in, n);
+            input_.Skip(n);
+        } else {
+            n = unit;
+            input_.Get(out, n);
+            cipher.Process(out, out, n);
+        }
+        out += n;
+        length -= n;
+    }
+}
+
 bool PacketDecoder::TakePacket()
 {
     SSH::Cipher& cipher = state_.IncomingCipher();
@@ -175,10 +209,10 @@ bool PacketDecoder::TakePacket()
     if (!headerRead_) {
         const unsigned blockSize = state_.IncomingBlockSize();
         if (input_.MaxRetrievable() < blockSize) return false;
-        cipher.RedirectOutputTo(plain_);
-        input_.TransferTo(cipher, blockSize);
+        plain_.Clear();
+        Decrypt(cipher, blockSize);
+        packetLength_ = CryptoPP::GetWord<std::uint32_t>(false, CryptoPP::BIG_ENDIAN_ORDER, plain_.Data());
         // Checked before anything more of the packet is taken in.
-        SSH::DecodeUint32(plain_, packetLength_);
         if (packetLength_ > SSH::MaxPacketLength)
             ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
                           "), may be decryption problem");
@@ -187,50 +221,75 @@ bool PacketDecoder::TakePacket()
         remaining_ = packetLength_ - (blockSize - 4);
     }
     if (remaining_) {
-        const lword available = std::min<lword>(remaining_, input_.MaxRetrievable());
-        input_.TransferTo(cipher, available);
+        const std::size_t unit = cipher.BlockSize();
+        const std::size_t available = std::size_t(std::min<lword>(remaining_, input_.MaxRetrievable())) / unit * unit;
+        Decrypt(cipher, available);
         remaining_ -= std::uint32_t(available);
         if (remaining_) return false;
     }
     const unsigned macSize = mac.DigestSize();
     if (input_.MaxRetrievable() < macSize) return false;
 
-    byte paddingLength;
-    plain_.Peek(paddingLength);
+    const byte* packet = plain_.Data();
+    const byte paddingLength = packet[4];
     // Authenticate before looking at what the packet says: a peer learns nothing from which
     // check failed.
     if (macSize) {
-        input_.TransferTo(mac, macSize);
-        SSH::EncodeUint32(mac, state_.IncomingSequence());
-        SSH::EncodeUint32(mac, packetLength_);
-        plain_.CopyTo(mac);
-        mac.MessageEnd();
-        if (!mac.Verified()) throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
+        byte received[MaxMacSize];
+        input_.Get(received, macSize);
+        if (!mac.Verify(state_.IncomingSequence(), packet, 4 + std::size_t(packetLength_), received))
+            throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
     }
-    plain_.Skip(1);
     if (paddingLength < 4) ProtocolError("padding too short");
     if (packetLength_ < paddingLength + 1u) ProtocolError("negative payload length");
 
     TransportLog* log = state_.Log();
     const bool collect = log && log->IsReceivedMessageLogOn();
     BufferedTransformation& out = *AttachedTransformation();
-    ByteQueue collected;
+    // Built only for the log: a queue allocates.
+    std::optional<ByteQueue> collected;
+    if (collect) collected.emplace();
     SSH::Compressor& decompressor = state_.IncomingCompressor();
-    decompressor.RedirectOutputTo(collect ? collected : out);
-    plain_.TransferTo(decompressor, packetLength_ - paddingLength - 1);
+    decompressor.RedirectOutputTo(collect ? *collected : out);
+    decompressor.Put(packet + PacketHeaderSize, packetLength_ - paddingLength - 1);
     decompressor.Flush(true);
     plain_.Clear();
     decompressor.RedirectOutputTo(nullptr);
     if (collect) {
-        if (collected.IsEmpty())
+        if (collected->IsEmpty())
             log->LogReceivedMessage("Received empty packet");
         else
-            LogMessage(collected, "Received ", &TransportLog::LogReceivedMessage, log->IsReceivedDataLogOn(),
+            LogMessage(*collected, "Received ", &TransportLog::LogReceivedMessage, log->IsReceivedDataLogOn(),
                        &TransportLog::LogReceivedData, *log);
-        collected.TransferAllTo(out);
+        collected->TransferAllTo(out);
     }
     EndMessage();
     headerRead_ = false;
     state_.IncrementIncomingSequence();
     return true;
 }
+
+namespace SSH {
+
+std::size_t PacketBuffer::Put2(const byte* data, std::size_t length, int, bool)
+{
+    if (length) std::memcpy(Extend(length), data, length);
+    return 0;
+}
+
+byte* PacketBuffer::Extend(std::size_t length)
+{
+    if (length > block_.size() - size_) block_.Grow(std::max({size_ + length, 2 * block_.size(), std::size_t(256)}));
+    byte* at = block_.data() + size_;
+    size_ += length;
+    return at;
+}
+
+void PacketBuffer::Clear()
+{
+    size_ = 0;
+    // A message far beyond any packet is not kept for the rest of the connection.
+    if (block_.size() > 2 * std::size_t(MaxPacketLength)) block_.New(0);
+}
+
+}  // namespace SSH

@@ -7,6 +7,7 @@
 
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
+#include <cryptopp/secblock.h>
 #include <cryptopp/simple.h>
 
 #include <cstddef>
@@ -16,6 +17,8 @@ class TransportState;
 
 namespace SSH {
 
+class Cipher;
+
 // The pseudo message number of the peer's identification line.
 const CryptoPP::byte IdentificationLineMessage = 255;
 // Longest identification line with its line end.
@@ -24,6 +27,24 @@ const std::size_t MaxIdentificationLine = 255;
 const std::uint32_t MaxLinesBeforeIdentification = 1024;
 // Largest packet length accepted; anything longer is refused before it is buffered.
 const std::uint32_t MaxPacketLength = 0x20000;
+
+// The bytes of one packet in a block kept from packet to packet, so that steady traffic
+// allocates nothing. As a sink it appends what it is given.
+class PacketBuffer : public CryptoPP::Bufferless<CryptoPP::Sink> {
+public:
+    std::size_t Put2(const CryptoPP::byte* data, std::size_t length, int messageEnd, bool blocking) override;
+
+    // Room for length more bytes at the end; where they go.
+    CryptoPP::byte* Extend(std::size_t length);
+    CryptoPP::byte* Data() { return block_.data(); }
+    std::size_t Size() const { return size_; }
+    // Empties the buffer; a block grown past the largest packet is given back.
+    void Clear();
+
+private:
+    CryptoPP::SecByteBlock block_;
+    std::size_t size_ = 0;
+};
 
 }  // namespace SSH
 
@@ -36,6 +57,9 @@ public:
 private:
     CryptoPP::ByteQueue logCopy_;
     TransportState& state_;
+    // Room for the packet's length fields, then the compressor's output; padding and MAC
+    // are added behind it and the packet is encrypted in place.
+    SSH::PacketBuffer packet_;
 };
 
 // A filter that passes message ends on with a propagation count of its own.
@@ -61,11 +85,15 @@ private:
     bool TakeIdentificationLine();
     bool TakePacket();
     void EndMessage();
+    // Decrypts length bytes (whole cipher blocks, all queued) from the input to the end of
+    // the packet buffer.
+    void Decrypt(SSH::Cipher& cipher, std::size_t length);
 
     TransportState& state_;
     bool headerRead_ = false;
     std::uint32_t remaining_ = 0;  // encrypted bytes of the current packet still to decrypt
     std::uint32_t packetLength_ = 0;
     CryptoPP::ByteQueue input_;
-    CryptoPP::ByteQueue plain_;
+    // The decrypted packet from its length field on.
+    SSH::PacketBuffer plain_;
 };

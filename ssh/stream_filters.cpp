@@ -11,11 +11,13 @@
 #include <cryptopp/des.h>
 #include <cryptopp/hmac.h>
 #include <cryptopp/md5.h>
+#include <cryptopp/misc.h>
 #include <cryptopp/modes.h>
 #include <cryptopp/sha.h>
 #include <cryptopp/twofish.h>
 #include <cryptopp/zlib.h>
 
+#include <cstring>
 #include <functional>
 
 using CryptoPP::BufferedTransformation;
@@ -168,6 +170,14 @@ void Cipher::SetAlgorithm(const std::string& name, HashTransformation& hash, con
 
 unsigned Cipher::BlockSize() const { return cipher_ ? cipher_->MandatoryBlockSize() : 1; }
 
+void Cipher::Process(byte* output, const byte* input, std::size_t length)
+{
+    if (cipher_)
+        cipher_->ProcessData(output, input, length);
+    else if (output != input)
+        std::memcpy(output, input, length);
+}
+
 Mac::Mac(BufferedTransformation* attachment) : StreamFilter(new CryptoPP::OpaqueFilter, attachment), mac_(new NullMac) {}
 
 Mac::~Mac() = default;
@@ -212,6 +222,24 @@ void Mac::SetAlgorithm(const std::string& name, HashTransformation& hash, const 
 }
 
 bool Mac::Verified() const { return verifier_ ? verifier_->GetLastResult() : true; }
+
+void Mac::Sign(std::uint32_t sequence, const byte* packet, std::size_t length, byte* digest)
+{
+    byte number[4];
+    CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, number, sequence);
+    mac_->Update(number, sizeof number);
+    mac_->Update(packet, length);
+    mac_->TruncatedFinal(digest, digestSize_);
+}
+
+bool Mac::Verify(std::uint32_t sequence, const byte* packet, std::size_t length, const byte* received)
+{
+    byte number[4];
+    CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, number, sequence);
+    mac_->Update(number, sizeof number);
+    mac_->Update(packet, length);
+    return mac_->TruncatedVerify(received, digestSize_);
+}
 
 Compressor::Compressor(BufferedTransformation* attachment, int level)
     : StreamFilter(new CryptoPP::TransparentFilter, attachment), level_(level)

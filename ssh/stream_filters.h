@@ -9,6 +9,7 @@
 #include <cryptopp/secblock.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,9 @@ public:
                       bool serverToClient, bool decrypt);
     // The cipher's block size, 1 for "none" and stream ciphers.
     unsigned BlockSize() const;
+    // Whole blocks straight through the cipher object, bypassing the filter (which must hold
+    // no partial block); the chaining state is the one the filter uses. output may be input.
+    void Process(CryptoPP::byte* output, const CryptoPP::byte* input, std::size_t length);
 
 private:
     std::unique_ptr<CryptoPP::StreamTransformation> cipher_;
@@ -93,6 +97,11 @@ public:
                       bool serverToClient, bool compute, const VersionInfo& peerVersion);
     unsigned DigestSize() const { return digestSize_; }
     bool Verified() const;
+    // The MAC of the sequence number and a whole packet without the filter: written to
+    // digest (DigestSize() bytes), or compared in constant time with the received one.
+    void Sign(std::uint32_t sequence, const CryptoPP::byte* packet, std::size_t length, CryptoPP::byte* digest);
+    bool Verify(std::uint32_t sequence, const CryptoPP::byte* packet, std::size_t length,
+                const CryptoPP::byte* received);
 
 private:
     std::unique_ptr<CryptoPP::MessageAuthenticationCode> mac_;
