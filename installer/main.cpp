@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,32 @@ void RunControlPanel()
 {
     StartWithoutWaiting("\"" + CombinePath(installerState.installDir, "raridava.exe") + "\" -FirstTime");
 }
+
+// The multithreaded apartment for an unattended run. A single-threaded apartment, which the
+// steps' own CoInitialize and OleInitialize would set up, keeps a hidden window, and under Wine
+// the first window of a process starts the desktop process: most of an unattended run's time.
+// Inside this apartment those calls fail with RPC_E_CHANGED_MODE and leave it alone. Looked up
+// at run time: systems without DCOM lack the call and stay single-threaded.
+class MultithreadedApartment {
+public:
+    MultithreadedApartment()
+    {
+        using Function = HRESULT(WINAPI*)(void*, DWORD);
+        const auto initialize = reinterpret_cast<Function>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ole32.dll"), "CoInitializeEx")));
+        entered = initialize && SUCCEEDED(initialize(nullptr, COINIT_MULTITHREADED));
+    }
+    ~MultithreadedApartment()
+    {
+        if (entered)
+            CoUninitialize();
+    }
+    MultithreadedApartment(const MultithreadedApartment&) = delete;
+    MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
+
+private:
+    bool entered = false;
+};
 
 int RunInstaller(int argc, char** argv)
 {
@@ -79,6 +106,11 @@ int RunInstaller(int argc, char** argv)
         std::fflush(stderr);
         throw SilentExit(ExitEulaNotAccepted);
     }
+
+    // Outlives every step, so that their rollbacks run in it too.
+    std::optional<MultithreadedApartment> apartment;
+    if (!installerState.interactive)
+        apartment.emplace();
 
     CreateVendorRegistryKey();
 

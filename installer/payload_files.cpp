@@ -71,7 +71,7 @@ namespace {
 
 } // namespace
 
-void PayloadFileStep::Write(int resourceId, bool existed)
+void WritePayloadFile(int resourceId, const std::string& path)
 {
     const HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), "BINARY");
     if (!resource)
@@ -85,11 +85,17 @@ void PayloadFileStep::Write(int resourceId, bool existed)
     const DWORD size = SizeofResource(nullptr, resource);
     if (size == 0)
         ThrowResourceError("SizeofResource()");
+    // The file is created or truncated here and closed when the decompressor goes. Its
+    // writes need no gathering: one write per file measured no faster under Wine.
+    CryptoPP::ZlibDecompressor decompressor(new CryptoPP::FileSink(path.c_str(), true));
+    decompressor.Put(static_cast<const CryptoPP::byte*>(bytes), size);
+    decompressor.MessageEnd();
+}
+
+void PayloadFileStep::Write(int resourceId, bool existed)
+{
     try {
-        // The file is created or truncated here and closed when the decompressor goes.
-        CryptoPP::ZlibDecompressor decompressor(new CryptoPP::FileSink(path.c_str(), true));
-        decompressor.Put(static_cast<const CryptoPP::byte*>(bytes), size);
-        decompressor.MessageEnd();
+        WritePayloadFile(resourceId, path);
     } catch (...) {
         // A file this step created must not stay behind half written; no rollback covers it,
         // since a step whose constructor throws is never destroyed.

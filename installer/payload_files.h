@@ -24,6 +24,11 @@ private:
     std::string path;
 };
 
+// Writes the decompressed bytes of the resource to path, creating or truncating the file
+// first. Throws InstallError for a missing resource, and the decompressor's exceptions for a
+// bad stream or a file that cannot be written.
+void WritePayloadFile(int resourceId, const std::string& path);
+
 struct PayloadFile {
     int resourceId;
     const char* fileName;  // empty: the uninstaller

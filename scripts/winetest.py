@@ -128,6 +128,20 @@ class WinePrefix:
         """Runs Wine's reg.exe in this prefix."""
         return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args)
 
+    def processes(self):
+        """The command lines of the Windows programs now running in this prefix."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as fh:
+                    if f"WINEPREFIX={self.path}".encode() not in fh.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/cmdline", "rb") as fh:
+                    found.append(fh.read().replace(b"\0", b" ").decode("latin-1").strip())
+            except OSError:
+                pass  # ended meanwhile, or not ours to read
+        return found
+
     def set_windows_version(self, program, version):
         r = self.reg("add", f"HKCU\\Software\\Wine\\AppDefaults\\{program}", "/v", "Version",
                      "/d", version, "/f")

@@ -104,6 +104,8 @@ class InstallationSteps(winetest.PrefixTestCase):
     def test_success_creates_everything_in_order(self):
         r = self.install()
         self.assertEqual((r.code, r.stderr), (0, ""), r)
+        # No window was made: under Wine the first one starts the desktop process.
+        self.assertEqual([p for p in self.prefix.processes() if "explorer.exe" in p.lower()], [])
         steps = ("Creating Morlune registry key\n" + installing() + self.start_menu_and_association()
                  + f"Registering service {service()}\nRegistering server {server()}\n" + "Registering uninstaller\n")
         self.assertEqual(r.stdout[:len(steps)], steps)

@@ -307,11 +307,6 @@ UxThemeLibrary& GlobalUxThemeLibrary()
     return library;
 }
 
-namespace {
-// Loaded at start-up, freed once at exit with the function's static.
-const bool uxThemeLoadedAtStartUp = (GlobalUxThemeLibrary(), true);
-} // namespace
-
 bool VisualStylesAvailable()
 {
     return GlobalUxThemeLibrary().IsUsable();

@@ -152,6 +152,8 @@ public:
     HRESULT CloseThemeData(HANDLE theme) const;
 };
 
+// Loaded on first use, freed once at exit. Never at start-up: loading it makes Wine start its
+// desktop process, which an unattended run has no use for.
 UxThemeLibrary& GlobalUxThemeLibrary();
 bool VisualStylesAvailable();
 

@@ -9,7 +9,6 @@
 #include "installer/ui/layout_manager.h"
 #include "installer/ui/window_subclass.h"
 
-#include <commctrl.h>
 #include <richedit.h>
 #include <shlobj.h>
 
@@ -361,8 +360,7 @@ std::string LoadResourceText(int id)
 int ShowInstallerDialog(InstallerDialogParams& params)
 {
     LoadRichEditLibrary();
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
+    LoadCommonControls();
     PendingException = nullptr;
     const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(InstallerDialogId), nullptr,
                                            InstallerDialogProc, reinterpret_cast<LPARAM>(&params));

@@ -1,5 +1,6 @@
 #include "installer/ui/window_subclass.h"
 
+#include "foundation/dll_loader.h"
 #include "installer/ui/drawing.h"
 
 #include <commctrl.h>
@@ -172,6 +173,7 @@ void HyperlinkStatic::OnAttach(HWND window)
 {
     SetWindowLongPtrA(window, GWL_STYLE, GetWindowLongPtrA(window, GWL_STYLE) | SS_NOTIFY);
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+    LoadCommonControls();
     tooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
                               instance, nullptr);
@@ -308,6 +310,22 @@ UINT DrawFormatOf(LONG_PTR style)
 }
 
 } // namespace
+
+void LoadCommonControls()
+{
+    // By name, not from the system directory: the manifest's redirection to the version 6
+    // controls applies only to a name without a path.
+    static const struct CommonControls : DllLoader {
+        CommonControls() : DllLoader(AnsiString("COMCTL32.DLL"), false)
+        {
+            using Function = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+            const auto init = reinterpret_cast<Function>(
+                reinterpret_cast<void*>(DllLoader::GetProcAddress(module, "InitCommonControlsEx")));
+            const INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
+            init(&classes);
+        }
+    } commonControls;
+}
 
 void TrackMouseLeave(HWND window)
 {

@@ -84,6 +84,10 @@ private:
     bool focused = false;
 };
 
+// Loads the common controls and registers their classes, once; they stay loaded until exit.
+// Bound at run time rather than imported: their start-up registers window classes, which
+// under Wine starts the desktop process, and an unattended run must not pay for that.
+void LoadCommonControls();
 // Asks for WM_MOUSELEAVE when the mouse leaves the window.
 void TrackMouseLeave(HWND window);
 // A dotted focus frame: the library's checkerboard brush in the window-text colour.
