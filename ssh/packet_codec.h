@@ -22,6 +22,10 @@ const CryptoPP::byte IdentificationLineMessage = 255;
 const std::size_t MaxIdentificationLine = 255;
 // Largest packet length accepted; anything longer is refused before it is buffered.
 const std::uint32_t MaxPacketLength = 0x20000;
+// The largest decompressed message taken in.
+const std::uint32_t MaxIncomingMessageBytes = 0x40000;
+// What refuses a message beyond it, wherever it is found.
+[[noreturn]] void RefuseOversizedMessage();
 
 }  // namespace SSH
 
