@@ -45,7 +45,9 @@ public:
     void Disconnect(const SSH::CauseToDisconnect& cause);
     void CloseSocket();
 
-    unsigned MaxWaitObjects() override { return 64 * 63; }
+    // What one wait covers. The connection's socket is counted through the sink in the
+    // manager's attachment; the source shares its network event.
+    unsigned MaxWaitObjects() override { return CryptoPP::WaitObjectContainer::kMaxHandles; }
     void OnNewKeysSent() override;
 
     // Hooks of the loop.

@@ -203,7 +203,8 @@ void TunnelingInitiator::GetWaitObjects(CryptoPP::WaitObjectContainer& container
 
 unsigned int TunnelingInitiator::GetMaxWaitObjectCount() const
 {
-    return m_source.GetMaxWaitObjectCount() + m_sink.GetMaxWaitObjectCount();
+    // The sink shares the source's network event.
+    return m_source.GetMaxWaitObjectCount();
 }
 
 }  // namespace SSH
