@@ -4,6 +4,7 @@
 #pragma once
 
 #include "installer/install_step.h"
+#include "installer/registry_values.h"
 
 #include <windows.h>
 
@@ -25,19 +26,31 @@ public:
     void ReportFailure(const std::string& reason);
 
 private:
+    // How one key stood before the step set its default value: a rollback deletes a key
+    // the step created and puts back the earlier default value of one that existed.
+    struct KeyBefore {
+        std::string path;
+        bool created = false;
+        bool hadDefault = false;
+        StoredRegistryValue defaultValue;
+    };
+
     // False after a failure that was passed over: the remaining keys are not written.
-    bool Register(const std::string& progId, const std::string& description, const std::string& defaultIcon,
+    bool Register(const std::string& description, const std::string& defaultIcon,
                   const std::vector<FileAssociationVerb>& verbs);
-    bool WriteKey(const std::string& path, const std::string& defaultValue);
+    bool WriteKey(const std::string& path, const std::string& defaultValue, std::vector<KeyBefore>& written);
     bool Fail(const std::string& reason);
     void RollBack();
+    // Undoes the writes in reverse order; the first failure's code, else ERROR_SUCCESS.
+    static LONG UndoWrites(const std::vector<KeyBefore>& writes);
 
+    std::string progId;
     std::string progIdKeyPath;
     std::string extensionKeyPath;
     std::string extension;
-    bool extensionWritten = false;
-    // The extension already named our ProgID before this run: a rollback keeps it.
-    bool extensionWasOurs = false;
+    // The keys each part wrote, in order; empty when it wrote nothing.
+    std::vector<KeyBefore> extensionWrites;
+    std::vector<KeyBefore> progIdWrites;
 };
 
 // The ProgID for display: with three dots or more, the first, second and last become blanks.

@@ -48,6 +48,50 @@ bool IsDirectoryEmpty(const std::string& dir)
     return true;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const auto closeFile = MakeGuard(CloseHandle, file);
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    // Only small files (links) are kept this way.
+    if (high != 0 || size > 64 * 1024 * 1024) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return false;
+    }
+    bytes.resize(size);
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+        return false;
+    if (read != bytes.size()) {
+        SetLastError(ERROR_READ_FAULT);
+        return false;
+    }
+    return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const auto closeFile = MakeGuard(CloseHandle, file);
+    DWORD written = 0;
+    if (!bytes.empty() && !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        return false;
+    if (written != bytes.size()) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
+    }
+    return true;
+}
+
 std::string GetProgramFilesDir()
 {
     try {

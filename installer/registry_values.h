@@ -15,3 +15,18 @@ bool WriteRegString(HKEY root, const std::string& subkey, const std::string& val
 std::vector<std::string> ReadRegMultiString(HKEY root, const std::string& subkey, const std::string& valueName);
 bool WriteRegMultiString(HKEY root, const std::string& subkey, const std::string& valueName,
                          const std::vector<std::string>& values);
+
+// One registry value as stored: name, type and raw data. Names and strings are kept as the
+// system holds them (UTF-16), so that a rollback puts back exactly what stood before.
+struct StoredRegistryValue {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// The named value of an open key ("" is the default value); false when missing or unreadable.
+bool ReadStoredValue(HKEY key, const std::wstring& name, StoredRegistryValue& value);
+// Every value of the key; false when the key cannot be opened or read.
+bool ReadStoredValues(HKEY root, const std::string& subkey, std::vector<StoredRegistryValue>& values);
+// Writes the value back with its own type and bytes.
+LONG WriteStoredValue(HKEY key, const StoredRegistryValue& value);

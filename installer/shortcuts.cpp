@@ -70,8 +70,11 @@ ShortcutStep::ShortcutStep(const std::string& linkPath, const std::string& targe
     : path(linkPath)
 {
     PrintLine("Creating shortcut " + linkPath);
-    // A link that was there before this run is not ours to delete in a rollback.
+    // A link that was there before this run is not ours to delete in a rollback: it gets
+    // its earlier bytes back. One that cannot even be read is left as this run wrote it.
     const bool existedBefore = PathExists(linkPath);
+    if (existedBefore)
+        hadPreviousLink = ReadWholeFile(linkPath, previousLink);
     ZIRor::ComInitialize com;
     try {
         CreateLink(target, arguments, workingDirectory, description, iconPath, iconIndex);
@@ -79,7 +82,7 @@ ShortcutStep::ShortcutStep(const std::string& linkPath, const std::string& targe
         ReportFailure(WithoutFinalPeriod(e.what()));
         return;
     }
-    if (created && existedBefore)
+    if (created && existedBefore && !hadPreviousLink)
         committed = true;
 }
 
@@ -124,8 +127,26 @@ void ShortcutStep::ReportFailure(const std::string& reason)
 
 ShortcutStep::~ShortcutStep()
 {
-    if (ShouldRollBack(created))
+    if (!ShouldRollBack(created))
+        return;
+    if (hadPreviousLink)
+        RestorePreviousLink();
+    else
         RemoveCreatedObject(FileSystemObject::Shortcut, path);
+}
+
+void ShortcutStep::RestorePreviousLink()
+{
+    try {
+        PrintLine("Rollback: restoring previous shortcut " + path);
+        if (WriteWholeFile(path, previousLink))
+            return;
+        const std::string reason = OsErrorExceptionText(GetLastError());
+        ReportRollbackFailure("Shortcut restoration failed: " + reason,
+                              "Unable to restore previous shortcut '" + path + "'.\nReason: " + reason,
+                              "Shortcut Restoration Failed");
+    } catch (...) {
+    }
 }
 
 ShortcutList::ShortcutList(std::string startMenuDir)

@@ -13,7 +13,8 @@ std::string GetUserProgramsDir();
 std::string GetCommonProgramsDir();
 std::string GetAdminToolsDir();
 
-// One shell link, written through the shell's link object; deleted again by a rollback.
+// One shell link, written through the shell's link object. A rollback deletes a link this
+// run created and puts back the earlier content of one it overwrote.
 class ShortcutStep : public InstallStep {
 public:
     // Throws SilentExit with 105 unless the failure is passed over (Yes, "/Force").
@@ -28,8 +29,13 @@ private:
     void CreateLink(const std::string& target, const std::string& arguments, const std::string& workingDirectory,
                     const std::string& description, const std::string& iconPath, int iconIndex);
 
+    void RestorePreviousLink();
+
     std::string path;
     bool created = false;
+    // The link that stood here before this run, kept to be put back.
+    bool hadPreviousLink = false;
+    std::string previousLink;
 };
 
 // The two or three shortcuts of the product. A rollback deletes them in creation order.

@@ -12,41 +12,13 @@ namespace {
 
 const char* const EntryValueNames[] = {"DisplayName", "DisplayIcon", "UninstallString", "UninstallParam", "Version"};
 
-// Every value of the key, or false when the key cannot be opened or read.
-bool ReadAllValues(HKEY root, const std::string& path, std::vector<StoredRegistryValue>& values)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    auto closeKey = MakeGuard(RegCloseKey, key);
-    DWORD count = 0, maxNameLength = 0, maxDataLength = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxNameLength,
-                         &maxDataLength, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    std::vector<char> name(maxNameLength + 1);
-    std::vector<BYTE> data(maxDataLength + 1);
-    values.clear();
-    for (DWORD i = 0; i < count; ++i) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        DWORD dataLength = static_cast<DWORD>(data.size());
-        StoredRegistryValue value;
-        if (RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &value.type, data.data(), &dataLength) !=
-            ERROR_SUCCESS)
-            return false;
-        value.name.assign(name.data(), nameLength);
-        value.data.assign(data.begin(), data.begin() + dataLength);
-        values.push_back(value);
-    }
-    return true;
-}
-
 } // namespace
 
 UninstallerRegistrationStep::UninstallerRegistrationStep(const std::string& keyName, const std::string& displayName,
                                                          const std::string& version)
     : keyPath(CombinePath(UninstallKeyPath, keyName))
 {
-    hadPreviousEntry = ReadAllValues(HKEY_LOCAL_MACHINE, keyPath, previousEntry);
+    hadPreviousEntry = ReadStoredValues(HKEY_LOCAL_MACHINE, keyPath, previousEntry);
     // A missing key is the normal case; no stale value of an earlier entry survives.
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
     PrintLine("Registering uninstaller");
@@ -120,8 +92,7 @@ LONG UninstallerRegistrationStep::RestorePreviousEntry()
     for (const char* name : EntryValueNames)
         RegDeleteValueA(key, name);
     for (const StoredRegistryValue& value : previousEntry) {
-        rc = RegSetValueExA(key, value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
-                            value.data.empty() ? nullptr : value.data.data(), static_cast<DWORD>(value.data.size()));
+        rc = WriteStoredValue(key, value);
         if (rc != ERROR_SUCCESS)
             return rc;
     }

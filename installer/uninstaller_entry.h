@@ -3,18 +3,12 @@
 #pragma once
 
 #include "installer/install_step.h"
+#include "installer/registry_values.h"
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
-
-// One registry value as stored: name, type and raw data.
-struct StoredRegistryValue {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
 
 class UninstallerRegistrationStep : public InstallStep {
 public:

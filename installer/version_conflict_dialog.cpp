@@ -3,6 +3,7 @@
 #include "installer/earlier_releases.h"
 
 #include "installer/installer_state.h"
+#include "installer/ui/window_subclass.h"
 
 std::string ConflictDialogText;
 std::string ConflictDialogTitle;
@@ -29,6 +30,50 @@ void CentreOnDesktop(HWND dialog)
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW);
 }
 
+// The template sizes the explanation for the font it names. A wider stand-in font wraps the
+// text onto more lines than the control shows: grow the control by the missing lines and move
+// what lies below it, and the dialog's bottom edge, down by as much.
+void ShowWholeExplanation(HWND dialog)
+{
+    const HWND text = GetDlgItem(dialog, ExplanationControl);
+    const LRESULT lines = SendMessageA(text, EM_GETLINECOUNT, 0, 0);
+    if (lines < 2)
+        return;
+    auto lineTop = [text](LRESULT line) {
+        const LRESULT start = SendMessageA(text, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
+        return static_cast<int>(static_cast<short>(HIWORD(SendMessageA(text, EM_POSFROMCHAR, start, 0))));
+    };
+    const int lineHeight = lineTop(1) - lineTop(0);
+    RECT shown = {};
+    SendMessageA(text, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&shown));
+    const int missing = static_cast<int>(lines) * lineHeight - (shown.bottom - shown.top);
+    if (lineHeight <= 0 || missing <= 0)
+        return;
+
+    RECT textRect;
+    GetWindowRect(text, &textRect);
+    ScreenToClientRect(dialog, textRect);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        ScreenToClientRect(dialog, rect);
+        if (child == text) {
+            rect.bottom += missing;
+        } else if (rect.top >= textRect.bottom) {
+            rect.top += missing;
+            rect.bottom += missing;
+        } else {
+            continue;
+        }
+        MoveWindowToRect(child, rect);
+    }
+    SIZE size;
+    if (GetWindowSize(dialog, size)) {
+        size.cy += missing;
+        ResizeWindow(dialog, size);
+    }
+}
+
 // No exception may leave a dialog procedure: the system's frames lie between it and us.
 INT_PTR CALLBACK VersionConflictDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -37,9 +82,10 @@ INT_PTR CALLBACK VersionConflictDialogProc(HWND dialog, UINT message, WPARAM wPa
         case WM_INITDIALOG:
             SendDlgItemMessageA(dialog, IconControl, STM_SETICON,
                                 reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_WARNING)), 0);
-            CentreOnDesktop(dialog);
             SetWindowTextA(dialog, ConflictDialogTitle.c_str());
             SetDlgItemTextA(dialog, ExplanationControl, ConflictDialogText.c_str());
+            ShowWholeExplanation(dialog);
+            CentreOnDesktop(dialog);  // at the size the text needs
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {

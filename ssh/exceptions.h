@@ -65,6 +65,7 @@ enum : std::uint32_t {
     DisconnectServiceNotAvailable = 7,
     DisconnectHostKeyNotVerifiable = 9,
     DisconnectByApplication = 11,
+    DisconnectNoMoreAuthMethodsAvailable = 14,
 };
 enum : std::uint32_t {
     OpenAdministrativelyProhibited = 1,

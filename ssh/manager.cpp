@@ -319,7 +319,15 @@ void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
     line.resize(static_cast<std::size_t>(in.MaxRetrievable()));
     in.Get(reinterpret_cast<CryptoPP::byte*>(&line[0]), line.size());
     VersionInfo peer;
-    if (!ParsePeerVersion(line, peer)) return;  // a text line before the identification
+    if (!ParsePeerVersion(line, peer)) {
+        // A text line before the identification; a peer that only sends such lines is cut off.
+        if (++linesBeforeIdentification_ > MaxLinesBeforeIdentification)
+            throw CauseToDisconnect(DisconnectProtocolError,
+                                    "more than " + Uint64ToDecimal(MaxLinesBeforeIdentification) +
+                                        " lines before the version line",
+                                    "en");
+        return;
+    }
     transport_.SetPeerVersion(peer);
     SetTransportState(1);
 }

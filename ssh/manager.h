@@ -8,6 +8,7 @@
 #include "ssh/transport_state.h"
 #include "ssh/net/wait_objects.h"
 
+#include <cryptopp/algparam.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
 #include <cryptopp/secblock.h>
@@ -165,6 +166,32 @@ public:
     std::uint32_t HeldMessages() const { return static_cast<std::uint32_t>(held_.size()); }
     std::uint32_t HeldBytes() const { return heldBytes_; }
 
+    // User authentication, client: each request records its method in UserAuth() so that the
+    // answer (PK_OK or a password-change prompt share number 60) is read as that method's.
+    void SendServiceRequest();
+    void RequestNoneAuth(const std::string& user);
+    void RequestPasswordAuth(const std::string& user, const CryptoPP::ConstByteArrayParameter& password,
+                             bool primeCompression);
+    void RequestPasswordChange(const std::string& user, const CryptoPP::ConstByteArrayParameter& oldPassword,
+                               const CryptoPP::ConstByteArrayParameter& newPassword, bool primeCompression);
+    void QueryPublicKeyAuth(const std::string& user, const std::string& algorithm, const std::string& publicKeyBlob);
+    void SendPublicKeyAuth(const std::string& user, const std::string& algorithm, const std::string& publicKeyBlob,
+                           const std::string& signatureBlob);
+    // Reads a PEM private key; with a random source sends the signed request, without one the
+    // query. Nothing is sent, and the method is kept, when the key cannot be read.
+    void RequestPublicKeyAuth(const std::string& user, CryptoPP::BufferedTransformation& pemFile,
+                              const void* passphrase, std::size_t passphraseLength,
+                              CryptoPP::RandomNumberGenerator* rng);
+    void SendLengthPadding(std::uint32_t sent, std::uint32_t target);
+    void SendCompressionPrimer();
+
+    // User authentication, server.
+    void SendUserauthBanner(const std::string& message, const std::string& language);
+    static bool CheckPublicKeyAlgorithm(const std::string& algorithm, const std::string& publicKeyBlob);
+    // Checks a "publickey" signature over this connection's session identifier.
+    bool VerifyPublicKeyAuth(const std::string& user, const std::string& algorithm, const std::string& publicKeyBlob,
+                             const std::string& signatureBlob) const;
+
     // Global requests.
     void SendGlobalRequest(const std::string& name, CryptoPP::BufferedTransformation& requestData,
                            GlobalRequestHandler* handler);
@@ -234,6 +261,7 @@ public:
 protected:
     // Writes the message end of one outgoing message.
     void EndMessage();
+    void Log(void (TransportLog::*line)(const std::string&), const std::string& text);
 
     bool overrunAllowed_ = false;
     std::uint32_t negativeWindowTolerance_ = 0;
@@ -259,7 +287,6 @@ private:
     void EnterConnectionLayer();
     bool FailUnimplementedGlobalRequest(std::uint32_t sequence);
     std::uint64_t GrantedReceiveWindows() const;
-    void Log(void (TransportLog::*line)(const std::string&), const std::string& text);
     bool QueueLogOn();
     void ReleaseHeldMessages();
 
@@ -273,6 +300,7 @@ private:
     std::uint32_t heldBytes_ = 0;
     std::uint32_t heldChannelDataBytes_ = 0;  // the part of heldBytes_ that is channel data
     bool ignoreNextKexPacket_ = false;
+    std::uint32_t linesBeforeIdentification_ = 0;
     // Our global requests awaiting a reply, in order, each with the sequence number of its
     // packet, by which an SSH_MSG_UNIMPLEMENTED can answer it.
     struct PendingGlobalRequest {

@@ -2,6 +2,7 @@
 
 #include "ssh/packet_codec.h"
 #include "ssh/protocol_names.h"
+#include "ssh/wire.h"
 
 #include <cryptopp/queue.h>
 
@@ -158,7 +159,7 @@ void ManagerWithLoop::RunPasses()
     std::uint64_t keepAliveTime = 0;
     // A keep-alive sent as SSH_MSG_IGNORE awaits no reply; it is repeated once per idle period.
     std::uint64_t lastIgnoreTime = 0;
-    CryptoPP::WaitObjectContainer container;
+    CryptoPP::WaitObjectContainer container(transport.Log());
     for (;;) {
         source.GetWaitObjects(container, CryptoPP::CallStack("ManagerWithLoop::DoLoop() - socket source", nullptr));
         std::uint64_t now = static_cast<std::uint64_t>(timer_.ElapsedTimeAsDouble());
@@ -170,6 +171,7 @@ void ManagerWithLoop::RunPasses()
                                             now - std::max(lastTrafficTime, lastIgnoreTime)));
         if (reexchangeEnabled_ && transport.TransportStateNumber() > 3 && transport.KexStateNumber() > 2)
             wait = std::min(wait, Remaining(std::uint64_t(reexchangeSeconds_) * 1000, now - lastKeyExchangeTime_));
+        wait = std::min(wait, CheckDeadlines(now));
         container.Wait(static_cast<unsigned long>(std::min<std::uint64_t>(wait, 0xFFFFFFFFu)));
         container.Clear();
 
@@ -187,6 +189,7 @@ void ManagerWithLoop::RunPasses()
         EndIfDisconnected();
 
         now = static_cast<std::uint64_t>(timer_.ElapsedTimeAsDouble());
+        CheckDeadlines(now);
         if (reexchangeEnabled_ && !transport.IsReexchangePending()) {
             const std::uint32_t bytes = static_cast<std::uint32_t>(incomingMeter_->GetTotalBytes()) +
                                         static_cast<std::uint32_t>(outgoingMeter_->GetTotalBytes());
@@ -220,4 +223,26 @@ void ManagerWithLoop::RunPasses()
         }
         if (sink_) sink_->Flush(false, -1, false);
     }
+}
+
+std::uint64_t ManagerWithLoop::CheckDeadlines(std::uint64_t now)
+{
+    const std::uint64_t none = ~std::uint64_t(0);
+    std::uint64_t wait = none;
+    auto check = [&](std::uint32_t seconds, std::uint32_t reason, const char* what) {
+        if (seconds == 0) return;
+        const std::uint64_t left = Remaining(std::uint64_t(seconds) * 1000, now);
+        if (left == 0) {
+            const std::string text = std::string(what) + " did not complete within " +
+                                     SSH::Uint64ToDecimal(seconds) + " seconds";
+            Log(&TransportLog::LogError, text);
+            throw SSH::CauseToDisconnect(reason, text, "en");
+        }
+        wait = std::min(wait, left);
+    };
+    if (!firstKeyExchangeDone_ && Transport().KexStateNumber() == 4) firstKeyExchangeDone_ = true;
+    if (!firstKeyExchangeDone_) check(keyExchangeLimitSeconds_, SSH::DisconnectKeyExchangeFailed, "key exchange");
+    if (Transport().IsServer() && UserAuth().state != UserAuthState::Success)
+        check(loginLimitSeconds_, SSH::DisconnectNoMoreAuthMethodsAvailable, "user authentication");
+    return wait;
 }

@@ -45,6 +45,11 @@ public:
     void Disconnect(const SSH::CauseToDisconnect& cause);
     void CloseSocket();
 
+    // Deadlines from the start of the loop, in seconds (0: none): for the first key exchange,
+    // and on the server end for user authentication. A connection that misses one is ended.
+    void SetKeyExchangeLimit(std::uint32_t seconds) { keyExchangeLimitSeconds_ = seconds; }
+    void SetLoginLimit(std::uint32_t seconds) { loginLimitSeconds_ = seconds; }
+
     // What one wait covers. The connection's socket is counted through the sink in the
     // manager's attachment; the source shares its network event.
     unsigned MaxWaitObjects() override { return CryptoPP::WaitObjectContainer::kMaxHandles; }
@@ -62,6 +67,8 @@ protected:
     std::uint32_t reexchangeSeconds_ = 3600;
     std::uint32_t keepAliveSeconds_ = 60;
     std::uint32_t notRespondingSeconds_ = 30;
+    std::uint32_t keyExchangeLimitSeconds_ = 120;
+    std::uint32_t loginLimitSeconds_ = 120;
 
 private:
     // The sink as the manager's connection meter: its buffer, and the speed of the bytes
@@ -77,6 +84,8 @@ private:
     };
 
     void RunPasses();
+    // Milliseconds to the nearest deadline still open; throws once one has passed.
+    std::uint64_t CheckDeadlines(std::uint64_t now);
     // Throws SSH::RemoteDisconnect once the transport is disconnected or the peer closed.
     void EndIfDisconnected();
 
@@ -88,5 +97,6 @@ private:
     NullGlobalRequestHandler keepAliveReplyHandler_;
     CryptoPP::Timer timer_;
     std::uint64_t lastKeyExchangeTime_ = 0;
+    bool firstKeyExchangeDone_ = false;
     SinkMeter sinkMeter_;
 };

@@ -20,6 +20,8 @@ namespace SSH {
 const CryptoPP::byte IdentificationLineMessage = 255;
 // Longest identification line with its line end.
 const std::size_t MaxIdentificationLine = 255;
+// Text lines a peer may send before its identification line.
+const std::uint32_t MaxLinesBeforeIdentification = 1024;
 // Largest packet length accepted; anything longer is refused before it is buffered.
 const std::uint32_t MaxPacketLength = 0x20000;
 // The largest decompressed message taken in.

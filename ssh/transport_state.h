@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ssh/stream_filters.h"
+#include "ssh/net/wait_tracer.h"
 
 #include <cryptopp/cryptlib.h>
 #include <cryptopp/integer.h>
@@ -81,9 +82,10 @@ private:
 
 // The application's trace of the transport. The packet encoder and decoder ask whether a
 // kind of line is wanted before they build it.
-class TransportLog {
+// The log is also the connection loop's wait tracer: a busy loop is reported as a warning.
+class TransportLog : public CryptoPP::WaitObjectsTracer {
 public:
-    virtual ~TransportLog() = default;
+    void TraceNoWaitLoop(const std::string& description) override { LogWarning("Busy wait loop: " + description); }
     virtual void LogSentMessage(const std::string& line) = 0;
     virtual bool IsSentMessageLogOn() = 0;
     virtual void LogSentData(const std::string& line) = 0;

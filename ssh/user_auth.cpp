@@ -1,6 +1,7 @@
 #include "ssh/user_auth.h"
 
 #include "ssh/key_files.h"
+#include "ssh/manager.h"
 #include "ssh/signer.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
@@ -215,6 +216,82 @@ bool VerifyPublicKeyAuth(const CryptoPP::SecByteBlock& sessionId, const std::str
     } catch (...) {
         return false;
     }
+}
+
+// The connection manager's side of the same messages: each request goes out on the manager's
+// outgoing path and records its method, by which the dispatcher reads the answer.
+
+void Manager::SendServiceRequest()
+{
+    SSH::SendServiceRequest(Output());
+}
+
+void Manager::RequestNoneAuth(const std::string& user)
+{
+    userAuth_.currentMethod = "none";
+    SSH::RequestNoneAuth(Output(), transport_, user);
+}
+
+void Manager::RequestPasswordAuth(const std::string& user, const ConstByteArrayParameter& password,
+                                  bool primeCompression)
+{
+    userAuth_.currentMethod = "password";
+    SSH::RequestPasswordAuth(Output(), transport_, user, password, primeCompression);
+}
+
+void Manager::RequestPasswordChange(const std::string& user, const ConstByteArrayParameter& oldPassword,
+                                    const ConstByteArrayParameter& newPassword, bool primeCompression)
+{
+    userAuth_.currentMethod = "password";
+    SSH::RequestPasswordChange(Output(), transport_, user, oldPassword, newPassword, primeCompression);
+}
+
+void Manager::QueryPublicKeyAuth(const std::string& user, const std::string& algorithm,
+                                 const std::string& publicKeyBlob)
+{
+    userAuth_.currentMethod = "publickey";
+    SSH::QueryPublicKeyAuth(Output(), user, algorithm, publicKeyBlob);
+}
+
+void Manager::SendPublicKeyAuth(const std::string& user, const std::string& algorithm,
+                                const std::string& publicKeyBlob, const std::string& signatureBlob)
+{
+    userAuth_.currentMethod = "publickey";
+    SSH::SendPublicKeyAuth(Output(), user, algorithm, publicKeyBlob, signatureBlob);
+}
+
+void Manager::RequestPublicKeyAuth(const std::string& user, BufferedTransformation& pemFile, const void* passphrase,
+                                   std::size_t passphraseLength, CryptoPP::RandomNumberGenerator* rng)
+{
+    // The key is read before anything is sent; a key that cannot be read leaves the method as it was.
+    SSH::RequestPublicKeyAuth(Output(), transport_, user, pemFile, passphrase, passphraseLength, rng);
+    userAuth_.currentMethod = "publickey";
+}
+
+void Manager::SendLengthPadding(std::uint32_t sent, std::uint32_t target)
+{
+    SSH::SendLengthPadding(Output(), transport_, sent, target);
+}
+
+void Manager::SendCompressionPrimer()
+{
+    SSH::SendCompressionPrimer(Output(), transport_);
+}
+
+void Manager::SendUserauthBanner(const std::string& message, const std::string& language)
+{
+    SSH::SendUserauthBanner(Output(), message, language);
+}
+
+bool Manager::CheckPublicKeyAlgorithm(const std::string& algorithm, const std::string& publicKeyBlob)
+{
+    return SSH::CheckPublicKeyAlgorithm(algorithm, publicKeyBlob);
+}
+
+bool Manager::VerifyPublicKeyAuth(const std::string& user, const std::string& algorithm,
+                                  const std::string& publicKeyBlob, const std::string& signatureBlob) const
+{
+    return SSH::VerifyPublicKeyAuth(transport_.SessionId(), user, algorithm, publicKeyBlob, signatureBlob);
 }
 
 }  // namespace SSH

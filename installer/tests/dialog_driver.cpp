@@ -8,6 +8,10 @@
 //   state <id>              report "state <id> checked=<0|1> enabled=<0|1> focus=<0|1> text=<text>"
 //   firstline <id>          report "firstline <id> <n>": the first visible line of an edit or rich-edit control
 //   rect <id>               report "rect <id> <left> <top> <right> <bottom>" in the window's client pixels
+//   client                  report "client <width> <height>" of the current window
+//   textfit <id>            report "textfit <id> lines=<n> top=<y> bottom=<y> height=<h>" of an edit control
+//                           of two lines or more: its first line's top and last line's bottom as
+//                           the control lays them out, and its client height
 //   size <width> <height>   resize the current window (outer size in pixels), then report "client <w> <h>"
 //   minmax                  minimise then restore the current window
 //   count <title>           report "count <title> <n>": visible top-level windows of the installer with that title
@@ -211,6 +215,29 @@ int main(int argc, char** argv)
             MapWindowPoints(nullptr, current, reinterpret_cast<POINT*>(&rect), 2);
             Report("rect " + id + " " + std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
                    std::to_string(rect.right) + " " + std::to_string(rect.bottom));
+        } else if (step == "client") {
+            RECT client;
+            GetClientRect(current, &client);
+            Report("client " + std::to_string(client.right) + " " + std::to_string(client.bottom));
+        } else if (step == "textfit") {
+            const std::string id = next();
+            const HWND control = Control(id);
+            const LRESULT lines = SendMessageA(control, EM_GETLINECOUNT, 0, 0);
+            if (lines < 2)
+                Fail("control " + id + " has fewer than two lines");
+            // The control's own layout: where it puts the start of a line (scrolled lines
+            // lie above 0, lines past its bottom below the client height).
+            auto lineTop = [control](LRESULT line) {
+                const LRESULT start = SendMessageA(control, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
+                const LRESULT position = SendMessageA(control, EM_POSFROMCHAR, static_cast<WPARAM>(start), 0);
+                return static_cast<int>(static_cast<short>(HIWORD(position)));
+            };
+            const int top = lineTop(0);
+            const int bottom = lineTop(lines - 1) + lineTop(1) - top;
+            RECT client;
+            GetClientRect(control, &client);
+            Report("textfit " + id + " lines=" + std::to_string(lines) + " top=" + std::to_string(top) +
+                   " bottom=" + std::to_string(bottom) + " height=" + std::to_string(client.bottom));
         } else if (step == "size") {
             const int width = std::atoi(next().c_str());
             const int height = std::atoi(next().c_str());

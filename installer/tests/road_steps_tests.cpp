@@ -1,5 +1,5 @@
-// The file association and the uninstall entry inside the process: what a rollback leaves
-// of the registry that stood before this run.
+// The file association, the uninstall entry and the shortcut inside the process: what a
+// rollback leaves of the registry and the links that stood before this run.
 #include "installer/file_association.h"
 #include "installer/installer_state.h"
 #include "installer/shortcuts.h"
@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,10 @@ namespace {
 const char EntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex";
 const char ExtensionKey[] = "SOFTWARE\\Classes\\.ovstest";
 const char ProgId[] = "Morlune.Orvidex.3.32.Settings";
+const char ProgIdKey[] = "SOFTWARE\\Classes\\Morlune.Orvidex.3.32.Settings";
+const char ProgIdIconKey[] = "SOFTWARE\\Classes\\Morlune.Orvidex.3.32.Settings\\DefaultIcon";
+const char ProgIdOpenKey[] = "SOFTWARE\\Classes\\Morlune.Orvidex.3.32.Settings\\Shell\\Open\\command";
+const char ProgIdCommandKey[] = "SOFTWARE\\Classes\\Morlune.Orvidex.3.32.Settings\\Shell\\Manage\\command";
 
 struct Value {
     DWORD type;
@@ -46,6 +53,89 @@ void WriteValue(const char* keyPath, const char* name, DWORD type, const std::st
     RegCloseKey(key);
 }
 
+void WriteWideValue(const char* keyPath, const wchar_t* name, DWORD type, const std::wstring& text)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::vector<BYTE> Bytes(const std::string& text)
+{
+    return std::vector<BYTE>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+// A key with all its values (as the system stores them) and subkeys, by relative path.
+using Tree = std::map<std::string, std::map<std::wstring, Value>>;
+
+void AddTree(HKEY key, const std::string& path, Tree& tree)
+{
+    std::map<std::wstring, Value>& values = tree[path];
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        BYTE data[1024];
+        DWORD nameLength = 256, size = sizeof data;
+        Value value;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &value.type, data, &size) != ERROR_SUCCESS)
+            break;
+        value.data.assign(data, data + size);
+        values[std::wstring(name, nameLength)] = value;
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY child;
+        if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS)
+            continue;
+        AddTree(child, path + "\\" + name, tree);
+        RegCloseKey(child);
+    }
+}
+
+Tree TreeOf(const char* keyPath)
+{
+    Tree tree;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return tree;
+    AddTree(key, "", tree);
+    RegCloseKey(key);
+    return tree;
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(file);
+}
+
+void DeleteTree(HKEY parent, const char* keyPath)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, keyPath, 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
+        return;
+    char name[256];
+    DWORD nameLength = sizeof name;
+    while (RegEnumKeyExA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        DeleteTree(key, name);
+        nameLength = sizeof name;
+    }
+    RegCloseKey(key);
+    RegDeleteKeyA(parent, keyPath);
+}
+
 bool KeyExists(const char* keyPath)
 {
     HKEY key;
@@ -65,6 +155,7 @@ protected:
         installerState.uninstallParams = "\"-shareResWith=Skarvelin\"";
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, EntryKey);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, ExtensionKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, ProgIdKey);
     }
 };
 
@@ -94,10 +185,9 @@ TEST_F(RoadSteps, RollbackPutsBackTheEntryThatStoodBefore)
     WriteValue(EntryKey, "DisplayName", REG_SZ, std::string("Morlune Orvidex 3.31 (remove only)", 35));
     WriteValue(EntryKey, "Version", REG_SZ, std::string("3.31", 5));
     WriteValue(EntryKey, "EstimatedSize", REG_DWORD, std::string("\x10\x20\0\0", 4));
-    Value before[3];
-    ASSERT_TRUE(ReadValue(EntryKey, "DisplayName", before[0]));
-    ASSERT_TRUE(ReadValue(EntryKey, "Version", before[1]));
-    ASSERT_TRUE(ReadValue(EntryKey, "EstimatedSize", before[2]));
+    // Outside the ANSI code page, in name and text: only the system's own form keeps it.
+    WriteWideValue(EntryKey, L"Publisher\u4e2d", REG_SZ, L"Morlune \u4e2d");
+    const Tree before = TreeOf(EntryKey);
     {
         UninstallerRegistrationStep step("Orvidex", "Morlune Orvidex 3.32 (remove only)", "3.32");
         Value version;
@@ -106,15 +196,7 @@ TEST_F(RoadSteps, RollbackPutsBackTheEntryThatStoodBefore)
         Value stale;
         EXPECT_FALSE(ReadValue(EntryKey, "EstimatedSize", stale)) << "no stale value survives the new entry";
     }
-    Value after;
-    ASSERT_TRUE(ReadValue(EntryKey, "DisplayName", after));
-    EXPECT_EQ(after, before[0]);
-    ASSERT_TRUE(ReadValue(EntryKey, "Version", after));
-    EXPECT_EQ(after, before[1]);
-    ASSERT_TRUE(ReadValue(EntryKey, "EstimatedSize", after));
-    EXPECT_EQ(after, before[2]);
-    EXPECT_FALSE(ReadValue(EntryKey, "UninstallParam", after));
-    EXPECT_FALSE(ReadValue(EntryKey, "UninstallString", after));
+    EXPECT_EQ(TreeOf(EntryKey), before);
 }
 
 TEST_F(RoadSteps, EntryOfThisRunIsDeletedByRollbackAndKeptWhenCommitted)
@@ -137,25 +219,42 @@ TEST_F(RoadSteps, EntryOfThisRunIsDeletedByRollbackAndKeptWhenCommitted)
     EXPECT_TRUE(KeyExists(EntryKey));
 }
 
-TEST_F(RoadSteps, ExtensionThatWasOursBeforeSurvivesRollback)
+TEST_F(RoadSteps, RollbackRemovesTheAssociationItCreatedAndRestoresWhatStoodBefore)
 {
     const std::vector<FileAssociationVerb> verbs = {{"Manage", "\"C:\\road\\Rivurere.exe\" \"%1\""}};
-    {
+    const auto associate = [&verbs] {
         FileAssociationStep step(ProgId, ".ovstest", "settings", "C:\\road\\rivurere.exe,3", verbs);
         EXPECT_TRUE(KeyExists(ExtensionKey));
-    }
+        EXPECT_TRUE(KeyExists(ProgIdCommandKey));
+    };
+    associate();
     EXPECT_FALSE(KeyExists(ExtensionKey)) << "created by this run: rolled back";
+    EXPECT_FALSE(KeyExists(ProgIdKey)) << "created by this run: rolled back";
 
-    WriteValue(ExtensionKey, nullptr, REG_SZ, std::string("morlune.orvidex.3.32.settings", 30));
-    {
-        FileAssociationStep step(ProgId, ".ovstest", "settings", "C:\\road\\rivurere.exe,3", verbs);
-    }
-    Value value;
-    ASSERT_TRUE(ReadValue(ExtensionKey, nullptr, value));
-    EXPECT_EQ(std::string(value.data.begin(), value.data.end()), std::string(ProgId) + '\0');
+    // An earlier installation's association, in another letter case, with a description
+    // outside the ANSI code page, an icon to expand, a verb of its own and no "Shell" default.
+    WriteValue(ExtensionKey, nullptr, REG_SZ, std::string("morlune.orvidex.3.32.settings") + '\0');
+    WriteWideValue(ProgIdKey, L"", REG_SZ, L"\u4e2d settings");
+    WriteValue(ProgIdKey, "FriendlyTypeName", REG_SZ, std::string("Orvidex") + '\0');
+    WriteValue(ProgIdIconKey, nullptr, REG_EXPAND_SZ, std::string("%SystemRoot%\\old.exe,1") + '\0');
+    WriteValue(ProgIdOpenKey, nullptr, REG_SZ, std::string("\"C:\\old\\Rivurere.exe\" \"%1\"") + '\0');
+    const Tree extension = TreeOf(ExtensionKey);
+    const Tree progId = TreeOf(ProgIdKey);
+    associate();
+    EXPECT_EQ(TreeOf(ExtensionKey), extension);
+    EXPECT_EQ(TreeOf(ProgIdKey), progId);
     // The reinstall still tells the uninstaller about the extension key.
     EXPECT_NE(installerState.uninstallParams.find("\"-delRegKey=HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.ovstest\""),
               std::string::npos);
+
+    // Committed, the association of this run stays.
+    {
+        FileAssociationStep step(ProgId, ".ovstest", "settings", "C:\\road\\rivurere.exe,3", verbs);
+        step.Commit();
+    }
+    Value icon;
+    ASSERT_TRUE(ReadValue(ProgIdIconKey, nullptr, icon));
+    EXPECT_EQ(icon, (Value{REG_SZ, Bytes("C:\\road\\rivurere.exe,3")}));
 }
 
 // The user's Programs folder: "Shell Folders", else "User Shell Folders" with environment
@@ -187,24 +286,28 @@ TEST(StartMenu, UserProgramsFolderFallsBackToUserShellFolders)
     RegCloseKey(user);
 }
 
-TEST_F(RoadSteps, LinkThatStoodBeforeSurvivesRollback)
+TEST_F(RoadSteps, RollbackRemovesTheLinkItCreatedAndRestoresOneThatStoodBefore)
 {
     char temp[MAX_PATH];
     ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
     const std::string link = std::string(temp) + "road-step.lnk";
     DeleteFileA(link.c_str());
-    const auto makeLink = [&link] {
+    const auto makeLink = [&link](bool commit) {
         ShortcutStep step(link, "C:\\road\\raridava.exe", "", "C:\\road", "Control Panel", "", 0);
+        if (commit)
+            step.Commit();
     };
-    makeLink();
+    makeLink(false);
     EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES) << "created by this run: rolled back";
 
-    const HANDLE file = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    makeLink();
-    EXPECT_NE(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::string earlier("an earlier link\0\xff", 17);
+    ASSERT_TRUE(WriteFileBytes(link, earlier));
+    makeLink(false);
+    EXPECT_EQ(FileBytes(link), earlier);
     EXPECT_NE(installerState.uninstallParams.find("\"-delFile=" + link + "\""), std::string::npos);
+
+    makeLink(true);
+    EXPECT_NE(FileBytes(link), earlier) << "committed: this run's link stays";
     DeleteFileA(link.c_str());
 }
 

@@ -64,6 +64,23 @@ protected:
         return outcome;
     }
 
+    static void SetValue(const char* name, const std::string& bytes)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+        RegCloseKey(key);
+    }
+
+    static void DeleteValue(const char* name)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+
     // The value's bytes, or "(none)".
     static std::string Value(const char* name)
     {
@@ -122,16 +139,57 @@ TEST_F(SettingsStepRun, StoredKeypairIsKeptAndAnUnreadableOneReplaced)
     EXPECT_EQ(Value("Settings"), settings);
     EXPECT_EQ(Value("Keypair"), keypair);
 
-    // A stored keypair with a byte too many is not used.
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    // A stored keypair with a byte too many is not used, but kept beside it; when the step
+    // then fails, the value is put back as it was and the copy removed.
     const std::string longer = keypair + '\0';
-    RegSetValueExA(key, "Keypair", 0, REG_BINARY, reinterpret_cast<const BYTE*>(longer.data()),
-                   static_cast<DWORD>(longer.size()));
-    RegCloseKey(key);
+    SetValue("Keypair", longer);
+    const std::string kept = "Warning: the stored value \"Keypair\" cannot be loaded (";
     r = Run(FailingGenerator);
     EXPECT_EQ(r.exitCode, 120);
-    EXPECT_EQ(r.output, std::string(kGenerating) + "Keypair generation failed: no entropy today, aborting\n");
+    EXPECT_EQ(r.output.substr(0, kept.size()), kept);
+    EXPECT_NE(r.output.find("); it is kept as \"Keypair.unreadable\"\n" + std::string(kGenerating) +
+                            "Keypair generation failed: no entropy today, aborting\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(Value("Keypair"), longer);
+    EXPECT_EQ(Value("Keypair.unreadable"), "(none)");
+
+    // Completed, the step leaves the copy; a second unreadable value never overwrites it.
+    r = Run(GenerateHostKeypair);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Value("Keypair.unreadable"), longer);
+    EXPECT_NE(Value("Keypair"), longer);
+    SetValue("Keypair", "x");
+    r = Run(GenerateHostKeypair);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.output.find("it is kept as \"Keypair.unreadable.2\""), std::string::npos) << r.output;
+    EXPECT_EQ(Value("Keypair.unreadable"), longer);
+    EXPECT_EQ(Value("Keypair.unreadable.2"), "x");
+}
+
+TEST_F(SettingsStepRun, UnreadableStoredSettingsAreKeptBeforeTheDefaultsReplaceThem)
+{
+    ASSERT_EQ(Run(GenerateHostKeypair).exitCode, 0);
+    const std::string settings = Value("Settings");
+    // A message of a newer release: "Orvidex 3.32" where this one writes "Orvidex 3.31".
+    std::string newer = settings;
+    const std::size_t at = newer.find("Orvidex 3.31");
+    ASSERT_NE(at, std::string::npos);
+    newer[at + 11] = '2';
+    for (const std::string& stored : {newer, settings.substr(0, settings.size() / 2)}) {
+        SetValue("Settings", stored);
+        DeleteValue("Settings.unreadable");
+        Outcome r = Run(GenerateHostKeypair);
+        EXPECT_EQ(r.exitCode, 0);
+        const std::string warning = "Warning: the stored value \"Settings\" cannot be loaded (";
+        EXPECT_EQ(r.output.substr(0, warning.size()), warning);
+        EXPECT_NE(r.output.find("); it is kept as \"Settings.unreadable\"\n" + std::string(kDefaults)), std::string::npos)
+            << r.output;
+        EXPECT_EQ(Value("Settings.unreadable"), stored);
+        // The defaults again (their encrypted members differ from one save to the next).
+        EXPECT_EQ(Value("Settings").substr(0, 16), settings.substr(0, 16));
+        EXPECT_EQ(Value("Settings").size(), settings.size());
+    }
 }
 
 TEST_F(SettingsStepRun, UnusableEarlierKeypairGivesWayToANewOne)

@@ -73,6 +73,7 @@ class InstallationSteps(winetest.PrefixTestCase):
 
     def start_menu_and_association_rollback(self):
         return ("Rollback: removing previously created file association for extension .ovs\n"
+                + "Rollback: removing previously created ProgID Morlune.Orvidex.3.32.Settings\n"
                 + "".join(f"Rollback: removing previously created shortcut {link}\n" for link in self.links())
                 + f"Rollback: removing previously created {self.start_menu()}\n")
 
@@ -230,10 +231,14 @@ class InstallationSteps(winetest.PrefixTestCase):
                                                 "ORVIDEX_SERVER_REGISTER_FAULT": "1"})
         self.assertEqual(r.code, 150, r)
         lines = r.stdout.splitlines(keepends=True)
-        self.assertEqual("".join(lines[-(len(PAYLOADS) + 5):-1]),
+        # The association and the links of the first installation get their earlier content back.
+        self.assertEqual("".join(lines[-(len(PAYLOADS) + 9):-1]),
                          f"Registering server {server(second)}\n"
                          f"Rollback: unregistering previously registered service {service(second)}\n"
                          "Unregistering service failed: Error code 0x00000005 received\n"
+                         "Rollback: restoring previous file association for extension .ovs\n"
+                         "Rollback: restoring previous ProgID Morlune.Orvidex.3.32.Settings\n"
+                         + "".join(f"Rollback: restoring previous shortcut {link}\n" for link in self.links())
                          + payload_rollback(second) + f"Rollback: removing previously created {second}\n")
         self.assertTrue(lines[-1].startswith("std::exception caught: "), lines[-1])
         self.assertFalse(self.exists(second))

@@ -15,6 +15,8 @@ DEFAULT_DIR = "C:\\Program Files\\Morlune Orvidex"
 LOG = "C:\\standin.log"
 COMPLETED = "Morlune Orvidex 3.32 installation completed."
 UNINSTALL_ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex"
+OLD_RELEASE_ENTRY = ("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                     "{3C7A91D2-5E48-4B06-9F1A-D28E6B40C7F5}")
 INSTALL, CANCEL = "1", "2"
 FOLDER, LICENCE, ACCEPT, CONTROL_PANEL, FOLDER_LINK, PACKAGE_LINK = "1001", "1005", "1006", "1013", "1007", "1008"
 
@@ -207,6 +209,42 @@ class InstallerDialog(winetest.PrefixTestCase):
         r = self.drive("wait", CONFLICT, "click", "1005", "wait", TITLE, "click", CANCEL)
         self.assertEqual(r.code, 202, r)
         self.assertEqual(r.stdout, "")
+
+    def test_version_conflict_texts_show_whole_below_the_template_layout(self):
+        # Whatever font stands in for the template's, every line of each explanation is shown,
+        # and the buttons keep their place below the text and above the dialog's bottom edge.
+        cases = [
+            ("release 1.1", OLD_RELEASE_ENTRY, None),
+            ("older release", UNINSTALL_ENTRY, "3.31"),
+            ("same or newer release", UNINSTALL_ENTRY, "3.32"),
+        ]
+        for case, key, version in cases:
+            with self.subTest(case=case):
+                self.prefix.reg("add", key, "/v", "UninstallString", "/d", "C:\\nothing.exe", "/f")
+                if version:
+                    self.prefix.reg("add", key, "/v", "Version", "/d", version, "/f")
+                r = self.drive("wait", CONFLICT, "textfit", "1004", "client", "rect", "1004", "rect", "1006",
+                               "rect", "1", "rect", "1005", "rect", "2", "click", "2")
+                self.prefix.reg("delete", key, "/f")
+                self.assertEqual(r.code, 100, r)
+                fit = re.search(r"^textfit 1004 lines=(\d+) top=(-?\d+) bottom=(-?\d+) height=(\d+)$",
+                                r.stderr, re.M)
+                self.assertIsNotNone(fit, r.stderr)
+                lines, top, bottom, height = (int(v) for v in fit.groups())
+                self.assertGreaterEqual(lines, 3)
+                self.assertEqual(top, 0, r.stderr)
+                self.assertLessEqual(bottom, height, r.stderr)
+                width, client_height = (int(v) for v in re.search(r"^client (\d+) (\d+)$", r.stderr, re.M).groups())
+                rects = dict(self.rects(r))
+                text = rects["1004"]
+                # 6 dialog units above the text, 8 between it and the buttons, 7 below them.
+                unit = text[1] / 6
+                for button in ("1", "1005", "2"):
+                    self.assertEqual(rects[button][1], rects["1"][1])
+                    self.assertAlmostEqual(rects[button][1] - text[3], 8 * unit, delta=1.5)
+                    self.assertAlmostEqual(client_height - rects[button][3], 7 * unit, delta=1.5)
+                    self.assertLessEqual(rects[button][2], width)
+                self.assertLessEqual(rects["1006"][3], rects["1"][1])
 
 
 if __name__ == "__main__":

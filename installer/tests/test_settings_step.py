@@ -139,6 +139,42 @@ class SettingsStep(winetest.PrefixTestCase):
         self.assertEqual(self.step_lines(r.stdout), "Loading Orvidex settings from file C:\\saved.ovs\n")
         self.assertEqual(self.product_values(), dict(stored, Settings=with_listen_port(stored["Settings"], 2222)))
 
+    def test_stored_values_that_cannot_be_loaded_are_kept_beside_the_new_ones(self):
+        r = self.install()
+        self.assertEqual(r.code, 0, r)
+        stored = self.product_values()
+        # Settings written by a newer release, and a keypair with one byte too many.
+        newer = stored["Settings"].replace(b"Orvidex 3.31", b"Orvidex 3.99", 1)
+        longer = stored["Keypair"] + b"\0"
+        for name, data in (("Settings", newer), ("Keypair", longer)):
+            r = self.prefix.reg("add", PRODUCT_KEY, "/v", name, "/t", "REG_BINARY", "/d", data.hex(), "/f")
+            self.assertEqual(r.code, 0, r)
+        self.forget_installation()
+        r = self.install(directory="C:\\Again")
+        self.assertEqual(r.code, 0, r)
+        lines = self.step_lines(r.stdout)
+        self.assertRegex(lines, r'^Warning: the stored value "Settings" cannot be loaded \([^\n]+\); '
+                                r'it is kept as "Settings\.unreadable"\n' + DEFAULTS)
+        self.assertRegex(lines, r'\nWarning: the stored value "Keypair" cannot be loaded \([^\n]+\); '
+                                r'it is kept as "Keypair\.unreadable"\n' + GENERATING)
+        values = self.product_values()
+        self.assertEqual(values["Settings.unreadable"], newer)
+        self.assertEqual(values["Keypair.unreadable"], longer)
+        # New defaults (they hold random parts of their own) and a new keypair.
+        self.assertEqual(values["Settings"][:40], stored["Settings"][:40])
+        self.assertNotEqual(values["Keypair"], stored["Keypair"])
+
+        # Once more: an earlier backup is never overwritten.
+        r = self.prefix.reg("add", PRODUCT_KEY, "/v", "Settings", "/t", "REG_BINARY", "/d", "00", "/f")
+        self.assertEqual(r.code, 0, r)
+        self.forget_installation("C:\\Again")
+        r = self.install(directory="C:\\Third")
+        self.assertEqual(r.code, 0, r)
+        self.assertIn('it is kept as "Settings.unreadable.2"', r.stdout)
+        values = self.product_values()
+        self.assertEqual(values["Settings.unreadable"], newer)
+        self.assertEqual(values["Settings.unreadable.2"], b"\0")
+
     def test_release_1_1_keypair_is_imported_without_fingerprints(self):
         for name, data in (("PublicKey", EARLIER_PUBLIC), ("PrivateKey", EARLIER_PRIVATE)):
             r = self.prefix.reg("add", PRODUCT_KEY, "/v", name, "/t", "REG_SZ", "/d", data.hex().upper(), "/f")

@@ -177,10 +177,13 @@ class FileAssociation(RoadCase):
         self.assertRegex(r.stdout, r"\nRegistering file association for extension '\.ovs' failed\. "
                                    r"Reason: RegCreateKeyExA\(\) failed: [^\n]*, aborting\n")
         # Its own extension key goes first: no ".ovs" is left naming a half-written ProgID.
+        # The ProgID key stood before: it loses the description this run gave it.
         self.assertEqual(self.rollback_lines(r.stdout),
-                         ["Rollback: removing previously created file association for extension .ovs"]
+                         ["Rollback: removing previously created file association for extension .ovs",
+                          "Rollback: restoring previous ProgID " + PROGID]
                          + self.rollback_from_shortcuts(self.shortcut_links()))
         self.assertIsNone(self.regtree(CLASSES + "\\.ovs"))
+        self.assertEqual(self.regtree(CLASSES + "\\" + PROGID), {"values": {}, "keys": {}})
         self.assertFalse(self.exists(DIR))
 
         r = self.install("/Force")
@@ -206,9 +209,11 @@ class UninstallEntry(RoadCase):
         self.assertEqual(self.rollback_lines(r.stdout),
                          ["Rollback: unregistering previously registered server " + DIR + "\\OrvidexCfgManip.dll",
                           "Rollback: unregistering previously registered service " + DIR + "\\orvidex.exe",
-                          "Rollback: removing previously created file association for extension .ovs"]
+                          "Rollback: removing previously created file association for extension .ovs",
+                          "Rollback: removing previously created ProgID " + PROGID]
                          + self.rollback_from_shortcuts(self.shortcut_links()))
         self.assertIsNone(self.regtree(CLASSES + "\\.ovs"))
+        self.assertIsNone(self.regtree(CLASSES + "\\" + PROGID))
         self.assertIsNone(self.regtree(ENTRY))
         self.assertFalse(self.exists(DIR))
 
@@ -221,14 +226,15 @@ class UninstallEntry(RoadCase):
             self.assertEqual(self.link(link)["WorkingDirectory"], DIR)
 
     def test_reinstall_keeps_what_was_ours_before(self):
-        # An association that already names our ProgID (in another letter case) survives a rollback.
+        # An association that already names our ProgID (in another letter case) is rewritten,
+        # and a rollback gives it back as it stood.
         self.reg_ok("add", CLASSES + "\\.ovs", "/ve", "/d", PROGID.lower(), "/f")
         self.make_uninstall_list_volatile()
         r = self.install()
         self.assertEqual(r.code, 113, r)
         self.assertIn("Registering file association for extension .ovs\n", r.stdout)
-        self.assertNotIn("Rollback: removing previously created file association", r.stdout)
-        self.assertEqual(self.regtree(CLASSES + "\\.ovs")["values"][""]["text"], PROGID)
+        self.assertIn("Rollback: restoring previous file association for extension .ovs\n", r.stdout)
+        self.assertEqual(self.regtree(CLASSES + "\\.ovs")["values"][""]["text"], PROGID.lower())
 
 
 class EarlierReleases(RoadCase):

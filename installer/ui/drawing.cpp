@@ -268,6 +268,15 @@ COLORREF ReddishColour(COLORREF colour)
     return rgb.ToColorRef();
 }
 
+COLORREF UnchangedColour(COLORREF colour) { return colour; }
+
+COLORREF BurntOrangeColour() { return RGB(190, 90, 0); }
+COLORREF GreenColour() { return RGB(0, 160, 0); }
+COLORREF AzureColour() { return RGB(0, 120, 210); }
+COLORREF NearBlackColour() { return RGB(30, 15, 30); }
+COLORREF DeepBlueColour() { return RGB(30, 15, 200); }
+COLORREF CrimsonColour() { return RGB(200, 15, 30); }
+
 // --- Visual styles ---------------------------------------------------------------------
 
 UxThemeLibrary::UxThemeLibrary() : DllLoader(true, AnsiString("Uxtheme.dll"), true)

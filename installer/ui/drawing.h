@@ -128,6 +128,15 @@ COLORREF DarkerColour(COLORREF colour);
 COLORREF MuchLighterColour(COLORREF colour);
 COLORREF BluishColour(COLORREF colour);
 COLORREF ReddishColour(COLORREF colour);
+// The identity among the derivations above.
+COLORREF UnchangedColour(COLORREF colour);
+// Fixed accent colours, the same whatever the system colours.
+COLORREF BurntOrangeColour();
+COLORREF GreenColour();
+COLORREF AzureColour();
+COLORREF NearBlackColour();
+COLORREF DeepBlueColour();
+COLORREF CrimsonColour();
 
 // --- Visual styles ---------------------------------------------------------------------
 

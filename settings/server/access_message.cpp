@@ -146,15 +146,16 @@ void WriteAccount(CryptoPP::BufferedTransformation& out, AccountEntry& a)
     a.srvSideFwding.Encode(out);
 }
 
+// olderTemplate: the template of an account from a message that stores none (before 3.28).
 void ReadAccount(CryptoPP::BufferedTransformation& in, const SettingsVersion& version, AccountEntry& a,
-                 const MigrationNames& names)
+                 const std::wstring& olderTemplate)
 {
     ReadWString(in, a.account);
     if (version.AtLeast("3.28")) {
         ReadWString(in, a.templateName);
         ReadByte(in, a.loginAllowed);
     } else {
-        a.templateName = version.AtLeast("3.27") ? names.templateName : std::wstring(DefaultTemplateName());
+        a.templateName = olderTemplate;
         bool allowed = false;
         ReadBoolean(in, allowed);
         a.loginAllowed = allowed ? kYes : kNo;
@@ -279,13 +280,19 @@ void ReadAccess(CryptoPP::BufferedTransformation& in, const SettingsVersion& ver
             access.m_sDefaultTemplate = names.templateName;
     }
 
+    // A 3.27 account belongs to the unnamed template; when every template has a name, it
+    // takes the stored default template instead.
+    std::wstring olderTemplate = DefaultTemplateName();
+    if (version.AtLeast("3.27"))
+        olderTemplate = names.templateName.empty() ? access.m_sDefaultTemplate : names.templateName;
+
     SortedListEvaluator<AccountEntry>& accounts = access.accounts;
     accounts.Clear();
     CryptoPP::word32 accountCount = 0;
     ReadWord32(in, accountCount);
     for (CryptoPP::word32 k = 0; k < accountCount; ++k) {
         AccountEntry* a = accounts.New();
-        ReadAccount(in, version, *a, names);
+        ReadAccount(in, version, *a, olderTemplate);
         FillProxyReferences(version, a->connectRules, a->srvSideFwding, names);
         if (!version.AtLeast("3.28") && a->account.empty()) {
             accounts.NewClear();

@@ -63,10 +63,11 @@ bool CfgStorage::SetBinaryValue(const char* valueName, const CryptoPP::byte* byt
 bool CfgStorage::SaveSettings()
 {
     ClearWithPrefixes();
-    if (!OpenKey())
-        return false;
+    // The tree is checked before the key is opened, so a refused tree creates nothing.
     std::string bytes;
     if (!EncodeToBytes(bytes, L"registry"))
+        return false;
+    if (!OpenKey())
         return false;
     return SetBinaryValue(kSettingsValue, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size(),
                           L"Error writing settings to registry. RegSetValueEx() failed with the following error: ");

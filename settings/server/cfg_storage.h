@@ -31,6 +31,7 @@ public:
     // to LocalSystem and the Administrators group only.
     bool OpenKey();
 
+    // Refuses a tree that fails validation, with its message, and writes nothing then.
     bool SaveSettings();
     bool LoadSettings();
 

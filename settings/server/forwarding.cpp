@@ -25,7 +25,8 @@ void EncodeBlob(CryptoPP::BufferedTransformation& out, RuleList<Rule>& list, con
     CfgEncDec::WriteString(out, blob);
 }
 
-// Reads a counted blob and decodes the list from it; bytes after the list are ignored.
+// Reads a counted blob and decodes the list from it. Unlike the other blobs of the
+// message, bytes after the list are ignored here: the stored form allows them.
 template <class Rule>
 void DecodeBlob(CryptoPP::BufferedTransformation& in, RuleList<Rule>& list, const wchar_t* failure)
 {

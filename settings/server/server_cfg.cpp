@@ -55,6 +55,9 @@ bool ServerCfg::Fail(const std::wstring& text)
 bool ServerCfg::EncodeToBytes(std::string& bytes, const wchar_t* what)
 {
     bytes.clear();
+    // Encode takes any tree; a stored one must be a tree that loads again.
+    if (!Reporting([&] { return Validate(m_root, true); }, L"error while encoding settings"))
+        return false;
     CryptoPP::StringSink sink(bytes);
     if (!Encode(sink))
         return false;

@@ -42,7 +42,8 @@ public:
     bool Validate(CfgRoot& root, bool throwAlways);
 
     // The file name's text goes to the ANSI file functions, converted to the ANSI code
-    // page when it is held in another.
+    // page when it is held in another. Saving refuses a tree that fails validation, with
+    // its message, and writes nothing then.
     bool SaveToFile(const CodePageString& fileName);
     bool LoadFromFile(const CodePageString& fileName);
 
@@ -73,8 +74,9 @@ protected:
             return Fail(unknownFailure);
         }
     }
-    // The message of the held tree as bytes, at most kMaxSettingsSize of them. what names
-    // the destination in the text of a message that is too long.
+    // The message of the held tree as bytes, at most kMaxSettingsSize of them, for a tree
+    // that passes validation (a failure carries its message). what names the destination
+    // in the text of a message that is too long.
     bool EncodeToBytes(std::string& bytes, const wchar_t* what);
     // Decode over a block of bytes.
     bool DecodeBytes(const unsigned char* bytes, std::uint32_t length);

@@ -80,7 +80,9 @@ void WriteRecordBlob(CryptoPP::BufferedTransformation& out, Record& record, cons
     CfgEncDec::WriteString(out, blob);
 }
 
-// Bytes left in a blob after its content are ignored.
+// The record must take the whole blob: bytes after it mean a damaged count or length
+// somewhere inside (a shortened list, a cut password), which would otherwise load as
+// silently lost data. A failure throws with prefix, which names the record.
 template <class Record>
 void ReadRecordBlob(CryptoPP::BufferedTransformation& in, Record& record, const char* prefix, const char* separator)
 {
@@ -90,6 +92,11 @@ void ReadRecordBlob(CryptoPP::BufferedTransformation& in, Record& record, const 
                           0);
     if (!record.Decode(context))
         throw CfgEncDec::CEncodeDecodeException(Utf8TextToWide(prefix) + DescribeCodecErrors(context, separator));
+    if (context.pos != context.size) {
+        const std::uint32_t left = context.size - context.pos;
+        throw CfgEncDec::CEncodeDecodeException(Utf8TextToWide(prefix) + std::to_wstring(left) +
+                                                (left == 1 ? L" byte" : L" bytes") + L" left over after the encoded data");
+    }
 }
 
 // Profile names of older messages: an unnamed profile before 3.28 gets the first free

@@ -40,13 +40,26 @@ void WaitObjectContainer::ScheduleEvent(unsigned long milliseconds, const CallSt
     if (milliseconds < m_scheduled) m_scheduled = milliseconds;
 }
 
+void WaitObjectContainer::CountNoWait() {
+    if (++m_noWaitPasses % kNoWaitLoopPasses == 0 && m_tracer)
+        m_tracer->TraceNoWaitLoop("no wait for " + FormatInteger(m_noWaitPasses, 10, 0) + " passes: " +
+                                  (m_noWait ? m_noWaitReason : std::string("nothing to wait for")));
+}
+
 bool WaitObjectContainer::Wait(unsigned long milliseconds) {
-    if (m_noWait) return true;
+    if (m_noWait) {
+        CountNoWait();
+        return true;
+    }
     if (m_handles.size() > kMaxHandles)
         throw Exception(Exception::OTHER_ERROR, "WaitObjectContainer::Wait(): more than " +
                                                     FormatInteger(kMaxHandles, 10, 0) + " wait objects");
     bool scheduledFirst = m_scheduled != INFINITE && (milliseconds == INFINITE || m_scheduled <= milliseconds);
     DWORD timeout = scheduledFirst ? m_scheduled : milliseconds;
+    if (timeout == 0)
+        CountNoWait();
+    else
+        m_noWaitPasses = 0;
     DWORD result;
     if (m_handles.empty()) {
         Sleep(timeout);

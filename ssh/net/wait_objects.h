@@ -4,6 +4,8 @@
 // ours, in its namespace, so that every BufferedTransformation can take part.
 #pragma once
 
+#include "ssh/net/wait_tracer.h"
+
 #include <windows.h>
 
 #include <string>
@@ -40,8 +42,11 @@ class WaitObjectContainer {
 public:
     // The most handles one wait can cover (the system's limit for one wait call).
     static const size_t kMaxHandles = MAXIMUM_WAIT_OBJECTS;
+    // Waits in a row that return at once before the tracer hears of it (and again after as
+    // many more).
+    static const unsigned long kNoWaitLoopPasses = 10000;
 
-    WaitObjectContainer() { Clear(); }
+    explicit WaitObjectContainer(WaitObjectsTracer* tracer = nullptr) : m_tracer(tracer) { Clear(); }
 
     void Clear();
     // The handle is not owned and must outlive the wait.
@@ -65,6 +70,10 @@ public:
     unsigned long ScheduledMilliseconds() const { return m_scheduled; }
 
 private:
+    void CountNoWait();
+
+    WaitObjectsTracer* m_tracer;
+    unsigned long m_noWaitPasses = 0;
     std::vector<HANDLE> m_handles;
     std::vector<std::string> m_reasons;
     bool m_noWait;

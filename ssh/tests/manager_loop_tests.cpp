@@ -451,3 +451,51 @@ TEST(ManagerWithLoop, ASlowReaderBehindAForwardedChannelGetsEverythingWithoutSta
     EXPECT_TRUE(read == data);
     EXPECT_TRUE(writerSawEnd);
 }
+
+// A peer that never gets through the version exchange or the first key exchange is cut off
+// by the key-exchange limit; one that sends only text lines, by the line limit. The reason
+// is in the plain SSH_MSG_DISCONNECT it receives.
+TEST(ManagerWithLoop, APeerThatNeverExchangesKeysIsCutOff)
+{
+    std::string junkLines;
+    for (int i = 0; i < 2000; ++i) junkLines += "junk\r\n";
+    const struct {
+        std::string sent;
+        std::string reason;
+    } cases[] = {
+        {"", "key exchange did not complete within 1 seconds"},
+        {"SSH-2.0-silent\r\n", "key exchange did not complete within 1 seconds"},
+        {junkLines, "more than 1024 lines before the version line"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        Side server(false);
+        server.end->SetKeyExchangeLimit(1);
+        Pair sockets;
+        server.Run(std::move(sockets.server));
+        if (!c.sent.empty()) sockets.client.Send(reinterpret_cast<const CryptoPP::byte*>(c.sent.data()), c.sent.size());
+        server.Join();
+        EXPECT_EQ(server.end->DisconnectOriginOf(), SSH::Manager::WeDisconnected);
+        std::string received;
+        CryptoPP::byte buffer[4096];
+        for (;;) {
+            const long got = sockets.client.Receive(buffer, sizeof buffer);
+            if (got <= 0) break;
+            received.append(reinterpret_cast<const char*>(buffer), got);
+        }
+        EXPECT_NE(received.find(c.reason), std::string::npos) << received.size() << " bytes received";
+    }
+}
+
+TEST(ManagerWithLoop, AClientThatNeverLogsInIsCutOff)
+{
+    Connection c;
+    c.server.auth.state = 0;
+    c.server.end->SetLoginLimit(1);
+    c.Start();
+    c.Join();
+    EXPECT_EQ(c.server.end->DisconnectOriginOf(), SSH::Manager::WeDisconnected);
+    EXPECT_EQ(c.client.outcome, "remote disconnect");
+    EXPECT_EQ(c.client.end->DisconnectReason(), SSH::DisconnectNoMoreAuthMethodsAvailable);
+    EXPECT_EQ(c.client.end->DisconnectDescription(), "user authentication did not complete within 1 seconds");
+}

@@ -54,11 +54,29 @@ public:
 class TestUserAuth : public UserAuthState {
 public:
     TestUserAuth() { methodsThatCanContinue = "password,publickey"; }
-    void HandleRequest(SSH::Manager&, const std::string&, CryptoPP::BufferedTransformation& request) override
+    // A "publickey" request is taken for the one key in `acceptedKeyBlob`.
+    void HandleRequest(SSH::Manager& manager, const std::string& method,
+                       CryptoPP::BufferedTransformation& request) override
     {
-        bool change;
+        bool flag;
+        SSH::DecodeBoolean(request, flag);
+        if (method == "publickey") {
+            std::string algorithm, blob, signature;
+            SSH::DecodeString(request, algorithm);
+            SSH::DecodeString(request, blob);
+            state = Failure;
+            if (blob != acceptedKeyBlob || !SSH::Manager::CheckPublicKeyAlgorithm(algorithm, blob)) return;
+            if (!flag) {
+                publicKeyAlgorithm = algorithm;
+                publicKeyBlob = blob;
+                state = PublicKeyOk;
+                return;
+            }
+            SSH::DecodeString(request, signature);
+            if (manager.VerifyPublicKeyAuth(user, algorithm, blob, signature)) state = Success;
+            return;
+        }
         std::string password;
-        SSH::DecodeBoolean(request, change);
         SSH::DecodeString(request, password);
         state = password == "secret" ? Success : Failure;
     }
@@ -66,6 +84,7 @@ public:
     void OnRequestAfterSuccess(CryptoPP::BufferedTransformation&) override { events.push_back("after success"); }
     void OnStateChanged(SSH::Manager&) override { events.push_back("state " + std::to_string(state)); }
     std::vector<std::string> events;
+    std::string acceptedKeyBlob;
 };
 
 class TestManager : public SSH::Manager {
@@ -165,23 +184,13 @@ struct ManagerPair {
         client.Start();
         server.Start();
         Exchange(client, server);
-        SSH::EncodeByte(client.manager.Output(), 5);
-        SSH::EncodeString(client.manager.Output(), "ssh-userauth");
-        client.manager.Output().MessageEnd();
+        client.manager.SendServiceRequest();
         Exchange(client, server);
     }
     // The client's password request.
     void SendPassword(const std::string& user, const std::string& password)
     {
-        CryptoPP::BufferedTransformation& out = client.manager.Output();
-        client.auth.currentMethod = "password";
-        SSH::EncodeByte(out, 50);
-        SSH::EncodeString(out, user);
-        SSH::EncodeString(out, "ssh-connection");
-        SSH::EncodeString(out, "password");
-        SSH::EncodeBoolean(out, false);
-        SSH::EncodeString(out, password);
-        out.MessageEnd();
+        client.manager.RequestPasswordAuth(user, CryptoPP::ConstByteArrayParameter(password), false);
         Exchange(client, server);
     }
 

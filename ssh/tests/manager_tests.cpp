@@ -1,3 +1,4 @@
+#include "ssh/key_files.h"
 #include "ssh/tunnelling.h"
 #include "ssh/net/tests/winsock_environment.h"
 #include "manager_peer.h"
@@ -89,6 +90,44 @@ TEST(Manager, KeyExchangeServiceAndPasswordAuthentication)
     EXPECT_EQ(pair.client.auth.events.size(), 2u);
 }
 
+// The client's requests record their method, so the server's PK_OK (number 60, shared with the
+// password-change prompt) is read as "publickey" with nothing set by hand.
+TEST(Manager, PublicKeyQueryThenSignedRequestLogsIn)
+{
+    ManagerPair pair;
+    std::string pem;
+    CryptoPP::StringSink pemSink(pem);
+    CryptoPP::ByteQueue body;
+    RsaKey().EncodePemBody(body);
+    WritePemPrivateKey(pemSink, RsaKey().PemKeyType(), TestRng(), "", 0, body);
+    CryptoPP::StringSink blobSink(pair.server.auth.acceptedKeyBlob);
+    RsaKey().EncodePublicKey(blobSink);
+
+    // A failed password first: the method changes with each request.
+    pair.SendPassword("carol", "wrong");
+    CryptoPP::StringStore queryFile(pem);
+    pair.client.manager.RequestPublicKeyAuth("carol", queryFile, "", 0, nullptr);
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(pair.client.auth.currentMethod, "publickey");
+    ASSERT_EQ(pair.client.auth.state, UserAuthState::PublicKeyOk);
+    EXPECT_EQ(pair.client.auth.publicKeyBlob, pair.server.auth.acceptedKeyBlob);
+
+    CryptoPP::StringStore signFile(pem);
+    pair.client.manager.RequestPublicKeyAuth("carol", signFile, "", 0, &TestRng());
+    Exchange(pair.client, pair.server);
+    EXPECT_EQ(pair.client.auth.state, UserAuthState::Success);
+    EXPECT_EQ(pair.client.auth.events, (std::vector<std::string>{"state 4", "state 2", "state 6"}));
+
+    // A key that cannot be read sends nothing and keeps the method.
+    DirectManager c(true);
+    c.manager.RequestPasswordAuth("u", CryptoPP::ConstByteArrayParameter(std::string("pw")), false);
+    c.Sent();
+    CryptoPP::StringStore garbage(std::string("not a key"));
+    EXPECT_ANY_THROW(c.manager.RequestPublicKeyAuth("u", garbage, "", 0, nullptr));
+    EXPECT_TRUE(c.Sent().empty());
+    EXPECT_EQ(c.auth.currentMethod, "password");
+}
+
 TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
 {
     ManagerPair pair;
@@ -108,6 +147,7 @@ TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
     // The keep-alive is answered without the hook; a request without reply is only seen.
     EXPECT_EQ(pair.server.manager.events,
               (std::vector<std::string>{"kexinit sent 1 reason 0", "kex complete 1 reason 0",
+                                        "ignore 232",  // the password request's length padding
                                         "global request tcpip-forward", "global request cancel-tcpip-forward",
                                         "global request no-reply-wanted"}));
 

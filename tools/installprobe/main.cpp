@@ -133,7 +133,7 @@ std::string Hex(const std::vector<BYTE>& data)
 }
 
 // {"values": {name: {"type": n, "hex": raw bytes, "text": string types up to the first
-// zero}}, "keys": {name: {...}}}
+// zero}}, "keys": {name: {...}}}; a subkey that cannot be read is {"error": code}.
 LONG DumpKey(HKEY key, std::string& out)
 {
     DWORD subKeyCount = 0, maxSubKeyLength = 0, valueCount = 0, maxNameLength = 0, maxDataLength = 0;
@@ -170,17 +170,22 @@ LONG DumpKey(HKEY key, std::string& out)
         if (rc != ERROR_SUCCESS)
             return rc;
         const std::string child(subName.data(), nameLength);
-        HKEY childKey = nullptr;
-        rc = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &childKey);
-        if (rc != ERROR_SUCCESS)
-            return rc;
         if (i)
             out += ", ";
         out += JsonString(child) + ": ";
-        rc = DumpKey(childKey, out);
-        RegCloseKey(childKey);
-        if (rc != ERROR_SUCCESS)
-            return rc;
+        // Some system keys (performance data) cannot be read as keys: shown by their code,
+        // so that a whole tree can still be compared.
+        const size_t start = out.size();
+        HKEY childKey = nullptr;
+        rc = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &childKey);
+        if (rc == ERROR_SUCCESS) {
+            rc = DumpKey(childKey, out);
+            RegCloseKey(childKey);
+        }
+        if (rc != ERROR_SUCCESS) {
+            out.resize(start);
+            out += "{\"error\": " + std::to_string(rc) + "}";
+        }
     }
     out += "}}";
     return ERROR_SUCCESS;

@@ -451,6 +451,43 @@ TEST(ColourModel, ConversionsAndRounding)
     EXPECT_FLOAT_EQ(mid.b, 0.375f);
 }
 
+// The derivations that need no system colour, on inputs away from rounding edges (the
+// i686 build computes in extended precision).
+TEST(ColourModel, DerivedColours)
+{
+    struct Case {
+        const char* what;
+        COLORREF got, expected;
+    };
+    const Case cases[] = {
+        {"lighter black", LighterColour(RGB(0, 0, 0)), RGB(41, 41, 41)},
+        {"lighter red", LighterColour(RGB(255, 0, 0)), RGB(255, 41, 41)},
+        {"lighter brown", LighterColour(RGB(128, 64, 32)), RGB(173, 86, 43)},
+        {"darker white", DarkerColour(RGB(255, 255, 255)), RGB(204, 204, 204)},
+        {"darker brown", DarkerColour(RGB(128, 64, 32)), RGB(102, 51, 26)},
+        {"much lighter black", MuchLighterColour(RGB(0, 0, 0)), RGB(217, 217, 217)},
+        {"much lighter blue", MuchLighterColour(RGB(0, 0, 255)), RGB(217, 217, 255)},
+        {"bluish white", BluishColour(RGB(255, 255, 255)), RGB(238, 238, 255)},
+        {"bluish grey", BluishColour(RGB(100, 100, 100)), RGB(93, 93, 100)},
+        {"reddish white", ReddishColour(RGB(255, 255, 255)), RGB(255, 249, 238)},
+        {"reddish grey", ReddishColour(RGB(100, 100, 100)), RGB(100, 98, 93)},
+        {"unchanged brown", UnchangedColour(RGB(128, 64, 32)), RGB(128, 64, 32)},
+        {"unchanged white", UnchangedColour(RGB(255, 255, 255)), RGB(255, 255, 255)},
+        {"burnt orange", BurntOrangeColour(), RGB(190, 90, 0)},
+        {"green", GreenColour(), RGB(0, 160, 0)},
+        {"azure", AzureColour(), RGB(0, 120, 210)},
+        {"near black", NearBlackColour(), RGB(30, 15, 30)},
+        {"deep blue", DeepBlueColour(), RGB(30, 15, 200)},
+        {"crimson", CrimsonColour(), RGB(200, 15, 30)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(GetRValue(c.got), GetRValue(c.expected));
+        EXPECT_EQ(GetGValue(c.got), GetGValue(c.expected));
+        EXPECT_EQ(GetBValue(c.got), GetBValue(c.expected));
+    }
+}
+
 TEST(DrawingHelpers, DefaultFontForNoWindow)
 {
     EXPECT_EQ(GetWindowFont(nullptr), static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));

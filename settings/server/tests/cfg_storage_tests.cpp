@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <cryptopp/filters.h>
 
@@ -254,6 +255,74 @@ TEST_F(RegistryStore, BadKeypairValuesLeaveTheKeypairUndefined)
     EXPECT_FALSE(store.SaveKeypair());
     EXPECT_EQ(L"Encoded keypair length exceeds buffer size", store.LastError());
     EXPECT_EQ(stored, Value("Keypair"));
+}
+
+TEST_F(RegistryStore, TreesThatWouldNotLoadAgainAreNotSaved)
+{
+    const std::string path = TempPath("refused.ovs");
+    {
+        // On a machine without the key, a refused tree does not even create it.
+        CfgStorage store(true);
+        store.m_root.server.logging.m_nEventLogLevel = 4;
+        EXPECT_EQ(L"invalid event log log-level value", Thrown(store, [&] { return store.SaveSettings(); }));
+        EXPECT_FALSE(store.m_keyOpen);
+        EXPECT_EQ("<no key>", Value("Settings"));
+    }
+    {
+        CfgStorage sound(false);
+        sound.m_root.session.m_nLoginTimeout = 77;
+        ASSERT_TRUE(sound.SaveSettings());
+        ASSERT_TRUE(sound.SaveToFile(Ansi(path)));
+    }
+    const std::string stored = Value("Settings");
+    const std::string storedFile = ReadBytes(path);
+
+    const struct {
+        std::vector<std::wstring> instructions;
+        const wchar_t* message;
+    } cases[] = {
+        {{L"server.logging.eventLogLevel 4"}, L"invalid event log log-level value"},
+        {{L"access.templates.All.srvSideFwding.s2c.NewCommit"},
+         L"invalid template server-side s2c rule data: [Error] SrvSideS2CRule::IsValid(): invalid listen port value"},
+        {{L"access.templates.All.srvSideFwding.c2s.New.targetHost \"db\"",
+          L"access.templates.All.srvSideFwding.c2s.NewCommit"},
+         L"undefined proxy profiles referenced in template server-side c2s rule data"},
+    };
+    for (const auto& c : cases) {
+        CfgStorage store(true);
+        LanguageOn language(store.m_root);
+        for (const std::wstring& instruction : c.instructions)
+            ASSERT_EQ(L"", language.Run(instruction)) << Narrow(instruction);
+
+        // The refusal is the one the loader would give for the same tree.
+        std::string message;
+        CryptoPP::StringSink sink(message);
+        ASSERT_TRUE(store.Encode(sink));
+        ServerCfg loader(false);
+        CryptoPP::StringStore source(message);
+        EXPECT_FALSE(loader.Decode(source));
+        EXPECT_EQ(c.message, loader.LastError());
+
+        EXPECT_EQ(c.message, Thrown(store, [&] { return store.SaveSettings(); }));
+        EXPECT_EQ(c.message, Thrown(store, [&] { return store.SaveToFile(Ansi(path)); }));
+        EXPECT_EQ(stored, Value("Settings"));
+        EXPECT_EQ(storedFile, ReadBytes(path));
+    }
+
+    // Set right, the same holder saves again, and the tree loads back.
+    CfgStorage store(false);
+    LanguageOn language(store.m_root);
+    ASSERT_EQ(L"", language.Run(L"server.logging.eventLogLevel 4"));
+    EXPECT_FALSE(store.SaveSettings());
+    ASSERT_EQ(L"", language.Run(L"server.logging.eventLogLevel 3"));
+    ASSERT_TRUE(store.SaveSettings()) << Narrow(store.LastError());
+    ASSERT_TRUE(store.SaveToFile(Ansi(path))) << Narrow(store.LastError());
+    CfgStorage fromRegistry(false);
+    ASSERT_TRUE(fromRegistry.LoadSettings()) << Narrow(fromRegistry.LastError());
+    EXPECT_EQ(3, fromRegistry.m_root.server.logging.m_nEventLogLevel);
+    ServerCfg fromFile(false);
+    ASSERT_TRUE(fromFile.LoadFromFile(Ansi(path))) << Narrow(fromFile.LastError());
+    EXPECT_EQ(3, fromFile.m_root.server.logging.m_nEventLogLevel);
 }
 
 TEST_F(RegistryStore, AnExistingProductKeyIsOpenedForQueryAndSetOnly)

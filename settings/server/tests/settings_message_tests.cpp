@@ -247,4 +247,149 @@ TEST(SettingsMessage, TwoAccountsOfOneNameAreRefused)
     EXPECT_TRUE(holder.Untouched());
 }
 
+// A tree with something in every blob of the message, written by the encoder; the tests
+// below damage its bytes.
+struct BlobFixture {
+    ServerCfg cfg{false};
+    std::string message;
+
+    BlobFixture()
+    {
+        LanguageOn language(cfg.m_root);
+        for (const wchar_t* instruction :
+             {L"proxyProfiles.New.profileName \"Backup\"", L"proxyProfiles.NewCommit",
+              L"proxyProfiles.(profileName eq \"Default\").proxyPassword \"Plain:secret\"",
+              L"access.templates.All.srvSideFwding.c2s.New.targetHost \"db\"",
+              L"access.templates.All.srvSideFwding.c2s.New.proxyProfile \"Default\"",
+              L"access.templates.All.srvSideFwding.c2s.NewCommit"}) {
+            EXPECT_EQ(L"", language.Run(instruction)) << std::wstring(instruction);
+        }
+        AccountEntry* alice = cfg.m_root.access.accounts.New();
+        alice->account = L"alice";
+        DnsNameConnectRule* dns = alice->connectRules.dnsNameRules.New();
+        dns->dnsNameRule.m_dnsName.assign("db.example.com");
+        EXPECT_EQ(0, alice->connectRules.dnsNameRules.NewCommit());
+        ListenRule* listen = alice->listenRules.New();
+        listen->ipRule.m_ip = 0x0A000000u;
+        listen->ipRule.m_sigBits = 8;
+        EXPECT_EQ(0, alice->listenRules.NewCommit());
+        EXPECT_EQ(0, cfg.m_root.access.accounts.NewCommit());
+        message = Encode(cfg);
+    }
+};
+
+// Where a blob with the given content stands, from the offset of its length word on.
+std::size_t FindBlob(const std::string& message, const std::string& content, std::size_t from)
+{
+    return message.find(Message().Blob(content).bytes, from);
+}
+
+// The message with the blob at offset at (its length word) replaced by content.
+std::string WithBlob(const std::string& message, std::size_t at, std::size_t oldSize, const std::string& content)
+{
+    return message.substr(0, at) + Message().Blob(content).bytes + message.substr(at + 4 + oldSize);
+}
+
+std::string AddToWord(std::string bytes, std::size_t at, std::uint32_t delta)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    value += delta;
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>(value >> (24 - 8 * i));
+    return bytes;
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+TEST(SettingsMessage, ABlobMustBeTakenWholeExceptTheForwardingRules)
+{
+    BlobFixture fixture;
+    CfgRoot& root = fixture.cfg.m_root;
+    AccountTemplate& t = *root.access.templates.at(0);
+    AccountEntry& alice = *root.access.accounts.at(0);
+    {
+        ServerCfg sound(false);
+        ASSERT_EQ(L"", DecodeFailure(sound, fixture.message));
+        ASSERT_EQ(ToHex(fixture.message), ToHex(Encode(sound)));
+    }
+
+    // The blobs in message order, each with the offset in its content of a count whose
+    // list ends the record, so that a smaller count leaves the last entry over.
+    const struct {
+        std::string content;
+        std::size_t countAt;
+        const wchar_t* prefix;
+    } blobs[] = {
+        {Encoded(root.proxyProfiles), 0, L"Error decoding proxy profiles: "},
+        {Encoded(t.connectRules), 0, L"Error decoding template connect rules: "},
+        {Encoded(t.listenRules), 0, L"Error decoding template listen rules: "},
+        {Encoded(alice.connectRules), 4, L"Error decoding account connect rules: "},
+        {Encoded(alice.listenRules), 0, L"Error decoding account listen rules: "},
+        {Encoded(root.access.hosts), 0, L"Error decoding host accept rules: "},
+    };
+    std::size_t from = 0;
+    for (const auto& blob : blobs) {
+        const std::size_t at = FindBlob(fixture.message, blob.content, from);
+        ASSERT_NE(std::string::npos, at) << ToHex(blob.content);
+        from = at + 4 + blob.content.size();
+        const std::wstring extraByte = std::wstring(blob.prefix) + L"1 byte left over after the encoded data";
+        const struct {
+            const wchar_t* what;
+            std::string message;
+            std::wstring failure;  // exact, or only its start when empty
+            bool leftOver;
+        } damaged[] = {
+            {L"one byte more", WithBlob(fixture.message, at, blob.content.size(), blob.content + "x"), extraByte, true},
+            {L"count one less",
+             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, -1)), L"", true},
+            {L"count one more",
+             WithBlob(fixture.message, at, blob.content.size(), AddToWord(blob.content, blob.countAt, 1)), L"", false},
+        };
+        for (const auto& d : damaged) {
+            MarkedHolder holder;
+            const std::wstring failure = DecodeFailure(holder.cfg, d.message);
+            if (!d.failure.empty()) {
+                EXPECT_EQ(d.failure, failure);
+            }
+            EXPECT_TRUE(StartsWith(failure, blob.prefix)) << blob.prefix << d.what << L": " << failure;
+            EXPECT_EQ(d.leftOver, failure.find(L" left over after the encoded data") != std::wstring::npos)
+                << blob.prefix << d.what << L": " << failure;
+            EXPECT_TRUE(holder.Untouched()) << blob.prefix << d.what;
+        }
+    }
+
+    // A blob length that takes in the next field's bytes leaves them over.
+    const std::string profiles = Encoded(root.proxyProfiles);
+    MarkedHolder holder;
+    EXPECT_EQ(L"Error decoding proxy profiles: 4 bytes left over after the encoded data",
+              DecodeFailure(holder.cfg, AddToWord(fixture.message, FindBlob(fixture.message, profiles, 0), 4)));
+    // A cut password length (the last profile's last field) no longer loads as a password
+    // that can never be decrypted.
+    const std::size_t passwordLength = profiles.size() - 36 - 4;
+    ASSERT_EQ(std::string("\x00\x00\x00\x24", 4), profiles.substr(passwordLength, 4));
+    EXPECT_EQ(L"Error decoding proxy profiles: 16 bytes left over after the encoded data",
+              DecodeFailure(holder.cfg, WithBlob(fixture.message, FindBlob(fixture.message, profiles, 0),
+                                                 profiles.size(), AddToWord(profiles, passwordLength, -16))));
+    EXPECT_TRUE(holder.Untouched());
+}
+
+TEST(SettingsMessage, TheForwardingBlobsTolerateBytesAfterTheirRules)
+{
+    BlobFixture fixture;
+    const std::string c2s = Encoded(fixture.cfg.m_root.access.templates.at(0)->srvSideFwding.c2s);
+    const std::size_t at = FindBlob(fixture.message, c2s, 0);
+    ASSERT_NE(std::string::npos, at);
+
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, WithBlob(fixture.message, at, c2s.size(), c2s + "xyz")));
+    EXPECT_EQ(ToHex(fixture.message), ToHex(Encode(cfg)));
+
+    MarkedHolder holder;
+    EXPECT_TRUE(StartsWith(DecodeFailure(holder.cfg, WithBlob(fixture.message, at, c2s.size(), AddToWord(c2s, 0, 1))),
+                           L"Error decoding server-side forwarding C2S rules: "));
+    EXPECT_TRUE(holder.Untouched());
+}
+
 } // namespace

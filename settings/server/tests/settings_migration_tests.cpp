@@ -98,6 +98,29 @@ TEST(SettingsMigration, AnUnnamedTemplateOf327IsNamedAndTakesTheAccountsAndTheDe
     EXPECT_EQ(L"Default0", a.accounts.at(0)->templateName);
 }
 
+TEST(SettingsMigration, AccountsOf327WithEveryTemplateNamedTakeTheStoredDefault)
+{
+    AccessPart access;
+    const std::vector<std::string> templates{TemplateEntry("3.27", L"Default"), TemplateEntry("3.27", L"Staff")};
+    access.templates = &templates;
+    access.defaultTemplate = L"Staff";
+    AccountFields bob;
+    bob.account = L"bob";
+    access.accounts.push_back(AccountEntryBytes("3.27", bob));
+    ServerCfg cfg(false);
+    ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage("3.27", access)));
+    const AccessSettings& a = cfg.m_root.access;
+    EXPECT_EQ(L"Staff", a.m_sDefaultTemplate);
+    ASSERT_EQ(1u, a.accounts.size());
+    EXPECT_EQ(L"Staff", a.accounts.at(0)->templateName);
+
+    // Without a stored default there is nothing to take: refused as before.
+    access.defaultTemplate = L"";
+    EXPECT_EQ(L"undefined template name referenced in default template setting",
+              DecodeFailure(cfg, DefaultMessage("3.27", access)));
+    EXPECT_EQ(L"Staff", cfg.m_root.access.accounts.at(0)->templateName);
+}
+
 TEST(SettingsMigration, AllOthersOf325BecomesTheTemplatesLoginRight)
 {
     AccessPart access;

@@ -67,6 +67,32 @@ TEST(WaitObjectContainer, NoWaitScheduleHandlesAndTimeout) {
     CloseHandle(event);
 }
 
+// A loop that never waits is reported to the tracer once per run of passes, with the reason
+// of the object that keeps it busy; a real wait starts the count again.
+TEST(WaitObjectContainer, ABusyLoopIsTraced) {
+    struct Tracer : CryptoPP::WaitObjectsTracer {
+        void TraceNoWaitLoop(const std::string& text) override { lines.push_back(text); }
+        std::vector<std::string> lines;
+    } tracer;
+    WaitObjectContainer c(&tracer);
+    const CallStack busy("busy object", nullptr);
+    for (unsigned long i = 0; i < 2 * WaitObjectContainer::kNoWaitLoopPasses - 1; ++i) {
+        c.Clear();
+        c.SetNoWait(busy);
+        c.Wait(INFINITE);
+    }
+    ASSERT_EQ(tracer.lines.size(), 1u);
+    EXPECT_EQ(tracer.lines[0], "no wait for 10000 passes: busy object");
+    c.Clear();
+    c.Wait(1);
+    for (unsigned long i = 0; i < WaitObjectContainer::kNoWaitLoopPasses - 1; ++i) {
+        c.Clear();
+        c.ScheduleEvent(0, busy);
+        c.Wait(INFINITE);
+    }
+    EXPECT_EQ(tracer.lines.size(), 1u);
+}
+
 // A put takes whatever the socket takes, however small the buffer; it is blocked only once
 // the socket takes nothing, and while bytes wait the sink is always waited on. Repeated with
 // the same bytes it skips those it took, and its message end shuts our side down after the

@@ -1,0 +1,197 @@
+"""A failed run leaves the machine as it found it. Rolled back on a fresh machine, a run leaves
+nothing of ours in the registry or on drive C: but the maker's key; rolled back over an
+installed release, the links and registry values that stood before are back, byte for byte."""
+import concurrent.futures
+import hashlib
+import json
+import os
+import unittest
+
+import winetest
+
+DIR = "C:\\T"
+PROGID = "Morlune.Orvidex.3.32.Settings"
+CLASSES = "HKLM\\SOFTWARE\\Classes"
+MAKER_KEY = "HKLM\\SOFTWARE\\Morlune"
+UNINSTALL = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+# Where anything of ours could be left: the registry trees our steps and payloads write to.
+REGISTRY_ROOTS = ["HKLM\\SOFTWARE", "HKLM\\SYSTEM\\CurrentControlSet\\Services",
+                  "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", "HKCU\\Software"]
+# Wine's own settings, which Wine changes as programs start.
+WINE_KEY = "HKCU\\SOFTWARE\\WINE"
+
+
+def flatten(tree, path, out):
+    """Key paths in capitals: the registry does not tell letter cases apart."""
+    path = path.upper()
+    if "error" in tree:  # a system key that cannot be read
+        out[path] = tree
+        return
+    out[path] = {name: (v["type"], v["hex"]) for name, v in tree["values"].items()}
+    for name, child in tree["keys"].items():
+        flatten(child, path + "\\" + name, out)
+
+
+class Machine:
+    """What one prefix holds: {key path: {value: (type, hex)}} and {drive_c path: content}."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+
+    def run_probe(self, *args):
+        r = self.prefix.run("installprobe.exe", *args)
+        assert r.code == 0, r
+        return r
+
+    def registry(self):
+        keys = {}
+        for root in REGISTRY_ROOTS:
+            flatten(json.loads(self.run_probe("regtree", root).stdout), root, keys)
+        return {path: values for path, values in keys.items()
+                if path != WINE_KEY and not path.startswith(WINE_KEY + "\\")}
+
+    def drive_c(self):
+        """Every folder and file; files by size and digest, except Wine's own programs, which
+        are links to the template's and never written."""
+        top = self.prefix.unix_path("C:\\")
+        found = {}
+        for folder, dirs, files in os.walk(top):
+            relative = os.path.relpath(folder, top)
+            found[relative] = "folder"
+            for name in dirs:
+                if os.path.islink(os.path.join(folder, name)):
+                    found[os.path.join(relative, name)] = os.readlink(os.path.join(folder, name))
+            for name in files:
+                path = os.path.join(folder, name)
+                info = os.lstat(path)
+                if info.st_nlink > 1 or not os.path.isfile(path):
+                    found[os.path.join(relative, name)] = (info.st_size, info.st_mtime_ns)
+                else:
+                    with open(path, "rb") as fh:
+                        found[os.path.join(relative, name)] = (info.st_size, hashlib.sha1(fh.read()).hexdigest())
+        return found
+
+    def state(self):
+        return self.registry(), self.drive_c()
+
+
+def differences(before, after):
+    """The entries whose content differs, as {path: (before, after)}; None for missing."""
+    return {path: (before.get(path), after.get(path))
+            for path in set(before) | set(after) if before.get(path) != after.get(path)}
+
+
+def file_at(path):
+    def make(prefix):
+        os.makedirs(os.path.dirname(prefix.unix_path(path)), exist_ok=True)
+        with open(prefix.unix_path(path), "w") as fh:
+            fh.write("not ours")
+    return make
+
+
+def start_menu_in(folder):
+    return lambda prefix: checked(prefix.reg("add", SHELL_FOLDERS, "/v", "Programs", "/d", folder, "/f"))
+
+
+def reg(*args):
+    return lambda prefix: checked(prefix.reg(*args))
+
+
+def probe(*args):
+    return lambda prefix: checked(prefix.run("installprobe.exe", *args))
+
+
+def windows_version(version):
+    return lambda prefix: prefix.set_windows_version("OrvidexInstaller.exe", version)
+
+
+def checked(result):
+    assert result.code == 0, result
+
+
+# Each failing exit code that an unattended run can be made to give on a fresh machine:
+# (code, what is there before, the stand-ins' switches). 104 (a payload file in a folder
+# found empty), 106 (the maker's key) and 120 (key generation) cannot be brought about from
+# outside the program on this system.
+FAILURES = [
+    # A file where the Start Menu folder goes: after the payload files.
+    (101, [file_at("C:\\menu\\Morlune Orvidex"), start_menu_in("C:\\menu")], {}),
+    (102, [start_menu_in("C:\\nowhere\\Programs")], {}),
+    (103, [file_at(DIR + "\\mine.txt")], {}),
+    # Windows NT 4.0 names an Administrative Tools folder that does not exist here.
+    (105, [windows_version("nt40")], {}),
+    (110, [], {"ORVIDEX_SERVICE_REGISTER_EXIT": "1"}),
+    (111, [], {"ORVIDEX_SERVER_LOAD_FAILS": "1"}),
+    # Part of the ProgID stood before; "command" cannot be made under a volatile key.
+    (112, [reg("add", CLASSES + "\\" + PROGID + "\\Shell", "/f"),
+           probe("volatile-key", CLASSES + "\\" + PROGID + "\\Shell\\Manage")], {}),
+    (113, [reg("delete", UNINSTALL, "/f"), probe("volatile-key", UNINSTALL)], {}),
+    (121, [probe("volatile-key", MAKER_KEY)], {}),
+    (150, [], {"ORVIDEX_SERVER_REGISTER_FAULT": "1"}),
+]
+
+
+def failed_run(setup, env):
+    """Runs one failing installation in a fresh prefix: its result and what changed."""
+    with winetest.WinePrefix() as prefix:
+        for make in setup:
+            make(prefix)
+        machine = Machine(prefix)
+        registry, files = machine.state()
+        result = prefix.installer("/InstallDir", DIR, "/AcceptEULA", env=env)
+        after_registry, after_files = machine.state()
+        return result, differences(registry, after_registry), differences(files, after_files)
+
+
+class FreshMachine(unittest.TestCase):
+    def test_every_failure_leaves_nothing_but_the_makers_key(self):
+        # One prefix per case, since each run changes it; a few at a time.
+        with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+            runs = [(code, pool.submit(failed_run, setup, env)) for code, setup, env in FAILURES]
+            for code, run in runs:
+                with self.subTest(code=code):
+                    result, registry, files = run.result()
+                    self.assertEqual(result.code, code, result)
+                    self.assertIn("Creating Morlune registry key\n", result.stdout)
+                    # The maker's key stays on purpose, as the run left it: empty.
+                    if code != 121:
+                        self.assertEqual(registry.pop(MAKER_KEY.upper(), None), (None, {}))
+                    self.assertEqual(registry, {})
+                    self.assertEqual(files, {})
+
+
+class Reinstall(winetest.PrefixTestCase):
+    def test_failed_reinstall_restores_links_and_registry_of_the_installed_release(self):
+        r = self.prefix.installer("/InstallDir", DIR, "/AcceptEULA")
+        self.assertEqual(r.code, 0, r)
+        machine = Machine(self.prefix)
+        menu = machine.registry()[SHELL_FOLDERS.upper()]["Programs"]
+        programs = bytes.fromhex(menu[1]).decode("latin-1").rstrip("\0") + "\\Morlune Orvidex"
+        links = [programs + "\\Orvidex Control Panel.lnk", programs + "\\Uninstall Orvidex.lnk"]
+        registry, files = machine.state()
+
+        # Another folder, over the installed release; the in-process server faults, which
+        # no "/Force" passes.
+        second = "C:\\T2"
+        r = self.prefix.installer("/InstallDir", second, "/AcceptEULA", "/Force",
+                                  env={"ORVIDEX_SERVER_REGISTER_FAULT": "1"})
+        self.assertEqual(r.code, 150, r)
+        rollback = [line for line in r.stdout.splitlines() if line.startswith("Rollback: ")]
+        self.assertEqual(rollback[:4], ["Rollback: restoring previous file association for extension .ovs",
+                                        "Rollback: restoring previous ProgID " + PROGID,
+                                        "Rollback: restoring previous shortcut " + links[0],
+                                        "Rollback: restoring previous shortcut " + links[1]])
+        self.assertEqual(rollback[-1], "Rollback: removing previously created " + second)
+
+        # Nothing else changed either: the service and the server of the installed release
+        # stay registered.
+        self.assertEqual(differences(registry, machine.registry()), {})
+        self.assertEqual(differences(files, machine.drive_c()), {})
+        for link in links:
+            r = self.prefix.run("installprobe.exe", "link", link)
+            self.assertIn("Target=" + DIR + "\\", r.stdout)
+
+
+if __name__ == "__main__":
+    winetest.main()
