@@ -121,8 +121,7 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
             messageNumber_ = data[0];
             messageStarted_ = true;
         }
-        if (length > MaxIncomingMessageBytes - messageBytes_)
-            throw CauseToDisconnect(DisconnectProtocolError, "decompressed packet length too large", "en");
+        if (length > MaxIncomingMessageBytes - messageBytes_) RefuseOversizedMessage();
         currentMessage_.Put(data, length);
         messageBytes_ += static_cast<std::uint32_t>(length);
     }

@@ -23,9 +23,6 @@ namespace SSH {
 
 class Manager;
 
-// The largest decompressed message the intake takes.
-const std::uint32_t MaxIncomingMessageBytes = 0x40000;
-
 // One incoming message, processed at once or held during a key re-exchange. Its source reads
 // the payload, message number first.
 struct QueuedMessage {

@@ -50,7 +50,9 @@ public:
     void SetKeyExchangeLimit(std::uint32_t seconds) { keyExchangeLimitSeconds_ = seconds; }
     void SetLoginLimit(std::uint32_t seconds) { loginLimitSeconds_ = seconds; }
 
-    unsigned MaxWaitObjects() override { return 64 * 63; }
+    // What one wait covers. The connection's socket is counted through the sink in the
+    // manager's attachment; the source shares its network event.
+    unsigned MaxWaitObjects() override { return CryptoPP::WaitObjectContainer::kMaxHandles; }
     void OnNewKeysSent() override;
 
     // Hooks of the loop.

@@ -43,6 +43,23 @@ const byte MsgIgnore = 2;
 const std::size_t PacketHeaderSize = 5;
 // The longest MAC of the supported algorithms (HMAC-SHA1).
 const std::size_t MaxMacSize = 20;
+// Passes a message's decompressed bytes on and refuses the message once they pass the limit:
+// a small packet may inflate to hundreds of megabytes, none of which is made or kept.
+class MessageSizeLimit : public CryptoPP::Bufferless<CryptoPP::Sink> {
+public:
+    explicit MessageSizeLimit(BufferedTransformation& target) : target_(target) {}
+    std::size_t Put2(const byte* data, std::size_t length, int, bool) override
+    {
+        if (length > SSH::MaxIncomingMessageBytes - size_) SSH::RefuseOversizedMessage();
+        size_ += std::uint32_t(length);
+        target_.Put(data, length);
+        return 0;
+    }
+
+private:
+    BufferedTransformation& target_;
+    std::uint32_t size_ = 0;
+};
 
 // "Sending"/"Received" lines: name and size, then the data unless it is an SSH_MSG_IGNORE.
 void LogMessage(const BufferedTransformation& payload, const char* verb, void (TransportLog::*logLine)(const std::string&),
@@ -56,6 +73,11 @@ void LogMessage(const BufferedTransformation& payload, const char* verb, void (T
 }
 
 }  // namespace
+
+void SSH::RefuseOversizedMessage()
+{
+    throw CauseToDisconnect(DisconnectProtocolError, "decompressed packet length too large", "en");
+}
 
 PacketEncoder::PacketEncoder(TransportState& state, BufferedTransformation* attachment) : state_(state)
 {
@@ -249,12 +271,17 @@ bool PacketDecoder::TakePacket()
     // Built only for the log: a queue allocates.
     std::optional<ByteQueue> collected;
     if (collect) collected.emplace();
+    MessageSizeLimit limit(collect ? static_cast<BufferedTransformation&>(*collected) : out);
     SSH::Compressor& decompressor = state_.IncomingCompressor();
-    decompressor.RedirectOutputTo(collect ? *collected : out);
+    decompressor.RedirectOutputTo(limit);
+    // The decompressor must not keep pointing at the limit once it is gone, also after a refusal.
+    struct Unredirect {
+        SSH::Compressor& decompressor;
+        ~Unredirect() { decompressor.RedirectOutputTo(nullptr); }
+    } unredirect{decompressor};
     decompressor.Put(packet + PacketHeaderSize, packetLength_ - paddingLength - 1);
     decompressor.Flush(true);
     plain_.Clear();
-    decompressor.RedirectOutputTo(nullptr);
     if (collect) {
         if (collected->IsEmpty())
             log->LogReceivedMessage("Received empty packet");

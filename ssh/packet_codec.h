@@ -27,6 +27,10 @@ const std::size_t MaxIdentificationLine = 255;
 const std::uint32_t MaxLinesBeforeIdentification = 1024;
 // Largest packet length accepted; anything longer is refused before it is buffered.
 const std::uint32_t MaxPacketLength = 0x20000;
+// The largest decompressed message taken in.
+const std::uint32_t MaxIncomingMessageBytes = 0x40000;
+// What refuses a message beyond it, wherever it is found.
+[[noreturn]] void RefuseOversizedMessage();
 
 // The bytes of one packet in a block kept from packet to packet, so that steady traffic
 // allocates nothing. As a sink it appends what it is given.

@@ -27,14 +27,27 @@ void PumpFromSocket(Channel& channel, SocketSource& source, std::uint32_t room)
     }
 }
 
-void EndAfterSocketError(Channel& channel, Socket& socket)
+void EndAfterSocketError(Channel& channel, Socket& socket, SocketSink& sink)
 {
     try {
         socket.CloseSocket();
     } catch (...) {
     }
+    sink.Abandon();
     channel.DiscardIncoming();
     channel.MessageSeriesEnd();
+}
+
+// Writes what the sink still holds, and the end of stream after it: delivery alone would leave
+// bytes behind once the channel has nothing more to deliver.
+void FlushToSocket(Channel& channel, SocketSink& sink)
+{
+    if (sink.Drained()) return;
+    try {
+        sink.Flush(false, -1, false);
+    } catch (const Socket::Err& e) {
+        channel.OnTargetException(&e);
+    }
 }
 
 }  // namespace
@@ -102,7 +115,17 @@ void TunnelingResponder::PumpOutgoing(std::uint32_t room)
 
 void TunnelingResponder::OnTargetException(const std::exception*)
 {
-    EndAfterSocketError(*this, m_connectingSocket.AccessSource().AccessSocket());
+    EndAfterSocketError(*this, m_connectingSocket.AccessSource().AccessSocket(), m_connectingSocket.AccessSink());
+}
+
+bool TunnelingResponder::IsBusy()
+{
+    return !m_connectingSocket.AccessSink().Drained();
+}
+
+void TunnelingResponder::Poll()
+{
+    if (ChannelState() == Open) FlushToSocket(*this, m_connectingSocket.AccessSink());
 }
 
 void TunnelingResponder::GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
@@ -157,7 +180,17 @@ void TunnelingInitiator::PumpOutgoing(std::uint32_t room)
 
 void TunnelingInitiator::OnTargetException(const std::exception*)
 {
-    EndAfterSocketError(*this, m_source.AccessSocket());
+    EndAfterSocketError(*this, m_source.AccessSocket(), m_sink);
+}
+
+bool TunnelingInitiator::IsBusy()
+{
+    return !m_sink.Drained();
+}
+
+void TunnelingInitiator::Poll()
+{
+    if (ChannelState() == Open) FlushToSocket(*this, m_sink);
 }
 
 void TunnelingInitiator::GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
@@ -170,7 +203,8 @@ void TunnelingInitiator::GetWaitObjects(CryptoPP::WaitObjectContainer& container
 
 unsigned int TunnelingInitiator::GetMaxWaitObjectCount() const
 {
-    return m_source.GetMaxWaitObjectCount() + m_sink.GetMaxWaitObjectCount();
+    // The sink shares the source's network event.
+    return m_source.GetMaxWaitObjectCount();
 }
 
 }  // namespace SSH

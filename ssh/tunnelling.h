@@ -41,8 +41,12 @@ public:
     bool CompleteOpen(ChannelHost& host, CryptoPP::BufferedTransformation& confirmationData) override;
     CryptoPP::BufferedTransformation& GetDataTarget() override { return m_forwarder; }
     void OnTargetException(const std::exception* e) override;
-    bool IsBusy() override { return false; }
+    // Until every byte for the TCP peer, and the end of stream after them, is written: the
+    // channel outlives its CLOSE until then.
+    bool IsBusy() override;
     void PumpOutgoing(std::uint32_t room) override;
+    // Writes what waits for the TCP peer.
+    void Poll() override;
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
                         CryptoPP::CallStack const& callStack) override;
     unsigned int GetMaxWaitObjectCount() const override;
@@ -88,8 +92,12 @@ public:
     void WriteOpenData(ChannelHost& host, CryptoPP::BufferedTransformation& output) override;
     CryptoPP::BufferedTransformation& GetDataTarget() override { return m_forwarder; }
     void OnTargetException(const std::exception* e) override;
-    bool IsBusy() override { return false; }
+    // Until every byte for the TCP peer, and the end of stream after them, is written: the
+    // channel outlives its CLOSE until then.
+    bool IsBusy() override;
     void PumpOutgoing(std::uint32_t room) override;
+    // Writes what waits for the TCP peer.
+    void Poll() override;
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, bool sinkOnly,
                         CryptoPP::CallStack const& callStack) override;
     unsigned int GetMaxWaitObjectCount() const override;

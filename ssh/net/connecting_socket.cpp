@@ -730,7 +730,9 @@ unsigned long ConnectingSocket::PhaseMillisecondsLeft() const {
 }
 
 unsigned int ConnectingSocket::GetMaxWaitObjectCount() const {
-    return std::max(1u, m_source.GetMaxWaitObjectCount() + m_sink.GetMaxWaitObjectCount());
+    // Each phase waits on one object; once connected the source and the sink share the
+    // socket's one network event, which the source counts.
+    return m_source.GetMaxWaitObjectCount();
 }
 
 void ConnectingSocket::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CallStack& callStack) {

@@ -33,11 +33,13 @@ Socket::Err::Err(SOCKET s, const std::string& operation, int error)
                operation, error),
       m_socket(s) {}
 
-// What every object using one handle shares: the network event and the events collected.
+// What every object using one handle shares: the network event, the events collected and
+// the events some user waits for.
 struct Socket::Shared {
     WSAEVENT event = WSA_INVALID_EVENT;
     bool selected = false;
     long pending = 0;
+    long awaited = 0;
     ~Shared() {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
     }
@@ -166,11 +168,22 @@ long Socket::PendingNetworkEvents() {
     WSANETWORKEVENTS events;
     CheckAndHandleError("WSAEnumNetworkEvents", WSAEnumNetworkEvents(m_socket, event, &events) == SOCKET_ERROR);
     m_shared->pending |= events.lNetworkEvents;
+    // The source and the sink of a connection wait on one event: the one that collects the
+    // other's event after the other has chosen to wait must not leave it waiting for good.
+    if (events.lNetworkEvents & m_shared->awaited) WSASetEvent(event);
     return m_shared->pending;
 }
 
+HANDLE Socket::AwaitNetworkEvents(long events) {
+    HANDLE event = NetworkEvent();
+    m_shared->awaited |= events;
+    return event;
+}
+
 void Socket::TakeNetworkEvents(long events) {
-    if (m_shared) m_shared->pending &= ~events;
+    if (!m_shared) return;
+    m_shared->pending &= ~events;
+    m_shared->awaited &= ~events;
 }
 
 // ---- SocketSource
@@ -246,7 +259,7 @@ void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, cons
             (m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE)))
             container.SetNoWait(CryptoPP::CallStack("SocketSource::GetWaitObjects() - data or end ready", &callStack));
         else
-            container.AddHandle(m_socket.NetworkEvent(),
+            container.AddHandle(m_socket.AwaitNetworkEvents(FD_READ | FD_CLOSE),
                                 CryptoPP::CallStack("SocketSource::GetWaitObjects() - no data", &callStack));
     }
     AttachedTransformation()->GetWaitObjects(container,
@@ -255,7 +268,8 @@ void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, cons
 
 // ---- SocketSink
 
-SocketSink::SocketSink(size_t maxBufferSize) : m_maxBufferSize(maxBufferSize), m_skipBytes(0), m_blocked(false) {}
+SocketSink::SocketSink(size_t maxBufferSize)
+    : m_maxBufferSize(maxBufferSize), m_skipBytes(0), m_blocked(false), m_eofPending(false) {}
 
 size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, bool blocking) {
     if (m_skipBytes) {
@@ -264,34 +278,52 @@ size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, boo
         inString += skip;
         length -= skip;
     }
-    size_t room = m_maxBufferSize - std::min<size_t>(m_maxBufferSize, static_cast<size_t>(m_buffer.CurrentSize()));
-    size_t take = std::min(room, length);
-    m_buffer.Put(inString, take);
-    if (blocking) {
-        size_t rest = length - take;
-        while (rest) {
+    size_t taken = 0;
+    for (;;) {
+        size_t room = m_maxBufferSize - std::min<size_t>(m_maxBufferSize, static_cast<size_t>(m_buffer.CurrentSize()));
+        size_t take = std::min(room, length - taken);
+        m_buffer.Put(inString + taken, take);
+        taken += take;
+        if (taken == length) break;
+        if (blocking)
             TimedFlush(INFINITE, m_maxBufferSize / 2);
-            size_t more = std::min(rest, m_maxBufferSize - static_cast<size_t>(m_buffer.CurrentSize()));
-            m_buffer.Put(inString + take, more);
-            take += more;
-            rest -= more;
-        }
-        if (messageEnd) TimedFlush(INFINITE);
+        else if (TimedFlush(0) == 0)
+            break;  // the socket takes nothing now: blocked only for what does not fit
+    }
+    if (taken < length) {
+        m_skipBytes += taken;
+        return length - taken;
+    }
+    if (messageEnd) m_eofPending = true;
+    TimedFlush(blocking && m_eofPending ? INFINITE : 0);
+    SendPendingEof();
+    if (!m_eofPending) {
         m_skipBytes = 0;
         return 0;
     }
-    TimedFlush(0);
-    if (take < length) {
-        m_skipBytes += take;
-        return length - take;
-    }
-    m_skipBytes = 0;
-    return 0;
+    // The end waits for the buffered bytes; this put's bytes are all taken already.
+    m_skipBytes += length;
+    return 1;
 }
 
 bool SocketSink::IsolatedFlush(bool hardFlush, bool blocking) {
     TimedFlush(blocking ? INFINITE : 0);
-    return hardFlush && m_buffer.CurrentSize() != 0;
+    SendPendingEof();
+    return hardFlush && !Drained();
+}
+
+void SocketSink::SendPendingEof() {
+    if (!m_eofPending || !m_buffer.IsEmpty()) return;
+    m_socket.ShutDown(SD_SEND);
+    m_eofPending = false;
+}
+
+void SocketSink::Abandon() {
+    m_socket.DetachSocket();
+    m_buffer.Clear();
+    m_skipBytes = 0;
+    m_blocked = false;
+    m_eofPending = false;
 }
 
 lword SocketSink::TimedFlush(unsigned long maxTime, size_t targetSize) {
@@ -321,10 +353,12 @@ lword SocketSink::TimedFlush(unsigned long maxTime, size_t targetSize) {
 unsigned int SocketSink::GetMaxWaitObjectCount() const { return 1; }
 
 void SocketSink::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) {
-    if (m_buffer.CurrentSize() == 0) return;
-    if (!m_blocked || (m_socket.PendingNetworkEvents() & (FD_WRITE | FD_CLOSE)))
+    if (Drained()) return;
+    // A write that has not been tried, or an event already collected, would never signal
+    // the handle again: whoever flushes the sink goes on at once instead.
+    if (!m_blocked || m_buffer.IsEmpty() || (m_socket.PendingNetworkEvents() & (FD_WRITE | FD_CLOSE)))
         container.SetNoWait(CryptoPP::CallStack("SocketSink::GetWaitObjects() - ready to send", &callStack));
     else
-        container.AddHandle(m_socket.NetworkEvent(),
+        container.AddHandle(m_socket.AwaitNetworkEvents(FD_WRITE | FD_CLOSE),
                             CryptoPP::CallStack("SocketSink::GetWaitObjects() - buffer full", &callStack));
 }

@@ -81,8 +81,11 @@ public:
     // for the handle (such as one for FD_CONNECT), so it is made only once connected.
     HANDLE NetworkEvent();
     // Collects the events recorded since the last call and resets the event; returns the
-    // events collected so far and not yet taken.
+    // events collected so far and not yet taken. Collecting an event that some user of the
+    // handle awaits signals the event again, so that its wait still ends.
     long PendingNetworkEvents();
+    // The network event, for a wait on the given events until they are taken.
+    HANDLE AwaitNetworkEvents(long events);
     // Forgets the given collected events: the next attempt tells anew whether it blocks.
     void TakeNetworkEvents(long events);
 
@@ -130,7 +133,8 @@ private:
 };
 
 // Writes into a socket through a buffer of its own; uses the socket of a source without
-// owning it.
+// owning it. A message end is the end of our side of the stream: the socket's sending
+// direction is shut down once every byte before it has been written.
 class SocketSink : public CryptoPP::Sink {
 public:
     explicit SocketSink(size_t maxBufferSize = 16 * 1024);
@@ -138,24 +142,36 @@ public:
     Socket& AccessSocket() { return m_socket; }
     void ShareSocketOf(SocketSource& source) { m_socket.ShareWith(source.AccessSocket()); }
 
-    // Takes what fits into the buffer and sends what it can. Not blocking, a put that finds
-    // the buffer full returns non-zero and must be repeated with the same bytes: the bytes
-    // taken before are skipped then.
+    // Takes what fits into the buffer and sends what it can, taking more while the socket
+    // takes more. Not blocking, a put returns non-zero only when the buffer is full and the
+    // socket takes nothing now, or when its message end waits for buffered bytes to be
+    // written; it must then be repeated with the same bytes (those taken are skipped).
     size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+    // Sends buffered bytes, then a pending end of stream.
     bool IsolatedFlush(bool hardFlush, bool blocking) override;
     // Sends buffered bytes until no more than targetSize remain or maxTime milliseconds
     // pass (0: only what the socket takes at once). Returns the bytes sent.
     CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
     CryptoPP::lword BufferedBytes() const { return m_buffer.CurrentSize(); }
     void SetMaxBufferSize(size_t maxBufferSize) { m_maxBufferSize = maxBufferSize; }
+    // Nothing is left to write: no buffered bytes and no end of stream still to send.
+    bool Drained() const { return m_buffer.IsEmpty() && !m_eofPending; }
+    // After the connection failed: forgets the socket and whatever was still to go to it.
+    void Abandon();
 
     unsigned int GetMaxWaitObjectCount() const override;
+    // Whenever something is left to write, the socket's network event, or no wait at all
+    // when the socket can take it now.
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
 
 private:
+    // Shuts the sending direction down once a pending end has nothing before it.
+    void SendPendingEof();
+
     Socket m_socket;
     CryptoPP::ByteQueue m_buffer;
     size_t m_maxBufferSize;
     size_t m_skipBytes;
     bool m_blocked;
+    bool m_eofPending;
 };

@@ -2,6 +2,7 @@
 #include "ssh/dh_kex_handler.h"
 #include "ssh/net/network_address.h"
 #include "ssh/wire.h"
+#include "forwarding_fixtures.h"
 #include "key_fixtures.h"
 #include "ssh/net/tests/winsock_environment.h"
 
@@ -56,7 +57,7 @@ public:
     {
         if (afterPass) afterPass(*this);
     }
-    unsigned WaitTime() override { return 200; }
+    unsigned WaitTime() override { return waitTime; }
 
     using ManagerWithLoop::keepAliveSeconds_;
     using ManagerWithLoop::notRespondingSeconds_;
@@ -65,6 +66,7 @@ public:
 
     std::string serviceName = "ssh-userauth";
     bool serviceRequested = false;
+    unsigned waitTime = 200;
     std::atomic<std::uint32_t> kexCount{0};
     std::atomic<int> keepAlivesDue{0};
     std::function<void(LoopEnd&)> afterPass;
@@ -254,6 +256,200 @@ TEST(ManagerWithLoop, AConnectionResetIsARemoteDisconnect)
     server.Join();
     EXPECT_EQ(server.outcome, "remote disconnect");
     EXPECT_EQ(server.end->DisconnectOriginOf(), SSH::Manager::NoDisconnect);
+}
+
+namespace {
+
+// The client's end of a forwarded connection whose TCP side is the test's.
+class Initiator : public SSH::TunnelingInitiator {
+public:
+    explicit Initiator(SSH::ChannelHost& host) : TunnelingInitiator(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0)
+    {
+    }
+};
+
+// Opens a channel to the target port and records how the open ended.
+class OpenProbe : public SSH::Channel {
+public:
+    OpenProbe(SSH::ChannelHost& host, std::uint32_t port, int& confirmed, int& refused, int& otherwise)
+        : Channel(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0), port_(port), confirmed_(confirmed),
+          refused_(refused), otherwise_(otherwise)
+    {
+    }
+    void WriteOpenData(SSH::ChannelHost&, CryptoPP::BufferedTransformation& output) override
+    {
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, port_);
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, 40000);
+    }
+    void OnOpenConfirmed(SSH::ChannelHost&, CryptoPP::BufferedTransformation&, CryptoPP::BufferedTransformation&) override
+    {
+        ++confirmed_;
+    }
+    void OnOpenFailed(SSH::ChannelHost&, std::uint32_t reason, const std::string&, const std::string&) override
+    {
+        ++(reason == SSH::OpenResourceShortage ? refused_ : otherwise_);
+    }
+    CryptoPP::BufferedTransformation& GetDataTarget() override { return discard_; }
+    void OnTargetException(const std::exception*) override {}
+    bool IsBusy() override { return false; }
+    void PumpOutgoing(std::uint32_t) override {}
+    void GetWaitObjects(CryptoPP::WaitObjectContainer&, bool, CryptoPP::CallStack const&) override {}
+    unsigned int GetMaxWaitObjectCount() const override { return 0; }
+
+private:
+    std::uint32_t port_;
+    int& confirmed_;
+    int& refused_;
+    int& otherwise_;
+    CryptoPP::BitBucket discard_;
+};
+
+// A listener that leaves every connection in its backlog.
+struct BacklogListener {
+    BacklogListener()
+    {
+        socket.Create();
+        NetworkAddress at;
+        at.Set("127.0.0.1", 0);
+        socket.Bind(at.ToSockAddr());
+        socket.Listen(SOMAXCONN);
+        port = ntohs(socket.GetSockName().sin_port);
+    }
+    Socket socket;
+    std::uint32_t port;
+};
+
+}  // namespace
+
+// Channels are admitted only as far as one wait covers their wait objects; the opens beyond
+// are refused with a resource shortage, and the connection carries on.
+TEST(ManagerWithLoop, OpensBeyondWhatCanBeWaitedOnAreRefusedAndTheConnectionLives)
+{
+    BacklogListener target;
+    Connection c;
+    ResponderOpener opener(*c.server.end);
+    c.server.end->AddChannelOpenHandler(&opener);
+    const int opens = 100;
+    // Counted on the client's thread, read once it has ended.
+    int confirmed = 0, refused = 0, otherwise = 0;
+    bool opened = false, pinged = false;
+    std::chrono::steady_clock::time_point answeredAt;
+    struct Pong : GlobalRequestHandler {
+        void OnReply(SSH::Manager&, bool, CryptoPP::BufferedTransformation&) override { replied = true; }
+        bool replied = false;
+    } pong;
+    c.client.end->afterPass = [&](LoopEnd& e) {
+        if (!opened) {
+            opened = true;
+            for (int i = 0; i < opens; ++i) {
+                SSH::Channel* channel = e.AddChannel(new OpenProbe(e, target.port, confirmed, refused, otherwise));
+                e.OpenChannel(*channel);
+            }
+        }
+        // Once all opens are answered the client stays quiet for a moment, so that the server
+        // waits on all it admitted; a request answered after that shows it still serves.
+        if (confirmed + refused + otherwise == opens && answeredAt == std::chrono::steady_clock::time_point())
+            answeredAt = std::chrono::steady_clock::now();
+        if (!pinged && answeredAt != std::chrono::steady_clock::time_point() &&
+            std::chrono::steady_clock::now() - answeredAt > std::chrono::milliseconds(500)) {
+            pinged = true;
+            CryptoPP::ByteQueue empty;
+            e.SendGlobalRequest("ping@orvidex.test", empty, &pong);
+        }
+        if (pong.replied)
+            e.SendDisconnect(SSH::CauseToDisconnect(SSH::DisconnectByApplication, "test done", "en"));
+    };
+    c.Start();
+    c.Join();
+    EXPECT_EQ(confirmed + refused, opens);
+    EXPECT_EQ(otherwise, 0);
+    EXPECT_GT(confirmed, 0);
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(opener.connected, confirmed);
+    EXPECT_EQ(c.server.outcome, "remote disconnect");
+    EXPECT_EQ(c.server.end->DisconnectDescription(), "test done");
+    c.server.end->RemoveChannelOpenHandler(&opener);
+}
+
+// Through a forwarded connection to a reader slower than the SSH connection, the relay waits
+// on what it still has to write: no pass sleeps until the keep-alive with data queued. Both
+// TCP ends close in turn and the channel closes with them.
+TEST(ManagerWithLoop, ASlowReaderBehindAForwardedChannelGetsEverythingWithoutStalls)
+{
+    Listener target;
+    // Small socket buffers towards the reader, so that the relay meets a full socket soon.
+    const int small = 8192;
+    setsockopt(target.socket.GetSocket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    Pair local;
+    std::string data(4 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4093);
+
+    // The TCP ends run on threads of their own; a failed run ends them through errors on
+    // their sockets once the loops' ends are gone.
+    std::string read;
+    std::thread reader([&] {
+        try {
+            Socket s;
+            for (int round = 0; round < 6000 && !target.socket.Accept(s, nullptr, nullptr); ++round) Sleep(10);
+            CryptoPP::byte buffer[16384];
+            for (long n; s.IsValid() && (n = s.Receive(buffer, sizeof buffer)) != 0;) {
+                if (n < 0) {
+                    Sleep(1);
+                    continue;
+                }
+                read.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+                Sleep(8);  // about 2 MB a second at most
+            }
+        } catch (const Socket::Err&) {
+        }
+    });
+    bool writerSawEnd = false;
+    std::thread writer([&] {
+        try {
+            for (std::size_t sent = 0; sent < data.size();)
+                sent += local.client.Send(reinterpret_cast<const CryptoPP::byte*>(data.data()) + sent, data.size() - sent);
+            local.client.ShutDown(SD_SEND);
+            CryptoPP::byte b;
+            writerSawEnd = local.client.Receive(&b, 1) == 0;
+        } catch (const Socket::Err&) {
+        }
+    });
+
+    Connection c;
+    ResponderOpener opener(*c.server.end, small);
+    c.server.end->AddChannelOpenHandler(&opener);
+    for (Side* side : {&c.client, &c.server}) side->end->waitTime = 0xFFFFFFFFu;
+    c.client.end->keepAliveSeconds_ = 0;
+    c.server.end->keepAliveSeconds_ = 5;
+    bool opened = false;
+    c.client.end->afterPass = [&](LoopEnd& e) {
+        if (!opened) {
+            opened = true;
+            auto* channel = new Initiator(e);
+            NetworkAddress originator, to;
+            originator.Set("127.0.0.1", 40000);
+            to.Set("127.0.0.1", target.port);
+            channel->AttachSocket(local.server.DetachSocket(), originator, to);
+            e.OpenChannel(*e.AddChannel(channel));
+        } else if (!e.HasChannels()) {
+            e.SendDisconnect(SSH::CauseToDisconnect(SSH::DisconnectByApplication, "test done", "en"));
+        }
+    };
+    c.Start();
+    c.Join();
+    EXPECT_EQ(c.client.outcome, "remote disconnect");
+    EXPECT_EQ(c.server.end->DisconnectDescription(), "test done");
+    EXPECT_EQ(c.server.end->keepAlivesDue, 0);
+    c.server.end->RemoveChannelOpenHandler(&opener);
+    c.client.end.reset();
+    c.server.end.reset();
+    reader.join();
+    writer.join();
+    EXPECT_EQ(read.size(), data.size());
+    EXPECT_TRUE(read == data);
+    EXPECT_TRUE(writerSawEnd);
 }
 
 // A peer that never gets through the version exchange or the first key exchange is cut off

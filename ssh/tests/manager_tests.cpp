@@ -4,6 +4,7 @@
 #include "manager_peer.h"
 #include "disconnect_of.h"
 #include "stream_helpers.h"
+#include "forwarding_fixtures.h"
 
 #include <cryptopp/mqueue.h>
 
@@ -670,27 +671,6 @@ namespace {
 
 ::testing::Environment* const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
-// Connects wherever the open asks.
-class ApprovingResponder : public SSH::TunnelingResponder {
-public:
-    explicit ApprovingResponder(SSH::ChannelHost& host)
-        : TunnelingResponder(host, "direct-tcpip", true, 0x8000, 32768, 32768, 1.0)
-    {
-    }
-    bool StartTargetProcessing(SSH::ChannelHost&) override { return true; }
-    void OnTargetConnected(SSH::ChannelHost&) override {}
-    void OnTargetConnectFailed(SSH::ChannelHost&, ConnectingSocket&) override {}
-};
-
-struct ResponderOpener : ChannelOpenHandler {
-    explicit ResponderOpener(SSH::Manager& manager) : manager(manager) {}
-    SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
-    {
-        return type == "direct-tcpip" ? new ApprovingResponder(manager) : nullptr;
-    }
-    SSH::Manager& manager;
-};
-
 // The client's end: a pipe whose open names the target.
 class DirectTcpipPipe : public PipeChannel {
 public:
@@ -745,4 +725,82 @@ TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
     EXPECT_EQ(client->ChannelState(), SSH::Channel::Open);
     EXPECT_EQ(client->target.received, "hello");
     p.server.manager.RemoveChannelOpenHandler(&opener);
+}
+
+namespace {
+
+// The TCP end of a forwarded connection, played by the test without blocking.
+struct TcpPeer {
+    void AcceptFrom(Listener& listener)
+    {
+        if (!socket.IsValid()) listener.socket.Accept(socket, nullptr, nullptr);
+    }
+    void Read()
+    {
+        CryptoPP::byte buffer[256];
+        for (long n; socket.IsValid() && (n = socket.Receive(buffer, sizeof buffer)) != -1;) {
+            if (n == 0) {
+                eof = true;
+                return;
+            }
+            received.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+        }
+    }
+    void Send(const std::string& text)
+    {
+        ASSERT_EQ(socket.Send(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size()), text.size());
+    }
+    Socket socket;
+    std::string received;
+    bool eof = false;
+};
+
+}  // namespace
+
+// The end of a forwarded connection travels both ways, whichever side ends first: the SSH
+// peer's EOF half-closes the TCP side after its data, the TCP peer's end becomes EOF after its
+// data, and the channel closes on both ends once both directions are done.
+TEST(ManagerChannels, AForwardedConnectionEndsInBothDirections)
+{
+    for (const bool sshEndsFirst : {true, false}) {
+        SCOPED_TRACE(sshEndsFirst ? "the SSH side ends first" : "the TCP side ends first");
+        Listener target;
+        ChannelPair p;
+        ResponderOpener opener(p.server.manager);
+        p.server.manager.AddChannelOpenHandler(&opener);
+        auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, target.port);
+        p.client.manager.AddChannel(client);
+        p.client.manager.OpenChannel(*client);
+        const std::string toServer = SSH::ChannelNumberToString(client->LocalNumber());
+
+        TcpPeer tcp;
+        bool sshEnded = false, tcpEnded = false;
+        for (int round = 0; round < 500 && (p.client.manager.HasChannels() || p.server.manager.HasChannels()); ++round) {
+            p.client.manager.Poll();
+            p.server.manager.Poll();
+            p.Run();
+            tcp.AcceptFrom(target);
+            tcp.Read();
+            const bool clientOpen = p.client.manager.HasChannels() && client->ChannelState() == SSH::Channel::Open;
+            if (!sshEnded && clientOpen && (sshEndsFirst || client->EofReceived())) {
+                p.client.manager.ChannelPut2(toServer, reinterpret_cast<const CryptoPP::byte*>("from ssh"), 8, 1, true);
+                sshEnded = true;
+            }
+            if (!tcpEnded && tcp.socket.IsValid() && (!sshEndsFirst || tcp.eof)) {
+                tcp.Send("from tcp");
+                if (sshEndsFirst)
+                    tcp.socket.CloseSocket();
+                else
+                    shutdown(tcp.socket.GetSocket(), SD_SEND);
+                tcpEnded = true;
+            }
+            Sleep(5);
+        }
+        EXPECT_EQ(tcp.received, "from ssh");
+        EXPECT_TRUE(tcp.eof);
+        EXPECT_FALSE(p.client.manager.HasChannels());
+        EXPECT_FALSE(p.server.manager.HasChannels());
+        EXPECT_EQ(p.clientLog, (std::vector<std::string>{"direct-tcpip deleted, received from tcp"}));
+        p.server.manager.RemoveChannelOpenHandler(&opener);
+    }
 }

@@ -23,6 +23,7 @@ public:
     std::size_t Put2(const byte* data, std::size_t length, int messageEnd, bool) override
     {
         current_.append(reinterpret_cast<const char*>(data), length);
+        taken += length;
         if (messageEnd) {
             if (current_.compare(0, 5, "\xffSSH-") == 0) state_.SetTransportStateNumber(1);
             messages.push_back(current_);
@@ -31,6 +32,7 @@ public:
         return 0;
     }
     std::vector<std::string> messages;
+    std::size_t taken = 0;
 
 private:
     TransportState& state_;
@@ -39,8 +41,8 @@ private:
 
 // A decoder on a fresh transport with its collected messages.
 struct Receiver {
-    explicit Receiver(int transportState = 1)
-        : state(TestRng(), nullptr, 0, 0, -1), collector(state), decoder(state, new CryptoPP::Redirector(collector))
+    explicit Receiver(int transportState = 1, TransportLog* log = nullptr)
+        : state(TestRng(), log, 0, 0, -1), collector(state), decoder(state, new CryptoPP::Redirector(collector))
     {
         state.SetTransportStateNumber(transportState);
     }
@@ -385,4 +387,59 @@ TEST(PacketDecoder, AuthenticatesBeforeReadingThePacket)
         d.receiver.Feed(packet.substr(packet.size() - 1));
         EXPECT_EQ(d.receiver.Messages(), std::vector<std::string>{"\x05" "late"});
     }
+}
+
+namespace {
+
+// A zlib stream of that many megabytes of zeros: the first with the stream's header, then one
+// compressed megabyte over and over, each ending on a flush.
+std::string ZlibBomb(int megabytes)
+{
+    std::string out;
+    CryptoPP::StringSink sink(out);
+    SSH::Compressor compressor(nullptr, 9);
+    compressor.SetAlgorithm("zlib", true);
+    compressor.RedirectOutputTo(sink);
+    const std::string megabyte(1 << 20, '\0');
+    SSH::PutText(compressor, megabyte);
+    compressor.Flush(true);
+    const std::string first = out;
+    out.clear();
+    SSH::PutText(compressor, megabyte);
+    compressor.Flush(true);
+    std::string bomb = first;
+    for (int i = 1; i < megabytes; ++i) bomb += out;
+    return bomb;
+}
+
+}  // namespace
+
+// A small packet that inflates to far more than a message may hold is refused with the
+// message-size error as soon as it passes the limit, whatever is logged: nothing beyond the
+// limit is kept or passed on.
+TEST(PacketDecoder, InflationStopsAtTheMessageLimit)
+{
+    const std::string bomb = ZlibBomb(60);
+    ASSERT_LT(bomb.size() + 64, SSH::MaxPacketLength);
+    for (const bool logged : {false, true}) {
+        SCOPED_TRACE(logged ? "received messages logged" : "not logged");
+        Log log;
+        Receiver r(1, logged ? &log : nullptr);
+        r.state.IncomingCompressor().SetAlgorithm("zlib", false);
+        EXPECT_EQ(r.Refusal(Packet(bomb)), std::make_pair(2u, std::string("decompressed packet length too large")));
+        EXPECT_LE(r.collector.taken, SSH::MaxIncomingMessageBytes);
+        EXPECT_TRUE(log.lines.empty());
+    }
+    // Up to the limit, a message inflates whole.
+    Receiver r;
+    r.state.IncomingCompressor().SetAlgorithm("zlib", false);
+    std::string exact;
+    CryptoPP::StringSink sink(exact);
+    SSH::Compressor compressor(nullptr, -1);
+    compressor.SetAlgorithm("zlib", true);
+    compressor.RedirectOutputTo(sink);
+    SSH::PutText(compressor, std::string(SSH::MaxIncomingMessageBytes, 'm'));
+    compressor.Flush(true);
+    r.Feed(Packet(exact));
+    EXPECT_EQ(r.Messages(), std::vector<std::string>{std::string(SSH::MaxIncomingMessageBytes, 'm')});
 }
