@@ -18,12 +18,6 @@ import winetest
 USER = "alice"
 TWO_MB = 2 << 20
 
-# The socket sink ignores the end of a channel's stream: the TCP peer of a forwarded
-# connection never sees the client's end, so it never ends its own, and the channel never
-# closes (the library fault "End of stream is lost" of the forwarding work).
-EOF_LOST = "the socket sink does not pass a channel's EOF on to its TCP connection"
-
-
 class Outcome:
     def __init__(self):
         self.received = b""
@@ -156,7 +150,6 @@ class OurServerForwards(winetest.SharedPrefixTestCase):
                 self.assertTrue(outcome.received == payload, "the bytes differ")
         self.assertGreaterEqual(self.server.log().count("forwarding to 127.0.0.1"), 3)
 
-    @unittest.expectedFailure  # EOF_LOST
     def test_the_end_of_the_stream_travels_both_ways_and_the_client_exits_0(self):
         for client in ("ssh -W", "ssh -L", "plink -nc"):
             with self.subTest(client=client):
@@ -228,7 +221,6 @@ class OurClientForwards(winetest.SharedPrefixTestCase):
         self.assertEqual(code, 0, log)
         self.assertIn("5 forwarded connections ended", log)
 
-    @unittest.expectedFailure  # EOF_LOST
     def test_a_connection_ended_by_the_target_ends_here(self):
         # The target sends its bytes and ends its side first; our end has sent nothing yet.
         payload = os.urandom(1 << 20)
