@@ -32,18 +32,31 @@ function(orvidex_unit_test name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
 endfunction()
 
-# orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>])
+# orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>] [SHARDS <n>])
 function(orvidex_blackbox_test name script)
-    cmake_parse_arguments(T "" "TIMEOUT" "" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;SHARDS" "" ${ARGN})
     if(NOT ORVIDEX_TESTS)
         return()
     endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 600)
     endif()
-    add_test(NAME ${name}
-             COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
-             WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS blackbox
-        ENVIRONMENT "ORVIDEX_TEST_NAME=${name};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1")
+    # SHARDS N: a long script runs as N entries, each taking every N-th of its tests, so that
+    # they run side by side.
+    if(NOT T_SHARDS)
+        set(T_SHARDS 1)
+    endif()
+    foreach(index RANGE 1 ${T_SHARDS})
+        set(entry ${name})
+        set(shard_env "")
+        if(T_SHARDS GREATER 1)
+            set(entry ${name}_${index})
+            set(shard_env ";ORVIDEX_SHARD=${index}/${T_SHARDS}")
+        endif()
+        add_test(NAME ${entry}
+                 COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
+                 WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+        set_tests_properties(${entry} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS blackbox
+            ENVIRONMENT "ORVIDEX_TEST_NAME=${entry};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1${shard_env}")
+    endforeach()
 endfunction()

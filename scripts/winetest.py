@@ -179,11 +179,26 @@ class SharedPrefixTestCase(unittest.TestCase):
         cls.prefix.close()
 
 
+def _flatten(suite):
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            yield from _flatten(item)
+        else:
+            yield item
+
+
 def main():
     """Runs the calling script's tests and records their counts for the summary line."""
     name = os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]
-    program = unittest.main(module="__main__", exit=False, verbosity=2)
-    r = program.result
+    shard = os.environ.get("ORVIDEX_SHARD")
+    if shard:
+        # "K/N": the K-th of N entries that share the script's tests between them.
+        index, count = (int(n) for n in shard.split("/"))
+        tests = sorted(_flatten(unittest.defaultTestLoader.loadTestsFromModule(sys.modules["__main__"])),
+                       key=lambda t: t.id())
+        r = unittest.TextTestRunner(verbosity=2).run(unittest.TestSuite(tests[index - 1::count]))
+    else:
+        r = unittest.main(module="__main__", exit=False, verbosity=2).result
     failed = len(r.failures) + len(r.errors) + len(getattr(r, "unexpectedSuccesses", []))
     passed = r.testsRun - failed - len(r.skipped)
     out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")
