@@ -34,6 +34,9 @@ export CCACHE_MAXSIZE=5G
 # debug information and __FILE__ (see CMakeLists.txt), so the working folder need not be hashed.
 export CCACHE_BASEDIR="$ORVIDEX_ROOT"
 export CCACHE_NOHASHDIR=1
+# ccache leaves the prefix maps out of its hash, so objects compiled before the relative form was
+# mapped would come back with build-folder names in them; a namespace of their own keeps them out.
+export CCACHE_NAMESPACE=relative-source-names
 
 orvidex_jobs() { echo "${ORVIDEX_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
 
