@@ -3,6 +3,12 @@
 # programs in prefixes of their own.
 
 set(ORVIDEX_WINE_TEST ${CMAKE_SOURCE_DIR}/scripts/wine-test)
+# The i686 tree's programs run under the Wine of the 32-bit root (scripts/i686-root).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(ORVIDEX_TREE win32)
+else()
+    set(ORVIDEX_TREE win64)
+endif()
 
 # orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [DISPLAY] [STATELESS])
 # DISPLAY: the program creates windows and runs on a virtual display of its own.
@@ -14,7 +20,11 @@ function(orvidex_unit_test name)
     if(NOT ORVIDEX_TESTS)
         return()
     endif()
-    add_executable(${name} ${T_SOURCES})
+    set(exclude)
+    if(NOT ORVIDEX_TESTS_IN_ALL)
+        set(exclude EXCLUDE_FROM_ALL)
+    endif()
+    add_executable(${name} ${exclude} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
@@ -29,7 +39,7 @@ function(orvidex_unit_test name)
     endif()
     add_test(NAME ${name} COMMAND ${launcher} ${ORVIDEX_WINE_TEST} --gtest ${name} ${prefix_choice}
              $<TARGET_FILE:${name}> --gtest_brief=1)
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit ENVIRONMENT ORVIDEX_TREE=${ORVIDEX_TREE})
 endfunction()
 
 # orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>] [SHARDS <n>])
@@ -57,6 +67,6 @@ function(orvidex_blackbox_test name script)
                  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
                  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
         set_tests_properties(${entry} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS blackbox
-            ENVIRONMENT "ORVIDEX_TEST_NAME=${entry};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1${shard_env}")
+            ENVIRONMENT "ORVIDEX_TEST_NAME=${entry};ORVIDEX_TREE=${ORVIDEX_TREE};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1${shard_env}")
     endforeach()
 endfunction()

@@ -90,18 +90,41 @@ void SetFatalFaultHandler(FatalFaultHandler handler)
     fatalFaultHandler = handler;
 }
 
-#if defined(__x86_64__)
+namespace {
 
-// The faulting thread continues in one of these stubs, as if the faulting instruction had
-// called it: the return address is the faulting address + 1, so the unwinder looks up the
-// faulting instruction itself. Each stub reserves the callee's home space below that
-// return address (never touching the faulting frame) and keeps the call aligned; which
-// stub depends on the alignment of the stack at the fault. The code arrives in ecx.
+// Our own image: the program (or library) this code is linked into.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+bool IsInOwnImage(const void* address)
+{
+    const auto base = reinterpret_cast<uintptr_t>(&__ImageBase);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    return at >= base && at - base < nt->OptionalHeader.SizeOfImage;
+}
+
+bool CanRedirect(const EXCEPTION_RECORD* record)
+{
+    return (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0 && record->ExceptionCode != EXCEPTION_STACK_OVERFLOW;
+}
+
+} // namespace
+
+// The faulting thread continues in a stub, as if the faulting instruction had called it: the
+// stub pushes the faulting address + 1 as its return address (so the unwinder looks up the
+// faulting instruction itself) and calls this function with the code. The push is the stub's
+// own: the handler writes nothing below the faulting stack pointer, where the system keeps
+// the exception's records while it dispatches.
 extern "C" [[noreturn]] void orvidex_throw_structured_exception(unsigned int code)
 {
     StructuredExceptionTranslator(code, nullptr);
 }
 
+#if defined(__x86_64__)
+
+// The return address arrives in rdx and the code in ecx. Each stub reserves the callee's home
+// space and keeps the call aligned; which stub depends on the alignment of the stack at the
+// fault.
 extern "C" void orvidex_fault_stub_rsp0();
 extern "C" void orvidex_fault_stub_rsp8();
 
@@ -110,8 +133,10 @@ asm(R"(
     .p2align 4
     .globl orvidex_fault_stub_rsp0
     .def orvidex_fault_stub_rsp0; .scl 2; .type 32; .endef
-    .seh_proc orvidex_fault_stub_rsp0
 orvidex_fault_stub_rsp0:
+    pushq %rdx
+    .seh_proc orvidex_fault_stub_rsp0_called
+orvidex_fault_stub_rsp0_called:
     subq $40, %rsp
     .seh_stackalloc 40
     .seh_endprologue
@@ -122,8 +147,10 @@ orvidex_fault_stub_rsp0:
     .p2align 4
     .globl orvidex_fault_stub_rsp8
     .def orvidex_fault_stub_rsp8; .scl 2; .type 32; .endef
-    .seh_proc orvidex_fault_stub_rsp8
 orvidex_fault_stub_rsp8:
+    pushq %rdx
+    .seh_proc orvidex_fault_stub_rsp8_called
+orvidex_fault_stub_rsp8_called:
     subq $32, %rsp
     .seh_stackalloc 32
     .seh_endprologue
@@ -134,35 +161,167 @@ orvidex_fault_stub_rsp8:
 
 namespace {
 
+// Windows' own unwinder walks any module, so a throw can start anywhere.
+bool CanUnwindFrom(const void*)
+{
+    return true;
+}
+
 LONG RedirectToThrow(EXCEPTION_POINTERS* pointers)
 {
     CONTEXT* context = pointers->ContextRecord;
-    const DWORD64 faultRsp = context->Rsp;
-    context->Rsp = faultRsp - 8;
-    *reinterpret_cast<DWORD64*>(context->Rsp) = context->Rip + 1;
-    context->Rip = reinterpret_cast<DWORD64>((faultRsp & 15) == 0 ? orvidex_fault_stub_rsp0 : orvidex_fault_stub_rsp8);
+    context->Rdx = context->Rip + 1;
+    context->Rip = reinterpret_cast<DWORD64>((context->Rsp & 15) == 0 ? orvidex_fault_stub_rsp0 : orvidex_fault_stub_rsp8);
     context->Rcx = pointers->ExceptionRecord->ExceptionCode;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-bool CanRedirect(const EXCEPTION_RECORD* record)
+} // namespace
+
+#elif defined(__i386__)
+
+// The return address arrives in edx and the code in ecx; the stub aligns the stack for the
+// call, as GCC's code expects, and its unwind table tells how to reach the faulting frame.
+extern "C" void orvidex_fault_stub();
+
+asm(R"(
+    .text
+    .p2align 4
+    .globl _orvidex_fault_stub
+    .def _orvidex_fault_stub; .scl 2; .type 32; .endef
+_orvidex_fault_stub:
+    pushl %edx
+    .cfi_startproc
+    pushl %ebp
+    .cfi_def_cfa_offset 8
+    .cfi_offset %ebp, -8
+    movl %esp, %ebp
+    .cfi_def_cfa_register %ebp
+    andl $-16, %esp
+    subl $12, %esp
+    pushl %ecx
+    call _orvidex_throw_structured_exception
+    int3
+    .cfi_endproc
+)");
+
+// libgcc's own lookup of the unwind table entry that covers an address.
+struct DwarfEhBases {
+    void* tbase;
+    void* dbase;
+    void* func;
+};
+extern "C" const void* _Unwind_Find_FDE(void* pc, DwarfEhBases* bases);
+
+namespace {
+
+// The DWARF unwinder knows our image's tables only: a throw can start where they cover the
+// faulting instruction, nowhere else.
+bool CanUnwindFrom(const void* address)
 {
-    return (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0 && record->ExceptionCode != EXCEPTION_STACK_OVERFLOW;
+    DwarfEhBases bases;
+    return IsInOwnImage(address) && _Unwind_Find_FDE(const_cast<void*>(address), &bases) != nullptr;
 }
 
-LONG CALLBACK TranslateTableFaults(EXCEPTION_POINTERS* pointers)
+LONG RedirectToThrow(EXCEPTION_POINTERS* pointers)
 {
-    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
-    if (!IsTranslatedStructuredException(record->ExceptionCode) || !CanRedirect(record))
-        return EXCEPTION_CONTINUE_SEARCH;
-    return RedirectToThrow(pointers);
+    CONTEXT* context = pointers->ContextRecord;
+    context->Edx = context->Eip + 1;
+    context->Eip = reinterpret_cast<DWORD>(orvidex_fault_stub);
+    context->Ecx = pointers->ExceptionRecord->ExceptionCode;
+    return EXCEPTION_CONTINUE_EXECUTION;
 }
 
 } // namespace
 
+// Frames of other modules carry no tables for our unwinder, so a fault in them is caught at
+// the call that entered them, as a __try block would catch it: the guard's frame registers a
+// handler in the thread's chain, which lets the other module's own handlers unwind (RtlUnwind)
+// and resumes the guard's frame with the code. Returns 1 then, 0 when run returned.
+extern "C" int orvidex_call_guarded(void (*run)(void*), void* context, uint32_t* code);
+
+asm(R"(
+    .text
+    .p2align 4
+    .globl _orvidex_call_guarded
+    .def _orvidex_call_guarded; .scl 2; .type 32; .endef
+_orvidex_call_guarded:
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    pushl %ebp                      # record + 8: this frame, for the way back
+    pushl $_orvidex_guard_handler   # record + 4
+    pushl %fs:0                     # record + 0: the next record
+    movl %esp, %fs:0
+    andl $-16, %esp
+    subl $12, %esp
+    pushl 12(%ebp)
+    call *8(%ebp)
+    leal -24(%ebp), %esp
+    xorl %eax, %eax
+.Lorvidex_guard_leave:
+    popl %fs:0
+    addl $8, %esp
+    popl %edi
+    popl %esi
+    popl %ebx
+    popl %ebp
+    ret
+
+    .p2align 4
+    .def _orvidex_guard_handler; .scl 3; .type 32; .endef
+_orvidex_guard_handler:
+    movl 4(%esp), %eax              # the exception record
+    testl $6, 4(%eax)               # unwinding: nothing to do here
+    jnz 1f
+    movl 8(%esp), %ecx              # our record
+    pushl (%eax)                    # code and record kept on the stack: RtlUnwind may
+    pushl %ecx                      # change any register but esp
+    pushl $0
+    pushl %eax
+    pushl $2f
+    pushl %ecx
+    call _RtlUnwind@16
+2:  popl %ecx
+    popl %edx
+    movl %ecx, %esp
+    movl 8(%ecx), %ebp
+    movl 16(%ebp), %eax
+    movl %edx, (%eax)
+    movl $1, %eax
+    jmp .Lorvidex_guard_leave
+1:  movl $1, %eax                   # ExceptionContinueSearch
+    ret
+)");
+
+#else
+#error "structured exception translation is written for x86 and x86_64"
 #endif
 
 namespace {
+
+ULONG_PTR InstructionPointer(const CONTEXT* context)
+{
+#if defined(__x86_64__)
+    return context->Rip;
+#else
+    return context->Eip;
+#endif
+}
+
+// Runs before any frame's own handler, so it takes only faults of our own code: system
+// functions that catch faults themselves (IsBadReadPtr, lstrlenA) must still see theirs.
+LONG CALLBACK TranslateOwnFaults(EXCEPTION_POINTERS* pointers)
+{
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    const void* at = reinterpret_cast<const void*>(InstructionPointer(pointers->ContextRecord));
+    if (!IsTranslatedStructuredException(record->ExceptionCode) || !CanRedirect(record) ||
+        !IsInOwnImage(record->ExceptionAddress) || !CanUnwindFrom(at))
+        return EXCEPTION_CONTINUE_SEARCH;
+    return RedirectToThrow(pointers);
+}
 
 LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
 {
@@ -172,10 +331,8 @@ LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
     if (IsGccUnwindCode(record->ExceptionCode))
         return (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) ? EXCEPTION_CONTINUE_SEARCH
                                                                     : EXCEPTION_CONTINUE_EXECUTION;
-#if defined(__x86_64__)
-    if (CanRedirect(record))
+    if (CanRedirect(record) && CanUnwindFrom(reinterpret_cast<const void*>(InstructionPointer(pointers->ContextRecord))))
         return RedirectToThrow(pointers);
-#endif
     if (fatalFaultHandler)
         fatalFaultHandler(StructuredException(record->ExceptionCode));
     // No crash dialog: end the process with the exception code.
@@ -186,9 +343,52 @@ LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
 
 void InstallStructuredExceptionTranslator()
 {
-#if defined(__x86_64__)
-    static PVOID handler = AddVectoredExceptionHandler(1, TranslateTableFaults);
+    static PVOID handler = AddVectoredExceptionHandler(1, TranslateOwnFaults);
     (void)handler;
-#endif
     SetUnhandledExceptionFilter(ReportUnhandledException);
 }
+
+#if defined(__i386__)
+
+namespace {
+
+struct ForeignCall {
+    void (*body)(void*);
+    void* context;
+    std::exception_ptr thrown;
+};
+
+// No C++ exception may cross the guard's frame, which has no unwind table: it is carried
+// across instead.
+void RunForeignCall(void* call) noexcept
+{
+    auto* c = static_cast<ForeignCall*>(call);
+    try {
+        c->body(c->context);
+    } catch (...) {
+        c->thrown = std::current_exception();
+    }
+}
+
+} // namespace
+
+void CallForeignCode(void (*body)(void*), void* context)
+{
+    ForeignCall call{body, context, nullptr};
+    uint32_t code = 0;
+    if (orvidex_call_guarded(RunForeignCall, &call, &code))
+        StructuredExceptionTranslator(code, nullptr);
+    if (call.thrown)
+        std::rethrow_exception(call.thrown);
+}
+
+#else
+
+// Windows' unwinder walks foreign frames: the unhandled-exception filter throws from the fault
+// itself.
+void CallForeignCode(void (*body)(void*), void* context)
+{
+    body(context);
+}
+
+#endif

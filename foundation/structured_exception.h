@@ -1,14 +1,16 @@
 // Hardware faults and exhausted memory as ordinary C++ exceptions.
 //
 // GCC has no structured-exception translator hook, so InstallStructuredExceptionTranslator
-// builds one. On x86_64 a vectored handler takes the faults of the code table below and
-// makes the faulting thread continue as if the faulting instruction had called a function
-// that throws the matching exception; with every frame built with -fnon-call-exceptions the
-// stack then unwinds normally from the point of the fault. Other codes are left to the
-// system (it raises and handles some itself); those that nothing handles reach an
-// unhandled-exception filter, which throws the same way. On i686, whose DWARF unwinder
-// cannot start from a fault, the filter reports the fault as main would and ends the
-// process with exit code 150.
+// builds one. A vectored handler takes the faults of the code table below that happen in our
+// own image and makes the faulting thread continue as if the faulting instruction had called
+// a function that throws the matching exception; with every frame built with
+// -fnon-call-exceptions the stack then unwinds normally from the point of the fault. Faults
+// elsewhere first meet the handlers of the code they happen in (system functions such as
+// IsBadReadPtr catch their own); those that nothing handles reach an unhandled-exception
+// filter. On x86_64 the filter throws the same way from wherever the fault happened. On i686
+// the DWARF unwinder knows our image's frames only: a fault in another module becomes an
+// exception at the CallForeign that entered it, and one outside any such call is reported
+// through the fatal-fault handler, which ends the process.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <type_traits>
 
 // The name of a structured exception code, "unrecognized structured exception" for others.
 const char* StructuredExceptionName(uint32_t code);
@@ -69,10 +72,20 @@ public:
 // The new-handler: a failed new throws BadAllocation (a std::bad_alloc).
 [[noreturn]] void OnAllocationFailure();
 
+// Runs body, which calls into another module (a loaded library's entry point): a structured
+// exception that this code leaves unhandled leaves here as the translator throws it. An
+// exception body throws passes through unchanged.
+void CallForeignCode(void (*body)(void*), void* context);
+template <class Body>
+void CallForeign(Body&& body)
+{
+    CallForeignCode([](void* b) { (*static_cast<std::remove_reference_t<Body>*>(b))(); }, &body);
+}
+
 // Process-wide; installing again changes nothing.
 void InstallStructuredExceptionTranslator();
-// Called by the unhandled-exception filter for a fault it cannot throw (always on i686);
-// meant to report it and end the process.
+// Called by the unhandled-exception filter for a fault it cannot throw (on i686, one outside
+// our image and outside CallForeign); meant to report it and end the process.
 using FatalFaultHandler = void (*)(const StructuredException& fault);
 void SetFatalFaultHandler(FatalFaultHandler handler);
 void InstallAllocationFailureHandler();

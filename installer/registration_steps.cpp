@@ -1,6 +1,7 @@
 #include "installer/registration_steps.h"
 
 #include "RoVodEre/ScopeGuard.h"
+#include "foundation/structured_exception.h"
 #include "foundation/text_helpers.h"
 #include "foundation/ziror.h"
 #include "installer/installer_state.h"
@@ -58,8 +59,11 @@ void CallServerEntry(const std::string& dllPath, const char* entryName)
         uninitialize();
         throw InstallError("GetProcAddress() failed: " + OsErrorExceptionText(error));
     }
+    // A fault in the library's code is ours to roll back, not the end of the run.
+    HRESULT returned = S_OK;
+    CallForeign([&] { returned = entry(); });
     ZIRor::ComCallResult result;
-    result.Record((std::string(entryName) + "()").c_str(), entry());
+    result.Record((std::string(entryName) + "()").c_str(), returned);
     uninitialize();  // before the library is freed
     if (result.Failed())
         throw InstallError(result.FailureText());

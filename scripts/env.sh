@@ -12,8 +12,16 @@ export ORVIDEX_CACHE
 ORVIDEX_WIN32_WINNT=0x0501
 CRYPTOPP_VERSION=8.7.0
 
-WINE64=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver64
+# The tree whose programs run: win64 under the machine's own Wine, win32 (the shipped i686
+# build) under the Wine of the 32-bit root (scripts/i686-root), whose wine64 starts PE32 programs.
+ORVIDEX_TREE=${ORVIDEX_TREE:-win64}
+if [ "$ORVIDEX_TREE" = win32 ]; then
+    WINE64="$ORVIDEX_ROOT/scripts/wine32"
+    WINESERVER="$ORVIDEX_ROOT/scripts/wineserver32"
+else
+    WINE64=/usr/lib/wine/wine64
+    WINESERVER=/usr/lib/wine/wineserver64
+fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 export WINEARCH=win64
@@ -26,6 +34,9 @@ export CCACHE_MAXSIZE=5G
 # debug information and __FILE__ (see CMakeLists.txt), so the working folder need not be hashed.
 export CCACHE_BASEDIR="$ORVIDEX_ROOT"
 export CCACHE_NOHASHDIR=1
+# ccache leaves the prefix maps out of its hash, so objects compiled before the relative form was
+# mapped would come back with build-folder names in them; a namespace of their own keeps them out.
+export CCACHE_NAMESPACE=relative-source-names
 
 orvidex_jobs() { echo "${ORVIDEX_JOBS:-$(nproc 2>/dev/null || echo 2)}"; }
 
@@ -34,7 +45,17 @@ orvidex_triplets="i686-w64-mingw32 x86_64-w64-mingw32"
 cryptopp_prefix() { echo "$ORVIDEX_CACHE/cryptopp-$CRYPTOPP_VERSION-$1-winnt$ORVIDEX_WIN32_WINNT"; }
 
 wine_template_prefix() {
+    if [ "$ORVIDEX_TREE" = win32 ]; then echo "$(i686_root)/var/lib/orvidex-template"; return; fi
     local ver
     ver=$("$WINE64" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
     echo "$ORVIDEX_CACHE/wine-template-$ver"
 }
+
+# The Debian 12 root in which the i686 build's programs run (scripts/i686-root).
+i686_root() { echo "$ORVIDEX_CACHE/i686-root-bookworm"; }
+# What each scripts/test run takes on 32 bits, where every program is emulated: the fault
+# translation, and the installation's success and fault roads. ORVIDEX_I686_ALL=1 takes every
+# test of the i686 tree.
+orvidex_i686_programs="foundation_fault_tests"
+orvidex_i686_tests='^(foundation_fault_tests|installer_steps)$'
+orvidex_i686_cases="test_success test_force_passes test_undeletable_objects_are_scheduled_for_restart"

@@ -8,7 +8,14 @@ import tempfile
 import unittest
 
 SCRIPTS = os.path.dirname(os.path.abspath(__file__))
-WINE64 = "/usr/lib/wine/wine64"
+# The i686 tree's programs run under the Wine of the 32-bit root (scripts/i686-root).
+TREE = os.environ.get("ORVIDEX_TREE", "win64")
+if TREE == "win32":
+    WINE64 = os.path.join(SCRIPTS, "wine32")
+    WINESERVER = os.path.join(SCRIPTS, "wineserver32")
+else:
+    WINE64 = "/usr/lib/wine/wine64"
+    WINESERVER = "/usr/lib/wine/wineserver64"
 BIN = os.environ.get("ORVIDEX_BIN", os.path.join(SCRIPTS, "..", "build", "win64", "bin"))
 
 
@@ -72,7 +79,7 @@ class WinePrefix:
         self.env = wine_environment(self.path)
         # A persistent wineserver makes each later program start take a tenth of a second;
         # close() ends it.
-        subprocess.run(["/usr/lib/wine/wineserver64", "-p"], env=self.env, check=True)
+        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
         # The first program in a prefix starts Wine's own background processes, which inherit
         # its standard handles and may write to them later (a crash report of one of them once
         # landed in a test's stderr). Start them here, with their output going nowhere.
@@ -125,8 +132,10 @@ class WinePrefix:
             return fh.read().splitlines()
 
     def reg(self, *args):
-        """Runs Wine's reg.exe in this prefix."""
-        return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args)
+        """Runs Wine's reg.exe in this prefix, on the registry view our programs see: a 32-bit
+        program's HKLM\\Software and classes are the 64-bit system's Wow6432Node."""
+        view = ("/reg:32",) if TREE == "win32" else ()
+        return self.run(os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"), *args, *view)
 
     def processes(self):
         """The command lines of the Windows programs now running in this prefix."""
@@ -190,15 +199,19 @@ def _flatten(suite):
 def main():
     """Runs the calling script's tests and records their counts for the summary line."""
     name = os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]
+    # ORVIDEX_TEST_CASES narrows the run to the cases whose names contain one of its words.
+    words = os.environ.get("ORVIDEX_TEST_CASES", "").split()
     shard = os.environ.get("ORVIDEX_SHARD")
     if shard:
         # "K/N": the K-th of N entries that share the script's tests between them.
         index, count = (int(n) for n in shard.split("/"))
         tests = sorted(_flatten(unittest.defaultTestLoader.loadTestsFromModule(sys.modules["__main__"])),
                        key=lambda t: t.id())
+        tests = [t for t in tests if not words or any(w in t.id() for w in words)]
         r = unittest.TextTestRunner(verbosity=2).run(unittest.TestSuite(tests[index - 1::count]))
     else:
-        r = unittest.main(module="__main__", exit=False, verbosity=2).result
+        argv = [sys.argv[0]] + [arg for word in words for arg in ("-k", word)]
+        r = unittest.main(module="__main__", argv=argv + sys.argv[1:], exit=False, verbosity=2).result
     failed = len(r.failures) + len(r.errors) + len(getattr(r, "unexpectedSuccesses", []))
     passed = r.testsRun - failed - len(r.skipped)
     out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")

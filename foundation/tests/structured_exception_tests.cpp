@@ -91,6 +91,13 @@ TEST_F(FaultTest, AccessViolationUnwindsAndCanBeCaughtRepeatedly)
     }
 }
 
+// RaiseException is code of another module: what reaches our image from it is what a fault in a
+// loaded library's entry point would send.
+void Raise(DWORD code)
+{
+    CallForeign([code] { RaiseException(code, 0, 0, nullptr); });
+}
+
 TEST_F(FaultTest, RaisedTableCodesArriveAsTheirClass)
 {
     struct Case {
@@ -105,24 +112,24 @@ TEST_F(FaultTest, RaisedTableCodesArriveAsTheirClass)
     };
     for (const Case& c : cases) {
         try {
-            RaiseException(c.code, 0, 0, nullptr);
+            Raise(c.code);
             ADD_FAILURE() << std::hex << c.code << ": no exception";
         } catch (const StructuredException& e) {
             EXPECT_EQ(e.code, c.code);
             EXPECT_STREQ(e.what(), c.name);
         }
     }
-    EXPECT_THROW(RaiseException(0xC0000005u, 0, 0, nullptr), SE_AccessViolation);
-    EXPECT_THROW(RaiseException(0x80000004u, 0, 0, nullptr), SE_SingleStep);
-    EXPECT_THROW(RaiseException(0xC0000025u, 0, 0, nullptr), SE_NoncontinuableException);
+    EXPECT_THROW(Raise(0xC0000005u), SE_AccessViolation);
+    EXPECT_THROW(Raise(0x80000004u), SE_SingleStep);
+    EXPECT_THROW(Raise(0xC0000025u), SE_NoncontinuableException);
 }
 
-TEST_F(FaultTest, OtherRaisedCodesReachTheFilterAndArriveAsThePlainBase)
+TEST_F(FaultTest, OtherRaisedCodesArriveAsThePlainBase)
 {
     int destroyed = 0;
     try {
         Witness w{&destroyed};
-        RaiseException(0xE0001234u, 0, 0, nullptr);
+        Raise(0xE0001234u);
         FAIL() << "no exception";
     } catch (const SE_AccessViolation&) {
         FAIL() << "wrong class";
@@ -131,6 +138,32 @@ TEST_F(FaultTest, OtherRaisedCodesReachTheFilterAndArriveAsThePlainBase)
         EXPECT_STREQ(e.what(), "unrecognized structured exception");
     }
     EXPECT_EQ(destroyed, 1);
+}
+
+TEST_F(FaultTest, ForeignCallsPassOurOwnExceptionsAndResultsThrough)
+{
+    int result = 0;
+    CallForeign([&] { result = lstrlenA("four"); });
+    EXPECT_EQ(result, 4);
+    EXPECT_THROW(CallForeign([] { throw std::runtime_error("ours"); }), std::runtime_error);
+    // A fault of our own inside the call is translated where it happens, destructors and all.
+    int destroyed = 0;
+    EXPECT_THROW(CallForeign([&] { WriteThroughNull(&destroyed); }), SE_AccessViolation);
+    EXPECT_EQ(destroyed, 1);
+    // The guard leaves the thread's handler chain as it found it: system functions that
+    // catch their own faults still do.
+    EXPECT_EQ(lstrlenA(reinterpret_cast<LPCSTR>(16)), 0);
+}
+
+TEST_F(FaultTest, FaultsThatSystemFunctionsHandleStayTheirs)
+{
+    // Both catch the access violation themselves; the translator must not take it first.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(16), 4));
+        EXPECT_EQ(lstrlenA(reinterpret_cast<LPCSTR>(16)), 0);
+    }
+    const int readable = 1;
+    EXPECT_FALSE(IsBadReadPtr(&readable, sizeof readable));
 }
 
 void ReportAndExit(const StructuredException& fault)
@@ -142,12 +175,27 @@ void ReportAndExit(const StructuredException& fault)
 
 TEST_F(FaultTest, FaultsThatCannotContinueEndThroughTheFatalHandler)
 {
-    // What the i686 build does with every fault: report and end with 150, no crash dialog.
+    // Report and end with 150, no crash dialog.
     SetFatalFaultHandler(ReportAndExit);
     EXPECT_EXIT(RaiseException(0xE0004321u, EXCEPTION_NONCONTINUABLE, 0, nullptr), ::testing::ExitedWithCode(150),
                 "fatal: unrecognized structured exception");
     EXPECT_EXIT(RaiseException(0xC0000005u, EXCEPTION_NONCONTINUABLE, 0, nullptr), ::testing::ExitedWithCode(150),
                 "fatal: EXCEPTION_ACCESS_VIOLATION");
+    SetFatalFaultHandler(nullptr);
+}
+
+TEST_F(FaultTest, UnhandledFaultsOutsideOurImageAndForeignCalls)
+{
+    SetFatalFaultHandler(ReportAndExit);
+#if defined(__x86_64__)
+    // Windows' unwinder reaches our frames from anywhere: the filter throws at the fault.
+    EXPECT_THROW(RaiseException(0xC0000005u, 0, 0, nullptr), SE_AccessViolation);
+    EXPECT_THROW(RaiseException(0xE0001234u, 0, 0, nullptr), StructuredException);
+#else
+    // Ours cannot leave another module's frames: reported, and the process ends.
+    EXPECT_EXIT(RaiseException(0xC0000005u, 0, 0, nullptr), ::testing::ExitedWithCode(150),
+                "fatal: EXCEPTION_ACCESS_VIOLATION");
+#endif
     SetFatalFaultHandler(nullptr);
 }
 
