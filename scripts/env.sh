@@ -57,5 +57,5 @@ i686_root() { echo "$ORVIDEX_CACHE/i686-root-bookworm"; }
 # translation, and the installation's success and fault roads. ORVIDEX_I686_ALL=1 takes every
 # test of the i686 tree.
 orvidex_i686_programs="foundation_fault_tests"
-orvidex_i686_tests='^(foundation_fault_tests|installer_steps)$'
+orvidex_i686_tests='^(foundation_fault_tests|installer_steps(_[0-9]+)?)$'
 orvidex_i686_cases="test_success test_force_passes test_undeletable_objects_are_scheduled_for_restart"
