@@ -106,6 +106,22 @@ public:
     virtual void LogWarning(const std::string&) {}
 };
 
+// A log that traces no messages or data: for an application that wants only the
+// connection manager's own lines.
+class MessageQuietLog : public TransportLog {
+public:
+    void LogSentMessage(const std::string&) override {}
+    bool IsSentMessageLogOn() override { return false; }
+    void LogSentData(const std::string&) override {}
+    bool IsSentDataLogOn() override { return false; }
+    void LogRawReceived(const std::string&) override {}
+    bool IsRawLogOn() override { return false; }
+    void LogReceivedMessage(const std::string&) override {}
+    bool IsReceivedMessageLogOn() override { return false; }
+    void LogReceivedData(const std::string&) override {}
+    bool IsReceivedDataLogOn() override { return false; }
+};
+
 // A key-exchange method. Roles: 1 client, 2 server.
 class KexHandler {
 public:

@@ -23,18 +23,8 @@ public:
 };
 
 // Every line the manager writes to its log.
-class LineLog : public TransportLog {
+class LineLog : public MessageQuietLog {
 public:
-    void LogSentMessage(const std::string&) override {}
-    bool IsSentMessageLogOn() override { return false; }
-    void LogSentData(const std::string&) override {}
-    bool IsSentDataLogOn() override { return false; }
-    void LogRawReceived(const std::string&) override {}
-    bool IsRawLogOn() override { return false; }
-    void LogReceivedMessage(const std::string&) override {}
-    bool IsReceivedMessageLogOn() override { return false; }
-    void LogReceivedData(const std::string&) override {}
-    bool IsReceivedDataLogOn() override { return false; }
     void LogNotice(const std::string& line) override { lines.push_back(line); }
     void LogQueue(const std::string& line) override { lines.push_back(line); }
     bool IsQueueLogOn() override { return true; }

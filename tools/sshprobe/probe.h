@@ -73,19 +73,9 @@ struct ConnectionSettings {
 
 // The application's trace of the transport: the manager's notices, errors and warnings as
 // event lines of one connection.
-class EventLog : public TransportLog {
+class EventLog : public MessageQuietLog {
 public:
     explicit EventLog(std::string prefix) : prefix_(std::move(prefix)) {}
-    void LogSentMessage(const std::string&) override {}
-    bool IsSentMessageLogOn() override { return false; }
-    void LogSentData(const std::string&) override {}
-    bool IsSentDataLogOn() override { return false; }
-    void LogRawReceived(const std::string&) override {}
-    bool IsRawLogOn() override { return false; }
-    void LogReceivedMessage(const std::string&) override {}
-    bool IsReceivedMessageLogOn() override { return false; }
-    void LogReceivedData(const std::string&) override {}
-    bool IsReceivedDataLogOn() override { return false; }
     void LogNotice(const std::string& line) override { Event(prefix_ + "notice: " + line); }
     void LogError(const std::string& line) override { Event(prefix_ + "error: " + line); }
     void LogWarning(const std::string& line) override { Event(prefix_ + "warning: " + line); }
