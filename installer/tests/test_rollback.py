@@ -147,7 +147,7 @@ def failed_run(setup, env):
 class FreshMachine(unittest.TestCase):
     def test_every_failure_leaves_nothing_but_the_makers_key(self):
         # One prefix per case, since each run changes it; a few at a time.
-        with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=5) as pool:
             runs = [(code, pool.submit(failed_run, setup, env)) for code, setup, env in FAILURES]
             for code, run in runs:
                 with self.subTest(code=code):
