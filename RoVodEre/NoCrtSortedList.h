@@ -132,19 +132,18 @@ public:
             result = kIdInUse;
             return;
         }
-        if (nodes_.reserve_more(1)) {
-            af_ = nodes_.af_;
-            result = kAllocationFailed;
-            return;
-        }
         Node* node = nocrt::NewObject<Node>(0, entry);
         if (!node) {
             result = kAllocationFailed;
             return;
         }
-        node->id = ++maxId_;
-        AppendNode(node);
-        result = kInserted;
+        node->id = maxId_ + 1;
+        AppendWithId(result, node);
+        if (result != kInserted) {
+            // The entry goes back to the caller.
+            node->entry = nullptr;
+            delete node;
+        }
     }
 
     // The same for a node that already carries an id, which the caller has made sure no
