@@ -71,7 +71,8 @@ public:
     sockaddr_in GetSockName() const;
     void SetNonBlocking();
 
-    // Bytes sent, or 0 when the socket would block.
+    // Bytes sent, or 0 when the socket would block. Each call costs a system call (and under
+    // Wine a server round trip): callers pass as much as they have.
     size_t Send(const CryptoPP::byte* data, size_t length);
     // Bytes received (0 at the end of the stream), or -1 when the socket would block.
     long Receive(CryptoPP::byte* buffer, size_t length);
@@ -125,6 +126,8 @@ private:
     bool ReceiveMore();
 
     Socket m_socket;
+    // Starts small and doubles whenever one receive fills it, so that a busy connection is
+    // read in few large calls and an idle one keeps little memory.
     CryptoPP::SecByteBlock m_buffer;
     size_t m_dataBegin;
     size_t m_dataEnd;
@@ -152,7 +155,7 @@ public:
     // Sends buffered bytes until no more than targetSize remain or maxTime milliseconds
     // pass (0: only what the socket takes at once). Returns the bytes sent.
     CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
-    CryptoPP::lword BufferedBytes() const { return m_buffer.CurrentSize(); }
+    CryptoPP::lword BufferedBytes() const { return m_buffer.Size(); }
     void SetMaxBufferSize(size_t maxBufferSize) { m_maxBufferSize = maxBufferSize; }
     // Nothing is left to write: no buffered bytes and no end of stream still to send.
     bool Drained() const { return m_buffer.IsEmpty() && !m_eofPending; }
@@ -165,11 +168,27 @@ public:
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
 
 private:
+    // The bytes still to be written, in one piece so that a single send can take all of them.
+    class Buffer {
+    public:
+        size_t Size() const { return m_end - m_begin; }
+        bool IsEmpty() const { return m_end == m_begin; }
+        const CryptoPP::byte* Data() const { return m_storage.begin() + m_begin; }
+        void Put(const CryptoPP::byte* data, size_t length);
+        void Skip(size_t length);
+        void Clear();
+
+    private:
+        CryptoPP::SecByteBlock m_storage;
+        size_t m_begin = 0;
+        size_t m_end = 0;
+    };
+
     // Shuts the sending direction down once a pending end has nothing before it.
     void SendPendingEof();
 
     Socket m_socket;
-    CryptoPP::ByteQueue m_buffer;
+    Buffer m_buffer;
     size_t m_maxBufferSize;
     size_t m_skipBytes;
     bool m_blocked;
