@@ -15,6 +15,8 @@ namespace {
 // The largest buffer a source grows to, and the most one send or receive call moves.
 const size_t MaxSourceBuffer = 256 * 1024;
 const size_t MaxTransferPerCall = 1 << 30;
+// Calls of FlushUnlessFilling without a put before it sends what is below the bound.
+const unsigned QuietFlushesBeforeSend = 4;
 
 // The time left of maxTime milliseconds since start, for waits that resume.
 DWORD Remaining(unsigned long maxTime, DWORD start) {
@@ -326,7 +328,8 @@ size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, boo
         return length - taken;
     }
     if (messageEnd) m_eofPending = true;
-    TimedFlush(blocking && m_eofPending ? INFINITE : 0);
+    if (length) m_quietFlushes = 0;
+    if (m_eofPending || m_buffer.Size() > m_autoFlushBound) TimedFlush(blocking && m_eofPending ? INFINITE : 0);
     SendPendingEof();
     if (!m_eofPending) {
         m_skipBytes = 0;
@@ -341,6 +344,14 @@ bool SocketSink::IsolatedFlush(bool hardFlush, bool blocking) {
     TimedFlush(blocking ? INFINITE : 0);
     SendPendingEof();
     return hardFlush && !Drained();
+}
+
+void SocketSink::FlushUnlessFilling() {
+    if (m_quietFlushes < QuietFlushesBeforeSend) ++m_quietFlushes;
+    if (m_quietFlushes < QuietFlushesBeforeSend && !m_blocked && !m_eofPending && m_buffer.Size() <= m_autoFlushBound)
+        return;
+    TimedFlush(0);
+    SendPendingEof();
 }
 
 void SocketSink::SendPendingEof() {

@@ -145,10 +145,11 @@ public:
     Socket& AccessSocket() { return m_socket; }
     void ShareSocketOf(SocketSource& source) { m_socket.ShareWith(source.AccessSocket()); }
 
-    // Takes what fits into the buffer and sends what it can, taking more while the socket
-    // takes more. Not blocking, a put returns non-zero only when the buffer is full and the
-    // socket takes nothing now, or when its message end waits for buffered bytes to be
-    // written; it must then be repeated with the same bytes (those taken are skipped).
+    // Takes what fits into the buffer and, once more than the auto-flush bound is buffered
+    // (or a message end waits), sends what it can, taking more while the socket takes more.
+    // Not blocking, a put returns non-zero only when the buffer is full and the socket takes
+    // nothing now, or when its message end waits for buffered bytes to be written; it must
+    // then be repeated with the same bytes (those taken are skipped).
     size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
     // Sends buffered bytes, then a pending end of stream.
     bool IsolatedFlush(bool hardFlush, bool blocking) override;
@@ -157,6 +158,14 @@ public:
     CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
     CryptoPP::lword BufferedBytes() const { return m_buffer.Size(); }
     void SetMaxBufferSize(size_t maxBufferSize) { m_maxBufferSize = maxBufferSize; }
+    // Puts leave up to this many bytes for a flush to send (0, the default: every put sends).
+    void SetAutoFlushBound(size_t bound) { m_autoFlushBound = bound; }
+    // A flush for a sink fed once per pass of a loop: it sends, and a pending end of stream
+    // after it, unless bytes were put during the last few calls while the buffer stays below
+    // the auto-flush bound. A stream still coming in (a message may take several passes to
+    // arrive) is so written in fewer, larger sends; once it pauses, its bytes wait a few
+    // passes at most, and the sink keeps the loop from waiting meanwhile.
+    void FlushUnlessFilling();
     // Nothing is left to write: no buffered bytes and no end of stream still to send.
     bool Drained() const { return m_buffer.IsEmpty() && !m_eofPending; }
     // After the connection failed: forgets the socket and whatever was still to go to it.
@@ -190,7 +199,9 @@ private:
     Socket m_socket;
     Buffer m_buffer;
     size_t m_maxBufferSize;
+    size_t m_autoFlushBound = 0;
     size_t m_skipBytes;
     bool m_blocked;
     bool m_eofPending;
+    unsigned m_quietFlushes = 0;  // calls of FlushUnlessFilling since the last put
 };
