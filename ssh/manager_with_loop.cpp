@@ -12,6 +12,7 @@
 namespace {
 
 const std::size_t SinkMaxBufferSize = 4194304;
+const std::size_t SinkAutoFlushBound = 32768;
 const CryptoPP::lword PumpSliceBytes = 16384;
 const int WSAConnectionReset = 10054;
 
@@ -102,7 +103,11 @@ void ManagerWithLoop::DoLoop(Socket& socket, SocketSource& source, SocketSink* s
     CryptoPP::BufferedTransformation* incoming =
         incomingMeter_ = new CryptoPP::MeterFilter(
             new PacketDecoder(Transport(), new CryptoPP::Redirector(*this)), true);
-    if (sink) sink->SetMaxBufferSize(SinkMaxBufferSize);
+    if (sink) {
+        sink->SetMaxBufferSize(SinkMaxBufferSize);
+        // The messages of one pass leave in one send, at the flush that ends the pass.
+        sink->SetAutoFlushBound(SinkAutoFlushBound);
+    }
     outgoingMeter_ = new CryptoPP::MeterFilter(sink ? static_cast<CryptoPP::BufferedTransformation*>(new CryptoPP::Redirector(*sink))
                                                     : new CryptoPP::ByteQueue,
                                                true);

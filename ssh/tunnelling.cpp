@@ -9,10 +9,18 @@ using CryptoPP::BufferedTransformation;
 
 namespace {
 
-void SwitchNoDelayOn(SOCKET s)
+// Bytes for the TCP peer are gathered into sends of up to this size while they keep coming:
+// each send costs a system call (under Wine a server round trip too).
+const std::size_t SocketSinkFlushBound = 64 * 1024;
+const std::size_t SocketSinkMaxBuffer = 256 * 1024;
+
+// Nagle off, and the sink set for relaying.
+void PrepareRelay(SOCKET s, SocketSink& sink)
 {
     BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    sink.SetMaxBufferSize(SocketSinkMaxBuffer);
+    sink.SetAutoFlushBound(SocketSinkFlushBound);
 }
 
 // Reads what the socket has, at most room bytes, into the channel; its end becomes EOF.
@@ -38,13 +46,14 @@ void EndAfterSocketError(Channel& channel, Socket& socket, SocketSink& sink)
     channel.MessageSeriesEnd();
 }
 
-// Writes what the sink still holds, and the end of stream after it: delivery alone would leave
-// bytes behind once the channel has nothing more to deliver.
+// Writes what the sink still holds, and the end of stream after it, once the stream pauses or
+// fills a send: delivery alone would leave bytes behind once the channel has nothing more to
+// deliver.
 void FlushToSocket(Channel& channel, SocketSink& sink)
 {
     if (sink.Drained()) return;
     try {
-        sink.Flush(false, -1, false);
+        sink.FlushUnlessFilling();
     } catch (const Socket::Err& e) {
         channel.OnTargetException(&e);
     }
@@ -103,7 +112,7 @@ bool TunnelingResponder::ConnectToTarget(ChannelHost& host)
     // must not ask the channel back.
     m_connectingSocket.AccessSource().Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_SIGNALS));
     m_forwarder.SetTarget(&m_connectingSocket.AccessSink());
-    SwitchNoDelayOn(m_connectingSocket.AccessSource().AccessSocket().GetSocket());
+    PrepareRelay(m_connectingSocket.AccessSource().AccessSocket().GetSocket(), m_connectingSocket.AccessSink());
     OnTargetConnected(host);
     return true;
 }
@@ -165,7 +174,7 @@ void TunnelingInitiator::WriteOpenData(ChannelHost&, BufferedTransformation& out
     // Signals only, as for the responder's socket: wait objects are asked the other way.
     m_source.Attach(new CryptoPP::Redirector(*this, CryptoPP::Redirector::PASS_SIGNALS));
     m_sink.ShareSocketOf(m_source);
-    SwitchNoDelayOn(m_source.AccessSocket().GetSocket());
+    PrepareRelay(m_source.AccessSocket().GetSocket(), m_sink);
     m_forwarder.SetTarget(&m_sink);
     EncodeString(output, m_target.ToText());
     EncodeUint32(output, m_target.port);

@@ -5,11 +5,18 @@
 #include "foundation/text_helpers.h"
 
 #include <algorithm>
+#include <cstring>
 
 using CryptoPP::byte;
 using CryptoPP::lword;
 
 namespace {
+
+// The largest buffer a source grows to, and the most one send or receive call moves.
+const size_t MaxSourceBuffer = 256 * 1024;
+const size_t MaxTransferPerCall = 1 << 30;
+// Calls of FlushUnlessFilling without a put before it sends what is below the bound.
+const unsigned QuietFlushesBeforeSend = 4;
 
 // The time left of maxTime milliseconds since start, for waits that resume.
 DWORD Remaining(unsigned long maxTime, DWORD start) {
@@ -132,7 +139,7 @@ void Socket::SetNonBlocking() {
 }
 
 size_t Socket::Send(const byte* data, size_t length) {
-    int chunk = static_cast<int>(std::min<size_t>(length, 0x10000));
+    int chunk = static_cast<int>(std::min(length, MaxTransferPerCall));
     int sent = send(m_socket, reinterpret_cast<const char*>(data), chunk, 0);
     if (sent != SOCKET_ERROR) return static_cast<size_t>(sent);
     int error = WSAGetLastError();
@@ -141,7 +148,7 @@ size_t Socket::Send(const byte* data, size_t length) {
 }
 
 long Socket::Receive(byte* buffer, size_t length) {
-    int chunk = static_cast<int>(std::min<size_t>(length, 0x10000));
+    int chunk = static_cast<int>(std::min(length, MaxTransferPerCall));
     int received = recv(m_socket, reinterpret_cast<char*>(buffer), chunk, 0);
     if (received != SOCKET_ERROR) return received;
     int error = WSAGetLastError();
@@ -196,6 +203,9 @@ bool SocketSource::ReceiveMore() {
     // Selecting the event first makes every later arrival signal it.
     m_socket.NetworkEvent();
     m_socket.TakeNetworkEvents(FD_READ);
+    // The buffer is empty here: growing it loses nothing.
+    if (m_dataEnd == m_buffer.size() && m_buffer.size() < MaxSourceBuffer) m_buffer.New(m_buffer.size() * 2);
+    m_dataBegin = m_dataEnd = 0;
     long received = m_socket.Receive(m_buffer.begin(), m_buffer.size());
     if (received < 0) {
         m_blocked = true;
@@ -206,7 +216,6 @@ bool SocketSource::ReceiveMore() {
         m_eof = true;
         return false;
     }
-    m_dataBegin = 0;
     m_dataEnd = static_cast<size_t>(received);
     return true;
 }
@@ -268,6 +277,30 @@ void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, cons
 
 // ---- SocketSink
 
+void SocketSink::Buffer::Put(const byte* data, size_t length) {
+    if (length == 0) return;
+    if (m_storage.size() - m_end < length) {
+        // Move the unsent bytes to the front first; grow only when that is not enough.
+        const size_t size = Size();
+        if (m_begin != 0) {
+            std::memmove(m_storage.begin(), m_storage.begin() + m_begin, size);
+            m_begin = 0;
+            m_end = size;
+        }
+        if (m_storage.size() - m_end < length)
+            m_storage.CleanGrow(std::max(size + length, std::max<size_t>(m_storage.size() * 2, 16 * 1024)));
+    }
+    std::memcpy(m_storage.begin() + m_end, data, length);
+    m_end += length;
+}
+
+void SocketSink::Buffer::Skip(size_t length) {
+    m_begin += std::min(length, Size());
+    if (m_begin == m_end) m_begin = m_end = 0;
+}
+
+void SocketSink::Buffer::Clear() { m_begin = m_end = 0; }
+
 SocketSink::SocketSink(size_t maxBufferSize)
     : m_maxBufferSize(maxBufferSize), m_skipBytes(0), m_blocked(false), m_eofPending(false) {}
 
@@ -280,7 +313,7 @@ size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, boo
     }
     size_t taken = 0;
     for (;;) {
-        size_t room = m_maxBufferSize - std::min<size_t>(m_maxBufferSize, static_cast<size_t>(m_buffer.CurrentSize()));
+        size_t room = m_maxBufferSize - std::min(m_maxBufferSize, m_buffer.Size());
         size_t take = std::min(room, length - taken);
         m_buffer.Put(inString + taken, take);
         taken += take;
@@ -295,7 +328,8 @@ size_t SocketSink::Put2(const byte* inString, size_t length, int messageEnd, boo
         return length - taken;
     }
     if (messageEnd) m_eofPending = true;
-    TimedFlush(blocking && m_eofPending ? INFINITE : 0);
+    if (length) m_quietFlushes = 0;
+    if (m_eofPending || m_buffer.Size() > m_autoFlushBound) TimedFlush(blocking && m_eofPending ? INFINITE : 0);
     SendPendingEof();
     if (!m_eofPending) {
         m_skipBytes = 0;
@@ -310,6 +344,14 @@ bool SocketSink::IsolatedFlush(bool hardFlush, bool blocking) {
     TimedFlush(blocking ? INFINITE : 0);
     SendPendingEof();
     return hardFlush && !Drained();
+}
+
+void SocketSink::FlushUnlessFilling() {
+    if (m_quietFlushes < QuietFlushesBeforeSend) ++m_quietFlushes;
+    if (m_quietFlushes < QuietFlushesBeforeSend && !m_blocked && !m_eofPending && m_buffer.Size() <= m_autoFlushBound)
+        return;
+    TimedFlush(0);
+    SendPendingEof();
 }
 
 void SocketSink::SendPendingEof() {
@@ -329,12 +371,10 @@ void SocketSink::Abandon() {
 lword SocketSink::TimedFlush(unsigned long maxTime, size_t targetSize) {
     lword total = 0;
     DWORD start = GetTickCount();
-    while (m_buffer.CurrentSize() > targetSize) {
+    while (m_buffer.Size() > targetSize) {
         m_socket.NetworkEvent();
         m_socket.TakeNetworkEvents(FD_WRITE);
-        size_t contiguous = 0;
-        const byte* data = m_buffer.Spy(contiguous);
-        size_t sent = m_socket.Send(data, contiguous);
+        size_t sent = m_socket.Send(m_buffer.Data(), m_buffer.Size());
         if (sent == 0) {
             m_blocked = true;
             DWORD wait = Remaining(maxTime, start);

@@ -71,7 +71,8 @@ public:
     sockaddr_in GetSockName() const;
     void SetNonBlocking();
 
-    // Bytes sent, or 0 when the socket would block.
+    // Bytes sent, or 0 when the socket would block. Each call costs a system call (and under
+    // Wine a server round trip): callers pass as much as they have.
     size_t Send(const CryptoPP::byte* data, size_t length);
     // Bytes received (0 at the end of the stream), or -1 when the socket would block.
     long Receive(CryptoPP::byte* buffer, size_t length);
@@ -125,6 +126,8 @@ private:
     bool ReceiveMore();
 
     Socket m_socket;
+    // Starts small and doubles whenever one receive fills it, so that a busy connection is
+    // read in few large calls and an idle one keeps little memory.
     CryptoPP::SecByteBlock m_buffer;
     size_t m_dataBegin;
     size_t m_dataEnd;
@@ -142,18 +145,27 @@ public:
     Socket& AccessSocket() { return m_socket; }
     void ShareSocketOf(SocketSource& source) { m_socket.ShareWith(source.AccessSocket()); }
 
-    // Takes what fits into the buffer and sends what it can, taking more while the socket
-    // takes more. Not blocking, a put returns non-zero only when the buffer is full and the
-    // socket takes nothing now, or when its message end waits for buffered bytes to be
-    // written; it must then be repeated with the same bytes (those taken are skipped).
+    // Takes what fits into the buffer and, once more than the auto-flush bound is buffered
+    // (or a message end waits), sends what it can, taking more while the socket takes more.
+    // Not blocking, a put returns non-zero only when the buffer is full and the socket takes
+    // nothing now, or when its message end waits for buffered bytes to be written; it must
+    // then be repeated with the same bytes (those taken are skipped).
     size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
     // Sends buffered bytes, then a pending end of stream.
     bool IsolatedFlush(bool hardFlush, bool blocking) override;
     // Sends buffered bytes until no more than targetSize remain or maxTime milliseconds
     // pass (0: only what the socket takes at once). Returns the bytes sent.
     CryptoPP::lword TimedFlush(unsigned long maxTime, size_t targetSize = 0);
-    CryptoPP::lword BufferedBytes() const { return m_buffer.CurrentSize(); }
+    CryptoPP::lword BufferedBytes() const { return m_buffer.Size(); }
     void SetMaxBufferSize(size_t maxBufferSize) { m_maxBufferSize = maxBufferSize; }
+    // Puts leave up to this many bytes for a flush to send (0, the default: every put sends).
+    void SetAutoFlushBound(size_t bound) { m_autoFlushBound = bound; }
+    // A flush for a sink fed once per pass of a loop: it sends, and a pending end of stream
+    // after it, unless bytes were put during the last few calls while the buffer stays below
+    // the auto-flush bound. A stream still coming in (a message may take several passes to
+    // arrive) is so written in fewer, larger sends; once it pauses, its bytes wait a few
+    // passes at most, and the sink keeps the loop from waiting meanwhile.
+    void FlushUnlessFilling();
     // Nothing is left to write: no buffered bytes and no end of stream still to send.
     bool Drained() const { return m_buffer.IsEmpty() && !m_eofPending; }
     // After the connection failed: forgets the socket and whatever was still to go to it.
@@ -165,13 +177,31 @@ public:
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
 
 private:
+    // The bytes still to be written, in one piece so that a single send can take all of them.
+    class Buffer {
+    public:
+        size_t Size() const { return m_end - m_begin; }
+        bool IsEmpty() const { return m_end == m_begin; }
+        const CryptoPP::byte* Data() const { return m_storage.begin() + m_begin; }
+        void Put(const CryptoPP::byte* data, size_t length);
+        void Skip(size_t length);
+        void Clear();
+
+    private:
+        CryptoPP::SecByteBlock m_storage;
+        size_t m_begin = 0;
+        size_t m_end = 0;
+    };
+
     // Shuts the sending direction down once a pending end has nothing before it.
     void SendPendingEof();
 
     Socket m_socket;
-    CryptoPP::ByteQueue m_buffer;
+    Buffer m_buffer;
     size_t m_maxBufferSize;
+    size_t m_autoFlushBound = 0;
     size_t m_skipBytes;
     bool m_blocked;
     bool m_eofPending;
+    unsigned m_quietFlushes = 0;  // calls of FlushUnlessFilling since the last put
 };

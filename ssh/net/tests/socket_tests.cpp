@@ -177,6 +177,39 @@ TEST(SocketSink, AWaitForRoomEndsAlsoWhenTheSourceCollectedTheEvent) {
     EXPECT_TRUE(c.Wait(2000));
 }
 
+// Below its auto-flush bound a sink gathers what is put; the loop is never left waiting on
+// gathered bytes, a few flushes without puts send them, and a put beyond the bound or with a
+// message end sends at once.
+TEST(SocketSink, GathersBelowItsBoundUntilTheStreamPauses) {
+    Pair pair;
+    SocketSink sink(64 * 1024);
+    sink.AccessSocket().ShareWith(pair.client);
+    sink.SetAutoFlushBound(1000);
+    const std::string small(100, 's'), large(1500, 'l');
+    auto put = [&](const std::string& bytes, int messageEnd) {
+        return sink.Put2(reinterpret_cast<const byte*>(bytes.data()), bytes.size(), messageEnd, false);
+    };
+
+    ASSERT_EQ(put(small, 0), 0u);
+    sink.FlushUnlessFilling();  // bytes came since the last flush: still gathering
+    EXPECT_EQ(sink.BufferedBytes(), small.size());
+    WaitObjectContainer c;
+    sink.GetWaitObjects(c, CallStack("test", nullptr));
+    EXPECT_TRUE(c.NoWait());
+    for (int calls = 0; calls < 10 && !sink.Drained(); ++calls) sink.FlushUnlessFilling();
+    ASSERT_TRUE(sink.Drained());
+    EXPECT_EQ(ReadAll(pair.server, small.size()), small);
+
+    ASSERT_EQ(put(small, 0), 0u);
+    ASSERT_EQ(put(large, 0), 0u);
+    EXPECT_TRUE(sink.Drained());
+    EXPECT_EQ(ReadAll(pair.server, small.size() + large.size()), small + large);
+
+    ASSERT_EQ(put(small, 1), 0u);
+    EXPECT_TRUE(sink.Drained());
+    EXPECT_EQ(ReadAll(pair.server, small.size() + 1), small);  // then the end of the stream
+}
+
 TEST(SocketSource, ReceivesIntoItsQueueAndSeesTheEnd) {
     Pair pair;
     SocketSource source;
