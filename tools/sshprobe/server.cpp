@@ -14,6 +14,8 @@
 #include <cryptopp/files.h>
 #include <cryptopp/osrng.h>
 
+#include <psapi.h>
+
 #include <map>
 #include <memory>
 #include <set>
@@ -46,6 +48,7 @@ struct ServerOptions {
     Accounts accounts;
     ConnectionSettings settings;
     bool once = false;
+    bool reportMemory = false;
 };
 
 std::string BlobOf(const std::string& publicKeyFile)
@@ -80,6 +83,8 @@ ServerOptions ReadServerOptions(Arguments& args)
             o.accounts.keys[user].insert(BlobOf(file));
         } else if (option == "--once") {
             o.once = true;
+        } else if (option == "--report-memory") {
+            o.reportMemory = true;
         } else {
             throw UsageError("unknown server option " + option);
         }
@@ -298,6 +303,12 @@ bool Serve(const ServerState& state, Socket& connected, unsigned number)
     bool endedByPeer = false;
     const std::string end = connection.Run(connected, endedByPeer);
     Event(prefix + "connection ended: " + end);
+    if (state.options.reportMemory) {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+            Event(prefix + "peak working set " + std::to_string(counters.PeakWorkingSetSize) + " bytes");
+    }
     return endedByPeer;
 }
 
