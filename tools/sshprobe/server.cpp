@@ -49,6 +49,7 @@ struct ServerOptions {
     ConnectionSettings settings;
     bool once = false;
     bool reportMemory = false;
+    std::uint32_t window = ChannelWindow;
 };
 
 std::string BlobOf(const std::string& publicKeyFile)
@@ -85,6 +86,8 @@ ServerOptions ReadServerOptions(Arguments& args)
             o.once = true;
         } else if (option == "--report-memory") {
             o.reportMemory = true;
+        } else if (option == "--window") {
+            o.window = args.Number(option, 1, 0xFFFFFFFFu);
         } else {
             throw UsageError("unknown server option " + option);
         }
@@ -230,9 +233,8 @@ private:
 // A "direct-tcpip" channel to a loopback target; any other target is refused.
 class LoopbackForward : public SSH::TunnelingResponder {
 public:
-    LoopbackForward(SSH::ChannelHost& host, std::string prefix)
-        : TunnelingResponder(host, "direct-tcpip", true, ChannelWindow, ChannelMaxPacket, Channel::MaxAnnouncedPacket,
-                             1.0),
+    LoopbackForward(SSH::ChannelHost& host, std::string prefix, std::uint32_t window)
+        : TunnelingResponder(host, "direct-tcpip", true, window, ChannelMaxPacket, Channel::MaxAnnouncedPacket, 1.0),
           prefix_(std::move(prefix))
     {
     }
@@ -270,15 +272,22 @@ private:
 
 class ServerConnection : public ProbeConnection {
 public:
-    using ProbeConnection::ProbeConnection;
+    ServerConnection(TransportState& transport, UserAuthState& userAuth, const ServerOptions& options,
+                     std::string prefix)
+        : ProbeConnection(transport, userAuth, options.settings, std::move(prefix)), window_(options.window)
+    {
+    }
 
     SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
     {
         Event(Prefix() + "channel open " + type);
         if (type == "session") return new EchoSession(*this, Prefix());
-        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix());
+        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix(), window_);
         return nullptr;
     }
+
+private:
+    std::uint32_t window_;
 };
 
 // What every connection shares; the connections' threads keep it alive.
@@ -299,7 +308,7 @@ bool Serve(const ServerState& state, Socket& connected, unsigned number)
     transport.AddKexHandler(kex);
     for (const auto& key : state.hostKeys) transport.AddSigner(*key);
     ServerAuth auth(state.options.accounts, prefix);
-    ServerConnection connection(transport, auth, state.options.settings, prefix);
+    ServerConnection connection(transport, auth, state.options, prefix);
     bool endedByPeer = false;
     const std::string end = connection.Run(connected, endedByPeer);
     Event(prefix + "connection ended: " + end);
