@@ -50,6 +50,9 @@ struct ServerOptions {
     bool once = false;
     bool reportMemory = false;
     std::uint32_t window = ChannelWindow;
+    // Forwarded connections go through this proxy when its protocol is set.
+    int proxyProtocol = -1;
+    NetworkAddress proxy;
 };
 
 std::string BlobOf(const std::string& publicKeyFile)
@@ -88,6 +91,19 @@ ServerOptions ReadServerOptions(Arguments& args)
             o.reportMemory = true;
         } else if (option == "--window") {
             o.window = args.Number(option, 1, 0xFFFFFFFFu);
+        } else if (option == "--proxy") {
+            // KIND:HOST:PORT
+            const std::string spec = args.Value(option);
+            const std::size_t first = spec.find(':'), last = spec.rfind(':');
+            if (first == std::string::npos || first == last) throw UsageError("--proxy takes KIND:HOST:PORT");
+            const std::string kind = spec.substr(0, first);
+            o.proxyProtocol = kind == "socks4"   ? ConnectingSocket::PROXY_SOCKS4
+                              : kind == "socks5" ? ConnectingSocket::PROXY_SOCKS5
+                              : kind == "http"   ? ConnectingSocket::PROXY_HTTP
+                                                 : -1;
+            if (o.proxyProtocol < 0) throw UsageError("--proxy KIND is socks4, socks5 or http");
+            Arguments port({spec.substr(last + 1)});
+            o.proxy.Set(spec.substr(first + 1, last - first - 1), port.Number(option, 1, 65535));
         } else {
             throw UsageError("unknown server option " + option);
         }
@@ -233,10 +249,16 @@ private:
 // A "direct-tcpip" channel to a loopback target; any other target is refused.
 class LoopbackForward : public SSH::TunnelingResponder {
 public:
-    LoopbackForward(SSH::ChannelHost& host, std::string prefix, std::uint32_t window)
-        : TunnelingResponder(host, "direct-tcpip", true, window, ChannelMaxPacket, Channel::MaxAnnouncedPacket, 1.0),
+    LoopbackForward(SSH::ChannelHost& host, std::string prefix, const ServerOptions& options)
+        : TunnelingResponder(host, "direct-tcpip", true, options.window, ChannelMaxPacket, Channel::MaxAnnouncedPacket,
+                             1.0),
           prefix_(std::move(prefix))
     {
+        if (options.proxyProtocol >= 0) {
+            m_useProxy = true;
+            m_proxyProtocol = options.proxyProtocol;
+            m_proxyAddress = options.proxy;
+        }
     }
 
     bool StartTargetProcessing(SSH::ChannelHost&) override
@@ -274,7 +296,7 @@ class ServerConnection : public ProbeConnection {
 public:
     ServerConnection(TransportState& transport, UserAuthState& userAuth, const ServerOptions& options,
                      std::string prefix)
-        : ProbeConnection(transport, userAuth, options.settings, std::move(prefix)), window_(options.window)
+        : ProbeConnection(transport, userAuth, options.settings, std::move(prefix)), options_(options)
     {
     }
 
@@ -282,12 +304,12 @@ public:
     {
         Event(Prefix() + "channel open " + type);
         if (type == "session") return new EchoSession(*this, Prefix());
-        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix(), window_);
+        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix(), options_);
         return nullptr;
     }
 
 private:
-    std::uint32_t window_;
+    const ServerOptions& options_;
 };
 
 // What every connection shares; the connections' threads keep it alive.
