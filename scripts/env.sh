@@ -51,6 +51,9 @@ wine_template_prefix() {
     echo "$ORVIDEX_CACHE/wine-template-$ver"
 }
 
+# Debian's dante-server and tinyproxy-bin unpacked (scripts/setup), for the proxy tests.
+proxy_peers_dir() { echo "$ORVIDEX_CACHE/proxy-peers"; }
+
 # The Debian 12 root in which the i686 build's programs run (scripts/i686-root).
 i686_root() { echo "$ORVIDEX_CACHE/i686-root-bookworm"; }
 # What each scripts/test run takes on 32 bits, where every program is emulated: the fault

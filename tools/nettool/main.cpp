@@ -4,11 +4,15 @@
 //   nettool reverse DOTTED-ADDRESS
 //   nettool accept PORT             (on 127.0.0.1; 0 picks a port; prints it, then the peer)
 //   nettool connect HOST PORT [--proxy PROTOCOL HOST PORT] [--user NAME] [--password TEXT]
-//                   [--broken-password] [--resolve-locally] [--send TEXT] [--phase-limit SECONDS]
+//                   [--broken-password] [--resolve-locally] [--send TEXT] [--expect N]
+//                   [--phase-limit SECONDS]
 //
-// PROTOCOL is socks4, socks5, http or a number (the socket's protocol numbering). A connected
-// attempt prints "connected", then sends TEXT, ends its sending side and prints what arrives
-// until the peer closes.
+// PROTOCOL is socks4, socks5, http or a number (the socket's protocol numbering). In the target
+// HOST, \xNN stands for the byte NN, so that names with bytes a command line cannot carry (NUL)
+// can be tried. A connected
+// attempt prints "connected", then sends TEXT, ends its sending side (after N bytes have
+// arrived, with --expect: some proxies drop what is still on its way once the client ends its
+// side) and prints what arrives until the peer closes.
 // A failed one prints its record and exits with 1. Bad usage exits with 2.
 #include "ssh/net/connecting_socket.h"
 #include "ssh/net/network_address.h"
@@ -21,6 +25,7 @@
 
 #include <cryptopp/queue.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -36,7 +41,7 @@ const char kUsage[] =
     "       nettool accept PORT\n"
     "       nettool connect HOST PORT [--proxy socks4|socks5|http|N HOST PORT] [--user NAME]\n"
     "                       [--password TEXT] [--broken-password] [--resolve-locally] [--send TEXT]\n"
-    "                       [--phase-limit SECONDS]\n";
+    "                       [--expect N] [--phase-limit SECONDS]\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -78,6 +83,21 @@ std::string Escaped(const std::string& bytes) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
+        }
+    }
+    return out;
+}
+
+// The reverse of Escaped for \xNN; any other character stands for itself.
+std::string Unescaped(const std::string& text) {
+    auto hex = [&](size_t i) { return i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'x' && hex(i + 2) && hex(i + 3)) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += text[i];
         }
     }
     return out;
@@ -148,12 +168,13 @@ int Connect(const std::vector<std::string>& args) {
     if (args.size() < 3) throw UsageError("connect needs HOST and PORT");
     ConnectingSocket connection;
     NetworkAddress target;
-    target.Set(args[1], ParsePort(args[2]));
+    target.Set(Unescaped(args[1]), ParsePort(args[2]));
     connection.SetTarget(target);
 
     int protocol = -1;
     NetworkAddress proxy;
     std::string user, send;
+    std::uint32_t expect = 0;
     bool havePassword = false, brokenPassword = false;
     ToolPassword password;
     for (size_t i = 3; i < args.size(); ++i) {
@@ -179,6 +200,8 @@ int Connect(const std::vector<std::string>& args) {
             connection.SetResolveTargetLocally(true);
         } else if (option == "--send") {
             send = value();
+        } else if (option == "--expect") {
+            expect = ParsePort(value());
         } else if (option == "--phase-limit") {
             connection.SetPhaseLimit(ParseSeconds(value()));
         } else {
@@ -218,17 +241,20 @@ int Connect(const std::vector<std::string>& args) {
         sink.Put(reinterpret_cast<const CryptoPP::byte*>(send.data()), send.size());
         sink.Flush(true);
     }
+    // What arrives until the peer closes, proxy bytes that followed the reply included.
+    CryptoPP::BufferedTransformation& queue = *source.AttachedTransformation();
+    auto pumpWhile = [&](auto more) {
+        while (!source.EofReceived() && GetTickCount() - start < 60000 && more()) {
+            CryptoPP::lword moved = CryptoPP::LWORD_MAX;
+            source.GeneralPump2(moved, true, 1000);
+        }
+    };
+    pumpWhile([&] { return queue.MaxRetrievable() < expect; });
     // Nothing more will be sent: the peer sees the end of our side at once instead of
     // waiting for more.
     sink.AccessSocket().ShutDown(SD_SEND);
-    // What arrives until the peer closes, proxy bytes that followed the reply included.
-    CryptoPP::lword moved = CryptoPP::LWORD_MAX;
-    while (!source.EofReceived() && GetTickCount() - start < 60000) {
-        moved = CryptoPP::LWORD_MAX;
-        source.GeneralPump2(moved, true, 1000);
-    }
+    pumpWhile([] { return true; });
     std::string received;
-    CryptoPP::BufferedTransformation& queue = *source.AttachedTransformation();
     received.resize(static_cast<size_t>(queue.MaxRetrievable()));
     if (!received.empty()) queue.Get(reinterpret_cast<CryptoPP::byte*>(&received[0]), received.size());
     std::cout << "received " << Escaped(received) << "\n";

@@ -45,6 +45,8 @@ struct ClientOptions {
     std::uint32_t forwardHostPort = 0;
     std::uint32_t exitAfter = 0;
     std::uint32_t loginDelaySeconds = 0;
+    std::uint32_t ignoreBytes = 0;
+    bool ignoreSet = false;
     ConnectionSettings settings;
 };
 
@@ -90,6 +92,9 @@ ClientOptions ReadClientOptions(Arguments& args)
             o.exitAfter = args.Number(option, 1, 100000);
         } else if (option == "--login-delay") {
             o.loginDelaySeconds = args.Number(option, 1, 3600);
+        } else if (option == "--ignore-bytes") {
+            o.ignoreBytes = args.Number(option, 0, 1u << 30);
+            o.ignoreSet = true;
         } else {
             throw UsageError("unknown client option " + option);
         }
@@ -292,6 +297,7 @@ public:
         // A re-exchange before the service accept passes through 5 again.
         if (n == 5 && !serviceRequested_) {
             serviceRequested_ = true;
+            if (options_.ignoreSet) SendZeros();
             SendServiceRequest();
         } else if (n == 6 && !loginScheduled_) {
             loginScheduled_ = true;
@@ -423,6 +429,16 @@ private:
         return false;
     }
 
+    // An IGNORE message of zeros right after the first key exchange: compressed, a large one
+    // is a small packet that inflates far beyond what a message may hold.
+    void SendZeros()
+    {
+        SSH::EncodeByte(Output(), 2);  // SSH_MSG_IGNORE
+        SSH::EncodeString(Output(), std::string(options_.ignoreBytes, '\0'));
+        EndMessage();
+        Event("sent IGNORE of " + std::to_string(options_.ignoreBytes) + " zero bytes");
+    }
+
     void SendSignedKey()
     {
         CryptoPP::StringSource pem(pemFile_, true);
@@ -552,7 +568,8 @@ int RunClient(Arguments& args)
 
     CryptoPP::AutoSeededRandomPool rng;
     EventLog log("");
-    TransportState transport(rng, &log, 1 << 20, 1000, 6);
+    // The IGNORE of zeros is packed as densely as the compressor can.
+    TransportState transport(rng, &log, 1 << 20, 1000, options.ignoreSet ? 9 : 6);
     AnyHostKey verifier;
     DhKexHandler kex(verifier);
     ApplyKexList(options.settings, kex);

@@ -1,16 +1,20 @@
 // sshprobe: the SSH library in both roles from the console, for tests with real SSH peers.
 //
 //   sshprobe server --port P --host-key PEM [--host-key PEM]... [--password USER:PASS]...
-//                   [--authorized-key USER:PUBFILE]... [--once] [settings]
+//                   [--authorized-key USER:PUBFILE]... [--once] [--report-memory] [--window N]
+//                   [--proxy socks4|socks5|http:HOST:PORT] [settings]
 //   sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]
-//                   [--query-first] [--none-first] [--login-delay S] [--send-bytes N]
+//                   [--query-first] [--none-first] [--login-delay S] [--send-bytes N] [--ignore-bytes N]
 //                   [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]
 //   settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]
 //             [--rekey-bytes N] [--kex-limit S] [--login-limit S]
 //
 // Every notable event is a line on stderr beginning with "sshprobe: ". The server listens on
 // 127.0.0.1 (port 0 picks one; "listening on N" names it) and serves connections until it is
-// stopped, or one with --once (exit 0 when the peer ended it). The client exits 0 when its
+// stopped, or one with --once (exit 0 when the peer ended it); --report-memory adds the process's
+// peak working set after each connection; --window sets the receive window of forwarded
+// connections (1 MiB unless given) and --proxy the proxy they go through. The client's --ignore-bytes sends an IGNORE message of
+// N zero bytes right after the first key exchange. The client exits 0 when its
 // session echoed every byte unchanged and ended with exit status 0 (or when N forwarded
 // connections have ended), 1 when a check failed, 2 on bad usage and 3 when the connection
 // failed or ended early.
@@ -25,9 +29,11 @@ namespace {
 
 const char kUsage[] =
     "usage: sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
-    "                       [--authorized-key USER:PUBFILE]... [--once] [settings]\n"
+    "                       [--authorized-key USER:PUBFILE]... [--once] [--report-memory] [--window N]\n"
+    "                       [--proxy socks4|socks5|http:HOST:PORT] [settings]\n"
     "       sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]\n"
     "                       [--query-first] [--none-first] [--login-delay S] [--send-bytes N]\n"
+    "                       [--ignore-bytes N]\n"
     "                       [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]\n"
     "settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]\n"
     "          [--rekey-bytes N] [--kex-limit S] [--login-limit S]\n";

@@ -14,6 +14,8 @@
 #include <cryptopp/files.h>
 #include <cryptopp/osrng.h>
 
+#include <psapi.h>
+
 #include <map>
 #include <memory>
 #include <set>
@@ -46,6 +48,11 @@ struct ServerOptions {
     Accounts accounts;
     ConnectionSettings settings;
     bool once = false;
+    bool reportMemory = false;
+    std::uint32_t window = ChannelWindow;
+    // Forwarded connections go through this proxy when its protocol is set.
+    int proxyProtocol = -1;
+    NetworkAddress proxy;
 };
 
 std::string BlobOf(const std::string& publicKeyFile)
@@ -80,6 +87,23 @@ ServerOptions ReadServerOptions(Arguments& args)
             o.accounts.keys[user].insert(BlobOf(file));
         } else if (option == "--once") {
             o.once = true;
+        } else if (option == "--report-memory") {
+            o.reportMemory = true;
+        } else if (option == "--window") {
+            o.window = args.Number(option, 1, 0xFFFFFFFFu);
+        } else if (option == "--proxy") {
+            // KIND:HOST:PORT
+            const std::string spec = args.Value(option);
+            const std::size_t first = spec.find(':'), last = spec.rfind(':');
+            if (first == std::string::npos || first == last) throw UsageError("--proxy takes KIND:HOST:PORT");
+            const std::string kind = spec.substr(0, first);
+            o.proxyProtocol = kind == "socks4"   ? ConnectingSocket::PROXY_SOCKS4
+                              : kind == "socks5" ? ConnectingSocket::PROXY_SOCKS5
+                              : kind == "http"   ? ConnectingSocket::PROXY_HTTP
+                                                 : -1;
+            if (o.proxyProtocol < 0) throw UsageError("--proxy KIND is socks4, socks5 or http");
+            Arguments port({spec.substr(last + 1)});
+            o.proxy.Set(spec.substr(first + 1, last - first - 1), port.Number(option, 1, 65535));
         } else {
             throw UsageError("unknown server option " + option);
         }
@@ -225,11 +249,16 @@ private:
 // A "direct-tcpip" channel to a loopback target; any other target is refused.
 class LoopbackForward : public SSH::TunnelingResponder {
 public:
-    LoopbackForward(SSH::ChannelHost& host, std::string prefix)
-        : TunnelingResponder(host, "direct-tcpip", true, ChannelWindow, ChannelMaxPacket, Channel::MaxAnnouncedPacket,
+    LoopbackForward(SSH::ChannelHost& host, std::string prefix, const ServerOptions& options)
+        : TunnelingResponder(host, "direct-tcpip", true, options.window, ChannelMaxPacket, Channel::MaxAnnouncedPacket,
                              1.0),
           prefix_(std::move(prefix))
     {
+        if (options.proxyProtocol >= 0) {
+            m_useProxy = true;
+            m_proxyProtocol = options.proxyProtocol;
+            m_proxyAddress = options.proxy;
+        }
     }
 
     bool StartTargetProcessing(SSH::ChannelHost&) override
@@ -265,15 +294,22 @@ private:
 
 class ServerConnection : public ProbeConnection {
 public:
-    using ProbeConnection::ProbeConnection;
+    ServerConnection(TransportState& transport, UserAuthState& userAuth, const ServerOptions& options,
+                     std::string prefix)
+        : ProbeConnection(transport, userAuth, options.settings, std::move(prefix)), options_(options)
+    {
+    }
 
     SSH::Channel* CreateChannel(const std::string& type, CryptoPP::BufferedTransformation&) override
     {
         Event(Prefix() + "channel open " + type);
         if (type == "session") return new EchoSession(*this, Prefix());
-        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix());
+        if (type == "direct-tcpip") return new LoopbackForward(*this, Prefix(), options_);
         return nullptr;
     }
+
+private:
+    const ServerOptions& options_;
 };
 
 // What every connection shares; the connections' threads keep it alive.
@@ -294,10 +330,16 @@ bool Serve(const ServerState& state, Socket& connected, unsigned number)
     transport.AddKexHandler(kex);
     for (const auto& key : state.hostKeys) transport.AddSigner(*key);
     ServerAuth auth(state.options.accounts, prefix);
-    ServerConnection connection(transport, auth, state.options.settings, prefix);
+    ServerConnection connection(transport, auth, state.options, prefix);
     bool endedByPeer = false;
     const std::string end = connection.Run(connected, endedByPeer);
     Event(prefix + "connection ended: " + end);
+    if (state.options.reportMemory) {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+            Event(prefix + "peak working set " + std::to_string(counters.PeakWorkingSetSize) + " bytes");
+    }
     return endedByPeer;
 }
 

@@ -2,7 +2,9 @@
 and PuTTY's plink -nc to a local echo server: 2 MB come back byte for byte, the end of the
 client's stream reaches the echo server, the echo server's end comes back and the client exits
 0. Our client's local forwarding through OpenSSH's sshd carries 5 concurrent connections of
-1 MB each, which end cleanly whichever side ends first."""
+1 MB each, which end cleanly whichever side ends first. Our server reaches the target through
+real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server and tinyproxy), and a target the
+proxy cannot reach fails the channel open."""
 import os
 import re
 import shutil
@@ -13,6 +15,7 @@ import threading
 import unittest
 
 import peers
+import proxypeers
 import winetest
 
 USER = "alice"
@@ -229,6 +232,94 @@ class OurClientForwards(winetest.SharedPrefixTestCase):
         outcomes, _, log = self.run_connections(talker.port, [None], wait_for_end=True, expected=payload)
         self.assertTrue(outcomes[0] is not None and outcomes[0].received == payload, log)
         self.assertTrue(outcomes[0].ended, "the target's end did not arrive")
+
+
+@unittest.skipIf(proxypeers.MISSING, proxypeers.MISSING)
+class OurServerThroughRealProxies(winetest.SharedPrefixTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
+        keys = peers.Keys(cls.folder)
+        cls.host_key = keys.make("host_rsa", "rsa", 2048)
+        cls.user_key = keys.make("user_rsa", "rsa", 2048)
+        cls.echo = peers.EchoServer()
+        cls.dante = cls.tinyproxy = None
+        try:
+            cls.dante = proxypeers.Dante(cls.folder)
+            cls.tinyproxy = proxypeers.Tinyproxy(cls.folder)
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        for proxy in (cls.dante, cls.tinyproxy):
+            if proxy:
+                proxy.stop()
+        cls.echo.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()
+
+    def ssh_w(self, kind, target_port, payload):
+        """ssh -W through our server, which goes through the proxy of that kind: what came back
+        of the payload (stdin stays open until all of it has: tinyproxy drops what is on its
+        way once the client ends its side), ssh's exit code and the server's events."""
+        proxy = self.tinyproxy if kind == "http" else self.dante
+        server = peers.ProbeServer(self.prefix, self.folder, "--host-key", peers.wine_path(self.host_key),
+                                   "--authorized-key", f"{USER}:{peers.wine_path(self.user_key)}.pub",
+                                   "--proxy", f"{kind}:127.0.0.1:{proxy.port}")
+        self.addCleanup(server.stop)
+        env = dict(os.environ, HOME=self.folder)
+        env.pop("SSH_AUTH_SOCK", None)
+        command = ["ssh", *peers.ssh_options({"BatchMode": "yes", "IdentityFile": self.user_key}), "-p",
+                   str(server.port), "-W", f"127.0.0.1:{target_port}", f"{USER}@127.0.0.1"]
+        process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, env=env)
+        outcome = Outcome()
+
+        def write_then(action):
+            try:
+                action()
+            except OSError:
+                pass  # ssh has ended: a refused open
+        try:
+            threading.Thread(target=write_then, args=(lambda: process.stdin.write(payload),), daemon=True).start()
+            reader = threading.Thread(target=read_exactly, args=(process.stdout.read, len(payload), outcome),
+                                      daemon=True)
+            reader.start()
+            reader.join(60)
+            write_then(process.stdin.close)
+            outcome.exit_code = process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+            process.stdout.close()
+        return outcome, server.log()
+
+    def test_forwarded_connections_go_through_each_proxy(self):
+        for kind in ("socks4", "socks5", "http"):
+            with self.subTest(kind=kind):
+                proxy = self.tinyproxy if kind == "http" else self.dante
+                accepted = proxy.accepted()
+                payload = os.urandom(1 << 20)
+                outcome, log = self.ssh_w(kind, self.echo.port, payload)
+                self.assertTrue(outcome.received == payload, f"{len(outcome.received)} bytes came back\n{log}")
+                self.assertEqual(outcome.exit_code, 0, log)
+                self.assertIn(f"forwarding to 127.0.0.1:{self.echo.port}", log)
+                proxypeers.wait_for(lambda: proxy.accepted() == accepted + 1, 10, "the proxy to log the connection")
+
+    def test_a_target_the_proxy_cannot_reach_fails_the_open(self):
+        closed = proxypeers.free_port()
+        cases = [("socks4", "SOCKS4 connect request 91"), ("socks5", "SOCKS5 connect request 5"),
+                 ("http", "HTTP CONNECT request 500")]
+        for kind, failure in cases:
+            with self.subTest(kind=kind):
+                outcome, log = self.ssh_w(kind, closed, b"x")
+                self.assertEqual(outcome.received, b"")
+                self.assertNotEqual(outcome.exit_code, 0, log)
+                self.assertIn(f"forward to 127.0.0.1:{closed} failed: {failure}", log)
 
 
 class Talker:
