@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -69,12 +70,78 @@ void CallServerEntry(const std::string& dllPath, const char* entryName)
         throw InstallError(result.FailureText());
 }
 
+// A string default value of HKEY_CLASSES_ROOT\CLSID\<subkey>, up to its first terminator.
+bool ReadClassText(HKEY classes, const std::string& subkey, std::string& text)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(classes, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    const auto closeKey = MakeGuard(RegCloseKey, key);
+    char buffer[2 * MAX_PATH + 1];
+    DWORD size = sizeof buffer - 1, type = REG_NONE;
+    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    buffer[size] = '\0';
+    text = buffer;
+    return !text.empty();
+}
+
+// The last component of a path, without the quotes a registered path may carry.
+std::string FileNameOf(std::string path)
+{
+    path.erase(std::remove(path.begin(), path.end(), '"'), path.end());
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string ExitCodeReason(uint32_t code)
 {
     return "Error code 0x" + FormatInteger(code, 16, 8) + " received";
 }
 
 } // namespace
+
+std::vector<std::string> ClassKeysOfServer(const std::string& fileName)
+{
+    std::vector<std::string> keys;
+    HKEY classes = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &classes) != ERROR_SUCCESS)
+        return keys;
+    const auto closeKey = MakeGuard(RegCloseKey, classes);
+    auto add = [&keys](const std::string& key) {
+        if (std::none_of(keys.begin(), keys.end(),
+                         [&key](const std::string& known) { return lstrcmpiA(known.c_str(), key.c_str()) == 0; }))
+            keys.push_back(key);
+    };
+    // A ProgID is a key of its own at the top, a type library a GUID: anything else would
+    // name some other part of the classes.
+    auto isProgId = [](const std::string& name) {
+        return name.find('\\') == std::string::npos && lstrcmpiA(name.c_str(), "CLSID") != 0 &&
+               lstrcmpiA(name.c_str(), "TypeLib") != 0;
+    };
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        const LONG rc = RegEnumKeyExA(classes, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        std::string server;
+        const std::string clsid(name, length);
+        if (rc != ERROR_SUCCESS || !ReadClassText(classes, clsid + "\\InprocServer32", server) ||
+            lstrcmpiA(FileNameOf(server).c_str(), fileName.c_str()) != 0)
+            continue;
+        add("CLSID\\" + clsid);
+        std::string named;
+        for (const char* link : {"\\ProgID", "\\VersionIndependentProgID"})
+            if (ReadClassText(classes, clsid + link, named) && isProgId(named))
+                add(named);
+        if (ReadClassText(classes, clsid + "\\TypeLib", named) && named[0] == '{' &&
+            named.find('\\') == std::string::npos)
+            add("TypeLib\\" + named);
+    }
+    return keys;
+}
 
 void CallDllRegisterServer(const std::string& dllPath)
 {
@@ -140,6 +207,12 @@ ServiceRegistrationStep::~ServiceRegistrationStep()
 ServerRegistrationStep::ServerRegistrationStep(const std::string& serverPath) : path(serverPath)
 {
     PrintLine("Registering server " + path);
+    for (const std::string& key : ClassKeysOfServer(FileNameOf(path))) {
+        KeyBefore before;
+        before.path = key;
+        if (ReadStoredKey(HKEY_CLASSES_ROOT, key, before.tree))
+            earlierRegistration.push_back(std::move(before));
+    }
     try {
         CallDllRegisterServer(path);
     } catch (const InstallError& e) {
@@ -149,6 +222,12 @@ ServerRegistrationStep::ServerRegistrationStep(const std::string& serverPath) : 
                      "Server Registration Failed", "server registration failed",
                      "Warning: server " + path + " registration failed: " + reason,
                      "Server " + path + " registration failed: " + reason + ", aborting", ExitServerRegistration});
+    } catch (...) {
+        // A fault inside the entry point ends the run with this step unmade: what the entry
+        // point wrote over an earlier registration goes back here.
+        if (ShouldRollBack(true))
+            RestoreEarlierRegistration();
+        throw;
     }
     AppendUninstallClause("-unregSvr=" + path);
     registered = true;
@@ -167,6 +246,25 @@ ServerRegistrationStep::~ServerRegistrationStep()
                                   "Unable to unregister previously registered server '" + path +
                                       "'.\nReason: " + e.what(),
                                   "Unregistering Server Failed");
+        }
+        RestoreEarlierRegistration();
+    } catch (...) {
+    }
+}
+
+void ServerRegistrationStep::RestoreEarlierRegistration() const
+{
+    try {
+        for (const KeyBefore& key : earlierRegistration) {
+            const LONG rc = ReplaceStoredKey(HKEY_CLASSES_ROOT, key.path, key.tree);
+            if (rc != ERROR_SUCCESS) {
+                const std::string reason = OsErrorExceptionText(rc);
+                ReportRollbackFailure("Restoring earlier server registration failed: " + reason,
+                                      "Unable to restore the earlier registration of server '" + path +
+                                          "'.\nReason: " + reason,
+                                      "Restoring Server Registration Failed");
+                return;
+            }
         }
     } catch (...) {
     }

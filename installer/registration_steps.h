@@ -4,9 +4,11 @@
 #pragma once
 
 #include "installer/install_step.h"
+#include "installer/registry_values.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Runs a command line to its end; its exit code, or 9999 when that cannot be read.
 // Throws InstallError when the process cannot be started.
@@ -40,6 +42,22 @@ public:
     ~ServerRegistrationStep();
 
 private:
+    // A key under HKEY_CLASSES_ROOT as it stood before the registration.
+    struct KeyBefore {
+        std::string path;
+        StoredRegistryKey tree;
+    };
+
+    // Never throws.
+    void RestoreEarlierRegistration() const;
+
     std::string path;
     bool registered = false;
+    // An earlier release's registration of the server, which DllUnregisterServer in a rollback
+    // removes along with ours: put back after it.
+    std::vector<KeyBefore> earlierRegistration;
 };
+
+// The HKEY_CLASSES_ROOT keys of the classes whose in-process server is a file of the given
+// name, in any folder, with the ProgIDs and type libraries they name.
+std::vector<std::string> ClassKeysOfServer(const std::string& fileName);

@@ -30,3 +30,17 @@ bool ReadStoredValue(HKEY key, const std::wstring& name, StoredRegistryValue& va
 bool ReadStoredValues(HKEY root, const std::string& subkey, std::vector<StoredRegistryValue>& values);
 // Writes the value back with its own type and bytes.
 LONG WriteStoredValue(HKEY key, const StoredRegistryValue& value);
+
+// A key with everything under it, as stored; the name is empty for the tree's top.
+struct StoredRegistryKey {
+    std::wstring name;
+    std::vector<StoredRegistryValue> values;
+    std::vector<StoredRegistryKey> subkeys;
+};
+
+// The whole tree of the key; false when it is missing or any part of it cannot be read.
+bool ReadStoredKey(HKEY root, const std::string& subkey, StoredRegistryKey& tree);
+// Deletes whatever stands at subkey and writes the tree there; the first failure's code.
+LONG ReplaceStoredKey(HKEY root, const std::string& subkey, const StoredRegistryKey& tree);
+// Deletes the key with everything under it; ERROR_SUCCESS also when it is missing.
+LONG DeleteKeyTree(HKEY root, const std::string& subkey);

@@ -8,7 +8,8 @@
 //   ORVIDEX_SERVICE_READONLY_FILE  Orvidex.exe "/service" makes this file read-only
 //   ORVIDEX_SERVER_REGISTER_RESULT   DllRegisterServer returns this HRESULT (hexadecimal)
 //   ORVIDEX_SERVER_UNREGISTER_RESULT DllUnregisterServer returns this HRESULT
-//   ORVIDEX_SERVER_REGISTER_FAULT  DllRegisterServer writes through a null pointer
+//   ORVIDEX_SERVER_REGISTER_FAULT  DllRegisterServer writes through a null pointer; with the value
+//                                  "after", once it has written the class's registration
 //   ORVIDEX_SERVER_LOAD_FAILS      OrvidexCfgManip.dll refuses to load
 #pragma once
 

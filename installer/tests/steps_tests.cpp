@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "installer/file_helpers.h"
 #include "installer/installer_state.h"
 #include "installer/reboot_delete.h"
+#include "installer/registration_steps.h"
 #include "installer/registry_values.h"
 
 namespace {
@@ -116,6 +118,99 @@ TEST(RegistryValuesTest, FailuresBecomeInstallErrorsWithTheCallSentence)
         EXPECT_EQ(0u, std::string(e.what()).find("RegOpenKeyExA() failed with error code: 2."));
     }
     RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+}
+
+// Every key and value under a stored tree as sorted lines "path|name|type|bytes", so that
+// two trees compare whatever order the registry listed them in.
+void FlattenTree(const StoredRegistryKey& tree, const std::wstring& path, std::vector<std::wstring>& lines)
+{
+    lines.push_back(path);
+    for (const StoredRegistryValue& value : tree.values)
+        lines.push_back(path + L"|" + value.name + L"|" + std::to_wstring(value.type) + L"|" +
+                        std::wstring(value.data.begin(), value.data.end()));
+    for (const StoredRegistryKey& subkey : tree.subkeys)
+        FlattenTree(subkey, path + L"\\" + subkey.name, lines);
+}
+
+std::vector<std::wstring> Flattened(const StoredRegistryKey& tree)
+{
+    std::vector<std::wstring> lines;
+    FlattenTree(tree, L"", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST(StoredKeyTest, ATreeGoesBackExactlyOverWhatStandsThere)
+{
+    const std::string path = "Software\\OrvidexTreeTest";
+    ASSERT_EQ(DeleteKeyTree(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+    SetValue(path, nullptr, REG_SZ, std::string("top\0", 4));
+    SetValue(path, "bytes", REG_BINARY, std::string("\0\1\xFF", 3));
+    SetValue(path + "\\empty", "none", REG_NONE, "");
+    SetValue(path + "\\a\\b\\c", "deep", REG_EXPAND_SZ, std::string("%TEMP%\0", 7));
+    SetValue(path + "\\a", "unterminated", REG_SZ, "xy");
+    StoredRegistryKey stored;
+    ASSERT_TRUE(ReadStoredKey(HKEY_CURRENT_USER, path, stored));
+    const std::vector<std::wstring> before = Flattened(stored);
+    EXPECT_EQ(before.size(), 10u);  // every key and value was read
+
+    // Changed, added to and partly removed: the stored tree replaces all of it.
+    SetValue(path + "\\a\\b\\c", "deep", REG_SZ, "other");
+    SetValue(path + "\\a\\new\\deeper", "added", REG_DWORD, std::string(4, '\1'));
+    SetValue(path, "added", REG_SZ, "x");
+    ASSERT_EQ(DeleteKeyTree(HKEY_CURRENT_USER, path + "\\empty"), ERROR_SUCCESS);
+    ASSERT_EQ(ReplaceStoredKey(HKEY_CURRENT_USER, path, stored), ERROR_SUCCESS);
+    StoredRegistryKey after;
+    ASSERT_TRUE(ReadStoredKey(HKEY_CURRENT_USER, path, after));
+    EXPECT_EQ(Flattened(after), before);
+
+    EXPECT_EQ(DeleteKeyTree(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+    EXPECT_FALSE(ReadStoredKey(HKEY_CURRENT_USER, path, after));
+    EXPECT_EQ(DeleteKeyTree(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+}
+
+TEST(ClassKeysOfServerTest, ClassesOfAServerOfThatNameWithTheKeysTheyName)
+{
+    const char* const clsidKey = "CLSID\\{0A1B2C3D-0000-4000-8000-00000000A1B2}";
+    const char* const otherKey = "CLSID\\{0A1B2C3D-0000-4000-8000-00000000A1B3}";
+    auto set = [](const std::string& path, const char* name, const std::string& value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(key);
+    };
+    // In another folder, quoted, in other letter case: still a server of that name.
+    set(std::string(clsidKey) + "\\InprocServer32", nullptr, "\"C:\\Elsewhere\\TESTSERVER.dll\"");
+    set(std::string(clsidKey) + "\\ProgID", nullptr, "Test.Server.1");
+    set(std::string(clsidKey) + "\\VersionIndependentProgID", nullptr, "Test.Server");
+    set(std::string(clsidKey) + "\\TypeLib", nullptr, "{0A1B2C3D-0000-4000-8000-00000000A1B4}");
+    // A name that would take in the whole class list is no ProgID.
+    set(std::string(otherKey) + "\\InprocServer32", nullptr, "C:\\Elsewhere\\TestServer.dll");
+    set(std::string(otherKey) + "\\ProgID", nullptr, "CLSID");
+    set(std::string(otherKey) + "\\VersionIndependentProgID", nullptr, "Test.Server");
+    set("CLSID\\{0A1B2C3D-0000-4000-8000-00000000A1B5}\\InprocServer32", nullptr, "C:\\TestServer.dll.bak");
+
+    std::vector<std::string> keys = ClassKeysOfServer("TestServer.dll");
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::string>{std::string(clsidKey), otherKey, "Test.Server", "Test.Server.1",
+                                              "TypeLib\\{0A1B2C3D-0000-4000-8000-00000000A1B4}"}));
+    EXPECT_TRUE(ClassKeysOfServer("Missing.dll").empty());
+    for (const char* key : {clsidKey, otherKey, "CLSID\\{0A1B2C3D-0000-4000-8000-00000000A1B5}"})
+        DeleteKeyTree(HKEY_CLASSES_ROOT, key);
 }
 
 // REG_MULTI_SZ bytes of UTF-16 texts, each with its zero, then the list's zero.

@@ -11,7 +11,9 @@ import winetest
 TITLE = "Morlune Orvidex 3.32 Installer"
 PACKAGE = "Morlune Orvidex 3.32 Package Contents"
 CONFLICT = "Orvidex Installation Conflict"
-DEFAULT_DIR = "C:\\Program Files\\Morlune Orvidex"
+# The Program Files folder of the installer's own bitness: a 32-bit program is given the
+# 32-bit one on a 64-bit system.
+DEFAULT_DIR = ("C:\\Program Files (x86)" if winetest.TREE == "win32" else "C:\\Program Files") + "\\Morlune Orvidex"
 LOG = "C:\\standin.log"
 COMPLETED = "Morlune Orvidex 3.32 installation completed."
 UNINSTALL_ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvidex"

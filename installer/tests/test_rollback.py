@@ -15,6 +15,7 @@ CLASSES = "HKLM\\SOFTWARE\\Classes"
 MAKER_KEY = "HKLM\\SOFTWARE\\Morlune"
 UNINSTALL = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+SERVER_CLASS = CLASSES + "\\CLSID\\{6F1B2C4E-3D5A-4E8B-9C71-2A0D5E8F4B13}\\InprocServer32"
 # Where anything of ours could be left: the registry trees our steps and payloads write to.
 REGISTRY_ROOTS = ["HKLM\\SOFTWARE", "HKLM\\SYSTEM\\CurrentControlSet\\Services",
                   "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", "HKCU\\Software"]
@@ -191,6 +192,51 @@ class Reinstall(winetest.PrefixTestCase):
         for link in links:
             r = self.prefix.run("installprobe.exe", "link", link)
             self.assertIn("Target=" + DIR + "\\", r.stdout)
+
+
+# Reinstallations into another folder over the release installed in DIR that fail once the
+# in-process server has registered again, which points its class into the new folder:
+# (what, setup, extra arguments, stand-in switches, exit code).
+SERVER_REREGISTERED = [
+    # A later step fails and the rollback unregisters. The service stand-in passes without
+    # touching the installed service; the uninstaller entry cannot be made under a volatile key.
+    ("later step fails", [reg("delete", UNINSTALL, "/f"), probe("volatile-key", UNINSTALL)], (),
+     {"ORVIDEX_SERVICE_REGISTER_EXIT": "0", "ORVIDEX_SERVICE_UNREGISTER_EXIT": "0"}, 113),
+    # The server faults once it has written its class: no "/Force" passes that.
+    ("fault after writing", [], ("/Force",), {"ORVIDEX_SERVER_REGISTER_FAULT": "after"}, 150),
+]
+
+
+def reinstall_over_registered_server(setup, args, env):
+    """Installs into DIR, then runs the failing reinstallation in the same fresh prefix: the
+    class's registration before, the result, and what changed."""
+    with winetest.WinePrefix() as prefix:
+        r = prefix.installer("/InstallDir", DIR, "/AcceptEULA")
+        assert r.code == 0, r
+        for make in setup:
+            make(prefix)
+        machine = Machine(prefix)
+        registry, files = machine.state()
+        result = prefix.installer("/InstallDir", "C:\\T2", "/AcceptEULA", *args, env=env)
+        after_registry, after_files = machine.state()
+        return (registry.get(SERVER_CLASS.upper()), result, differences(registry, after_registry),
+                differences(files, after_files))
+
+
+class ReinstallOverRegisteredServer(unittest.TestCase):
+    def test_the_installed_release_stays_registered(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(SERVER_REREGISTERED)) as pool:
+            runs = [(what, code, pool.submit(reinstall_over_registered_server, setup, args, env))
+                    for what, setup, args, env, code in SERVER_REREGISTERED]
+            for what, code, run in runs:
+                with self.subTest(what):
+                    server, result, registry, files = run.result()
+                    self.assertEqual(result.code, code, result)
+                    self.assertEqual(bytes.fromhex(server[""][1]).decode("latin-1").rstrip("\0"),
+                                     DIR + "\\OrvidexCfgManip.dll")
+                    self.assertIn("Registering server C:\\T2\\OrvidexCfgManip.dll\n", result.stdout)
+                    self.assertEqual(registry, {})
+                    self.assertEqual(files, {})
 
 
 if __name__ == "__main__":

@@ -51,18 +51,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 extern "C" __declspec(dllexport) HRESULT WINAPI DllRegisterServer()
 {
     standin::Record(self, "DllRegisterServer");
-    std::string ignored;
-    if (standin::GetVariable("ORVIDEX_SERVER_REGISTER_FAULT", ignored))
+    std::string fault;
+    const bool faults = standin::GetVariable("ORVIDEX_SERVER_REGISTER_FAULT", fault);
+    if (faults && fault != "after")
         *static_cast<volatile int*>(nullptr) = 0;  // a fault inside the entry point
     HRESULT result;
     if (ForcedResult("ORVIDEX_SERVER_REGISTER_RESULT", result))
         return result;
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
-    if (WriteValue(ClassKey, nullptr, "Orvidex configuration manipulator") &&
-        WriteValue(ServerKey, nullptr, std::string(path, length)) && WriteValue(ServerKey, "ThreadingModel", "Apartment"))
-        return S_OK;
-    return SELFREG_E_CLASS;
+    const bool written = WriteValue(ClassKey, nullptr, "Orvidex configuration manipulator") &&
+                         WriteValue(ServerKey, nullptr, std::string(path, length)) &&
+                         WriteValue(ServerKey, "ThreadingModel", "Apartment");
+    if (faults)
+        *static_cast<volatile int*>(nullptr) = 0;  // the same, once the class is registered
+    return written ? S_OK : SELFREG_E_CLASS;
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI DllUnregisterServer()

@@ -451,8 +451,7 @@ TEST(ColourModel, ConversionsAndRounding)
     EXPECT_FLOAT_EQ(mid.b, 0.375f);
 }
 
-// The derivations that need no system colour, on inputs away from rounding edges (the
-// i686 build computes in extended precision).
+// The derivations that need no system colour.
 TEST(ColourModel, DerivedColours)
 {
     struct Case {
