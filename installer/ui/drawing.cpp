@@ -124,12 +124,14 @@ ColourTriple ColourTriple::RgbToHls() const
     if (range > 0 && max + min > 0) {
         hls.c = hls.b > 0.5f ? range / (2.0f - (max + min)) : range / (max + min);
         const float dr = (max - r) / range, dg = (max - g) / range, db = (max - bl) / range;
+        // Divided rather than multiplied by a sixth: 6 * 0.16666667f held in the x87 unit's
+        // wider registers is just above 1, which would turn pure red's hue 1 into 3e-08.
         if (max == r)
-            hls.a = (db + 6.0f - dg) * OneSixth;
+            hls.a = (db + 6.0f - dg) / 6.0f;
         else if (max == g)
-            hls.a = (dr + 2.0f - db) * OneSixth;
+            hls.a = (dr + 2.0f - db) / 6.0f;
         else
-            hls.a = (dg + 4.0f - dr) * OneSixth;
+            hls.a = (dg + 4.0f - dr) / 6.0f;
         if (hls.a > 1.0f)
             hls.a -= 1.0f;
     }
