@@ -3,10 +3,10 @@ into the cache by scripts/setup, never installed, and started by a test on 127.0
 port with a temporary configuration; stop() ends a proxy with every process it forked."""
 import os
 import signal
-import socket
 import subprocess
 import tempfile
-import time
+
+from localpeers import free_port, read_text, wait_for
 
 
 def proxy_peers_dir():
@@ -21,29 +21,6 @@ DANTED = os.path.join(proxy_peers_dir(), "usr", "sbin", "danted")
 TINYPROXY = os.path.join(proxy_peers_dir(), "usr", "bin", "tinyproxy")
 MISSING = None if os.access(DANTED, os.X_OK) and os.access(TINYPROXY, os.X_OK) else \
     f"no danted and tinyproxy in {proxy_peers_dir()} (scripts/setup unpacks them)"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read_text(path):
-    try:
-        with open(path, encoding="latin-1") as fh:
-            return fh.read()
-    except FileNotFoundError:
-        return ""
-
-
-def wait_for(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return
-        time.sleep(0.05)
-    raise AssertionError(f"timed out after {timeout} s waiting for {what}")
 
 
 class Proxy:

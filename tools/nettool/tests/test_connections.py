@@ -4,7 +4,6 @@ proxies that succeed, refuse with each reply code, close early, send garbage or 
 Each proxy records the bytes it was sent, so the requests are checked byte for byte."""
 import base64
 import socket
-import struct
 import threading
 import time
 import unittest

@@ -6,62 +6,22 @@ whole and exactly (a SOCKS5 name over 255 bytes, a name with a NUL, SOCKS5 crede
 bytes, a port outside 1 to 65535) is refused before the proxy sees a connection: each proxy's
 log is checked for that."""
 import shutil
-import socket
 import tempfile
-import threading
-import unittest
 
 import winetest
-from proxypeers import MISSING, Dante, Tinyproxy, free_port, wait_for
+from localpeers import EchoServer, free_port, wait_for
+from proxypeers import Dante, Tinyproxy
 
 E_INVALIDARG = 0x80070057
 HTTP_USER, HTTP_PASSWORD = "bob", "s3cret"
 
 
-class Echo:
-    """Echoes each connection until its client ends its side, then ends its own."""
-
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.port = self.listener.getsockname()[1]
-        self.connections = 0
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            self.connections += 1
-            threading.Thread(target=self._echo, args=(conn,), daemon=True).start()
-
-    @staticmethod
-    def _echo(conn):
-        with conn:
-            conn.settimeout(60)
-            try:
-                while True:
-                    data = conn.recv(65536)
-                    if not data:
-                        break
-                    conn.sendall(data)
-            except OSError:
-                pass
-
-    def stop(self):
-        self.listener.close()
-
-
-@unittest.skipIf(MISSING, MISSING)
 class RealProxies(winetest.SharedPrefixTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.folder = tempfile.mkdtemp(prefix="orvidex-proxies-")
-        cls.echo = Echo()
+        cls.echo = EchoServer()
         cls.dante = cls.tinyproxy = None
         try:
             cls.dante = Dante(cls.folder)

@@ -9,9 +9,9 @@ import socket
 import subprocess
 import tempfile
 import threading
-import time
 
 import winetest
+from localpeers import EchoServer, free_port, read_text, wait_for  # noqa: F401 (shared with the tests)
 
 PROBE = os.path.join(winetest.BIN, "sshprobe.exe")
 
@@ -41,27 +41,6 @@ def ssh_options(extra=None):
 
 def wine_path(path):
     return "Z:" + path
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read_text(path):
-    with open(path, encoding="latin-1") as fh:
-        return fh.read()
-
-
-def wait_for(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError(f"timed out after {timeout} s waiting for {what}")
 
 
 class Keys:
@@ -241,51 +220,6 @@ class Sshd:
         except subprocess.TimeoutExpired:
             os.killpg(self.process.pid, 9)
             self.process.wait(timeout=30)
-
-
-class EchoServer:
-    """Echoes every connection on 127.0.0.1 until its client ends its side, then ends its own:
-    the end of a stream travels back as it came."""
-
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(128)
-        self.port = self.listener.getsockname()[1]
-        self.connections = 0
-        self.half_closed = 0
-        self.lock = threading.Lock()
-        self.stopped = False
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while not self.stopped:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            with self.lock:
-                self.connections += 1
-            threading.Thread(target=self._echo, args=(conn,), daemon=True).start()
-
-    def _echo(self, conn):
-        with conn:
-            conn.settimeout(120)
-            try:
-                while True:
-                    data = conn.recv(65536)
-                    if not data:
-                        break
-                    conn.sendall(data)
-                conn.shutdown(socket.SHUT_WR)
-                with self.lock:
-                    self.half_closed += 1
-            except OSError:
-                pass
-
-    def stop(self):
-        self.stopped = True
-        self.listener.close()
 
 
 def exchange(port, payload, timeout=120):

@@ -9,7 +9,6 @@ import socket
 import subprocess
 import tempfile
 import time
-import unittest
 
 import peers
 import winetest

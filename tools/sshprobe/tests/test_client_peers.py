@@ -45,7 +45,7 @@ class ClientWithOpenSshServer(winetest.SharedPrefixTestCase):
 
     def assertSucceeded(self, result, method):
         self.assertEqual(result.code, 0, result.stderr + self.sshd.log()[-3000:])
-        self.assertIn(f"login ok: ", result.stderr)
+        self.assertIn("login ok: ", result.stderr)
         self.assertIn(f" by {method}", result.stderr)
         self.assertIn("connection ended: we disconnected, reason 11", result.stderr)
 

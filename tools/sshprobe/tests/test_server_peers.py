@@ -10,7 +10,6 @@ import stat
 import subprocess
 import tempfile
 import time
-import unittest
 
 import peers
 import winetest
