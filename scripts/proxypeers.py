@@ -116,3 +116,13 @@ class Tinyproxy(Proxy):
 
     def command(self, config):
         return [TINYPROXY, "-d", "-c", config]
+
+
+def start_both(folder, http_login=None):
+    """Dante and tinyproxy (with that login, if any), or neither: a failed start stops the other."""
+    dante = Dante(folder)
+    try:
+        return dante, Tinyproxy(folder, http_login)
+    except BaseException:
+        dante.stop()
+        raise

@@ -10,7 +10,7 @@ import tempfile
 
 import winetest
 from localpeers import EchoServer, free_port, wait_for
-from proxypeers import Dante, Tinyproxy
+from proxypeers import start_both
 
 E_INVALIDARG = 0x80070057
 HTTP_USER, HTTP_PASSWORD = "bob", "s3cret"
@@ -22,19 +22,18 @@ class RealProxies(winetest.SharedPrefixTestCase):
         super().setUpClass()
         cls.folder = tempfile.mkdtemp(prefix="orvidex-proxies-")
         cls.echo = EchoServer()
-        cls.dante = cls.tinyproxy = None
         try:
-            cls.dante = Dante(cls.folder)
-            cls.tinyproxy = Tinyproxy(cls.folder, (HTTP_USER, HTTP_PASSWORD))
+            cls.dante, cls.tinyproxy = start_both(cls.folder, (HTTP_USER, HTTP_PASSWORD))
         except BaseException:
-            cls.tearDownClass()
+            cls.echo.stop()
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            super().tearDownClass()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        for proxy in (cls.dante, cls.tinyproxy):
-            if proxy:
-                proxy.stop()
+        cls.dante.stop()
+        cls.tinyproxy.stop()
         cls.echo.stop()
         shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()

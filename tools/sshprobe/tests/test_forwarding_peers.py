@@ -244,19 +244,18 @@ class OurServerThroughRealProxies(winetest.SharedPrefixTestCase):
         cls.host_key = keys.make("host_rsa", "rsa", 2048)
         cls.user_key = keys.make("user_rsa", "rsa", 2048)
         cls.echo = peers.EchoServer()
-        cls.dante = cls.tinyproxy = None
         try:
-            cls.dante = proxypeers.Dante(cls.folder)
-            cls.tinyproxy = proxypeers.Tinyproxy(cls.folder)
+            cls.dante, cls.tinyproxy = proxypeers.start_both(cls.folder)
         except BaseException:
-            cls.tearDownClass()
+            cls.echo.stop()
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            super().tearDownClass()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        for proxy in (cls.dante, cls.tinyproxy):
-            if proxy:
-                proxy.stop()
+        cls.dante.stop()
+        cls.tinyproxy.stop()
         cls.echo.stop()
         shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
