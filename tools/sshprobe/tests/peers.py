@@ -72,6 +72,22 @@ class Keys:
         return re.search(r"MD5:([0-9a-f:]+)", out).group(1)
 
 
+class ProbeTestCase(winetest.SharedPrefixTestCase):
+    """A class of tests sharing one prefix and a folder of their own (cls.folder, with cls.keys
+    making keys in it), removed after the class."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
+        cls.keys = Keys(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()
+
+
 class ProbeServer:
     """Our server under wine64 in the given prefix; its event lines go to a file."""
 

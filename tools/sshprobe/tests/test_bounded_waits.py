@@ -4,27 +4,19 @@ version line, one that sends 20 000 lines before any version line, and (on our s
 who never logs in. Our client waits no longer on a silent server. The peers here are scripted
 on plain sockets, except the user who never logs in, who is OpenSSH's ssh."""
 import os
-import shutil
 import socket
 import subprocess
-import tempfile
 import time
 
 import peers
 import winetest
 
 
-class BoundedWaits(winetest.SharedPrefixTestCase):
+class BoundedWaits(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        cls.host_key = peers.Keys(cls.folder).make("host_rsa", "rsa", 2048)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+        cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
 
     def server(self, *args):
         server = peers.ProbeServer(self.prefix, self.folder, "--host-key", peers.wine_path(self.host_key),

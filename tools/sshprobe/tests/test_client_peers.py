@@ -21,14 +21,12 @@ CURRENT_USER = "root"
 
 
 @unittest.skipIf(NAMESPACE, NAMESPACE)
-class ClientWithOpenSshServer(winetest.SharedPrefixTestCase):
+class ClientWithOpenSshServer(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        keys = peers.Keys(cls.folder)
-        cls.rsa = keys.make("user_rsa", "rsa", 2048)
-        cls.dsa = keys.make("user_dsa", "dsa", 1024)
+        cls.rsa = cls.keys.make("user_rsa", "rsa", 2048)
+        cls.dsa = cls.keys.make("user_dsa", "dsa", 1024)
         # sshd starts its own re-exchange after every 1 MB.
         cls.sshd = peers.Sshd(cls.folder, [cls.rsa + ".pub", cls.dsa + ".pub"], password_user=THROWAWAY,
                               config={"RekeyLimit": "1M"})
@@ -36,7 +34,6 @@ class ClientWithOpenSshServer(winetest.SharedPrefixTestCase):
     @classmethod
     def tearDownClass(cls):
         cls.sshd.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
 
     def client(self, *args, timeout=300):

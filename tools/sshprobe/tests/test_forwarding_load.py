@@ -7,7 +7,6 @@ multi-second gaps, with our keep-alive on and off."""
 import hashlib
 import os
 import re
-import shutil
 import socket
 import subprocess
 import tempfile
@@ -68,19 +67,12 @@ class SlowReader:
         self.listener.close()
 
 
-class ForwardingLoad(winetest.SharedPrefixTestCase):
+class ForwardingLoad(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        keys = peers.Keys(cls.folder)
-        cls.host_key = keys.make("host_rsa", "rsa", 2048)
-        cls.user_key = keys.make("user_rsa", "rsa", 2048)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+        cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
+        cls.user_key = cls.keys.make("user_rsa", "rsa", 2048)
 
     def forward(self, target_port, server_args=(), ssh_options=None):
         """Our server and an ssh -N -L to the target through it: (server, ssh process, local

@@ -7,10 +7,8 @@ real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server and tinyproxy), and 
 proxy cannot reach fails the channel open."""
 import os
 import re
-import shutil
 import socket
 import subprocess
-import tempfile
 import threading
 import unittest
 
@@ -91,20 +89,13 @@ def through_socket(port, payload, wait_for_end, expected=None, timeout=60):
     return outcome
 
 
-class OurServerForwards(winetest.SharedPrefixTestCase):
+class OurServerForwards(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        keys = peers.Keys(cls.folder)
-        cls.host_key = keys.make("host_rsa", "rsa", 2048)
-        cls.user_key = keys.make("user_rsa", "rsa", 2048)
-        cls.ppk = keys.ppk(cls.user_key)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+        cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
+        cls.user_key = cls.keys.make("user_rsa", "rsa", 2048)
+        cls.ppk = cls.keys.ppk(cls.user_key)
 
     def setUp(self):
         self.echo = peers.EchoServer()
@@ -164,18 +155,16 @@ class OurServerForwards(winetest.SharedPrefixTestCase):
 
 
 @unittest.skipIf(peers.namespace_reason(), peers.namespace_reason())
-class OurClientForwards(winetest.SharedPrefixTestCase):
+class OurClientForwards(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        cls.user_key = peers.Keys(cls.folder).make("user_rsa", "rsa", 2048)
+        cls.user_key = cls.keys.make("user_rsa", "rsa", 2048)
         cls.sshd = peers.Sshd(cls.folder, [cls.user_key + ".pub"])
 
     @classmethod
     def tearDownClass(cls):
         cls.sshd.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
 
     def run_connections(self, target_port, payloads, wait_for_end, expected=None):
@@ -235,20 +224,17 @@ class OurClientForwards(winetest.SharedPrefixTestCase):
 
 
 @unittest.skipIf(proxypeers.MISSING, proxypeers.MISSING)
-class OurServerThroughRealProxies(winetest.SharedPrefixTestCase):
+class OurServerThroughRealProxies(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        keys = peers.Keys(cls.folder)
-        cls.host_key = keys.make("host_rsa", "rsa", 2048)
-        cls.user_key = keys.make("user_rsa", "rsa", 2048)
+        cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
+        cls.user_key = cls.keys.make("user_rsa", "rsa", 2048)
         cls.echo = peers.EchoServer()
         try:
             cls.dante, cls.tinyproxy = proxypeers.start_both(cls.folder)
         except BaseException:
             cls.echo.stop()
-            shutil.rmtree(cls.folder, ignore_errors=True)
             super().tearDownClass()
             raise
 
@@ -257,7 +243,6 @@ class OurServerThroughRealProxies(winetest.SharedPrefixTestCase):
         cls.dante.stop()
         cls.tinyproxy.stop()
         cls.echo.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
 
     def ssh_w(self, kind, target_port, payload):

@@ -2,8 +2,6 @@
 right after the first NEWKEYS (before login) by our client: the server refuses it with the
 message-size error, and its peak memory stays near that of an ordinary connection."""
 import re
-import shutil
-import tempfile
 
 import peers
 import winetest
@@ -14,17 +12,11 @@ MB = 1 << 20
 BOMB_BYTES = 72 * MB
 
 
-class InflationLimit(winetest.SharedPrefixTestCase):
+class InflationLimit(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        cls.host_key = peers.Keys(cls.folder).make("host_rsa", "rsa", 2048)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+        cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
 
     def connect_once(self, ignore_bytes):
         """One connection of our client that sends an IGNORE of that many zeros after the key

@@ -5,7 +5,6 @@ through a session byte for byte, survive re-exchanges started by either side and
 status 0. A user slow at the password prompt, and a session idle for longer than the keep-alive
 interval, keep their connection."""
 import os
-import shutil
 import stat
 import subprocess
 import tempfile
@@ -31,25 +30,19 @@ ROWS = [
 ]
 
 
-class ServerWithRealClients(winetest.SharedPrefixTestCase):
+class ServerWithRealClients(peers.ProbeTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="orvidex-sshprobe-")
-        keys = peers.Keys(cls.folder)
-        cls.host_keys = {"ssh-rsa": keys.make("host_rsa", "rsa", 2048), "ssh-dss": keys.make("host_dsa", "dsa", 1024)}
-        cls.user_keys = {"rsa": keys.make("user_rsa", "rsa", 2048), "dsa": keys.make("user_dsa", "dsa", 1024)}
-        cls.ppk = {kind: keys.ppk(path) for kind, path in cls.user_keys.items()}
+        make = cls.keys.make
+        cls.host_keys = {"ssh-rsa": make("host_rsa", "rsa", 2048), "ssh-dss": make("host_dsa", "dsa", 1024)}
+        cls.user_keys = {"rsa": make("user_rsa", "rsa", 2048), "dsa": make("user_dsa", "dsa", 1024)}
+        cls.ppk = {kind: cls.keys.ppk(path) for kind, path in cls.user_keys.items()}
         cls.payload = os.path.join(cls.folder, "payload")
         with open(cls.payload, "wb") as out:
             out.write(os.urandom(MB))
         cls.askpass = cls.script("askpass", f"#!/bin/sh\necho '{PASSWORD}'\n")
         cls.slow_askpass = cls.script("slow-askpass", f"#!/bin/sh\nsleep 3.5\necho '{PASSWORD}'\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
 
     @classmethod
     def script(cls, name, text):
