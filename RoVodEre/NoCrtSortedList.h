@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "RoVodEre/datavect.h"
 
@@ -77,6 +78,18 @@ public:
     }
 
     void SetFactory(Factory f) { factory_ = f; }
+
+    // Exchanges everything but the factories with other: the nodes, the id counters and
+    // the allocation-failure marks.
+    void SwapNodes(NoCrtSortedList& other) {
+        std::swap(af_, other.af_);
+        std::swap(maxId_, other.maxId_);
+        std::swap(topId_, other.topId_);
+        std::swap(nodes_.af_, other.nodes_.af_);
+        std::swap(nodes_.p_, other.nodes_.p_);
+        std::swap(nodes_.s_, other.nodes_.s_);
+        std::swap(nodes_.cap_, other.nodes_.cap_);
+    }
 
     // A new entry owned by the caller: the factory's, else T's copy or default constructor.
     T* NewEntry(const T* src) const {
