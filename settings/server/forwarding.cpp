@@ -53,10 +53,9 @@ std::wstring Utf8TextToWide(const char* text)
     return text ? CodePageToWString(text, -1, 65001) : std::wstring();
 }
 
-SrvSideC2SRule::SrvSideC2SRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(0)
-{
-    SetDefaults(0);
-}
+// The members' defaults, set without the member map: a rule decoded from a long list then
+// never builds one.
+SrvSideC2SRule::SrvSideC2SRule() : m_nListenIntf(0), m_nListenPort(999), m_nTargetPort(999) {}
 
 SrvSideC2SRule& SrvSideC2SRule::operator=(const SrvSideC2SRule& src)
 {
@@ -141,10 +140,8 @@ bool SrvSideC2SRule::operator<(const SrvSideC2SRule& other) const
     return ListenOrder(m_nListenIntf, m_nListenPort, other.m_nListenIntf, other.m_nListenPort);
 }
 
-SrvSideS2CRule::SrvSideS2CRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(0)
-{
-    SetDefaults(0);
-}
+// The members' defaults, as for the C2S rule.
+SrvSideS2CRule::SrvSideS2CRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(999) {}
 
 SrvSideS2CRule& SrvSideS2CRule::operator=(const SrvSideS2CRule& src)
 {
