@@ -138,26 +138,27 @@ ListenRule* DefaultListenRule::Create(const ListenRule* source)
     return MakeVariant<DefaultListenRule>(source);
 }
 
+// The rule-list records take their defaults list by list, without their member maps: the
+// DNS-name lists and the accounts' IP list start empty as they are.
 void DefaultAcceptRules::ApplyDefaults()
 {
     ipRules.SetFactory(&DefaultIpAcceptRule::Create);
     ipRules.SetKeepDefaultEntry(true);
-    SetDefaults(1);
+    ipRules.SetDefaults(1);
 }
 
 void DefaultConnectRules::ApplyDefaults()
 {
     ipRules.SetFactory(&DefaultIpConnectRule::Create);
     ipRules.SetKeepDefaultEntry(true);
+    ipRules.SetDefaults(1);
     dnsNameRules.SetFactory(&DefaultDnsNameConnectRule::Create);
-    SetDefaults(1);
 }
 
 void AccountConnectRules::ApplyDefaults()
 {
     ipRules.SetFactory(&AccountIpConnectRule::Create);
     dnsNameRules.SetFactory(&DefaultDnsNameConnectRule::Create);
-    SetDefaults(1);
 }
 
 void DefaultListenRuleList::ApplyDefaults()
