@@ -72,13 +72,7 @@ void MemberMapEvaluator::SetDefaults(int recurse)
         } else if (info.ncStringValue) {
             *info.ncStringValue = info.ncStringDefault;
         } else if (info.cryptValue) {
-            ErrorInfo errors;
-            if (!EncryptEmptyText(*info.cryptValue, errors)) {
-                NoCrtString described = errors.Describe("\n");
-                throw EvaluationErr(
-                    L"MemberMapEvaluator::SetDefaults(): encryption failed with the following error info: " +
-                    ToUtf16(AnsiString(described.c_str())).text);
-            }
+            SetEncryptedDefault(*info.cryptValue);
         } else if (info.nestedValue) {
             if (recurse)
                 info.nestedValue->SetDefaults(1);
@@ -119,6 +113,16 @@ void MemberMapEvaluator::Init(HINSTANCE instance)
     for (auto& entry : AccessMemberMap().members) {
         if (entry.second.kind == MemberInfo::kNested && entry.second.nestedValue)
             entry.second.nestedValue->Init(instance);
+    }
+}
+
+void SetEncryptedDefault(CryptBlock& block)
+{
+    ErrorInfo errors;
+    if (!EncryptEmptyText(block, errors)) {
+        NoCrtString described = errors.Describe("\n");
+        throw EvaluationErr(L"MemberMapEvaluator::SetDefaults(): encryption failed with the following error info: " +
+                            ToUtf16(AnsiString(described.c_str())).text);
     }
 }
 

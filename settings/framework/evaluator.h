@@ -91,5 +91,9 @@ private:
     MemberMapEdit memberMapEdit_ = nullptr;
 };
 
+// The default that SetDefaults gives an encrypted member: the encryption of the empty text,
+// with a fresh IV. A failure throws EvaluationErr.
+void SetEncryptedDefault(CryptBlock& block);
+
 // name alone when prefix is empty, else prefix + "." + name.
 std::wstring JoinMemberPath(const std::wstring& prefix, const std::wstring& name);
