@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "RoVodEre/datavect.h"
 
@@ -71,11 +72,24 @@ public:
                 delete node;
                 return *this;
             }
+            Took(node->id);
         }
         return *this;
     }
 
     void SetFactory(Factory f) { factory_ = f; }
+
+    // Exchanges everything but the factories with other: the nodes, the id counters and
+    // the allocation-failure marks.
+    void SwapNodes(NoCrtSortedList& other) {
+        std::swap(af_, other.af_);
+        std::swap(maxId_, other.maxId_);
+        std::swap(topId_, other.topId_);
+        std::swap(nodes_.af_, other.nodes_.af_);
+        std::swap(nodes_.p_, other.nodes_.p_);
+        std::swap(nodes_.s_, other.nodes_.s_);
+        std::swap(nodes_.cap_, other.nodes_.cap_);
+    }
 
     // A new entry owned by the caller: the factory's, else T's copy or default constructor.
     T* NewEntry(const T* src) const {
@@ -95,6 +109,7 @@ public:
         if (!nodes_.reserve_more(1)) nodes_.insert(nodes_.begin() + pos, node);
         af_ = nodes_.af_;
         result = af_ ? kAllocationFailed : kInserted;
+        if (result == kInserted) Took(node->id);
     }
 
     void AddWithNewId(int& result, T* entry) {
@@ -183,15 +198,14 @@ public:
             p[kept++] = node;
         }
         nodes_.s_ = kept;
+        if (kept < n) FindTopId();
         return n - kept;
     }
 
     void InsertWithId(int& result, Node* node) {
-        for (std::uint32_t k = 0; k < nodes_.size(); ++k) {
-            if (nodes_[k]->id == node->id) {
-                result = kIdInUse;
-                return;
-            }
+        if (FindIndexById(node->id) >= 0) {
+            result = kIdInUse;
+            return;
         }
         if (node->id > maxId_) maxId_ = node->id;
         Insert(result, node);
@@ -217,7 +231,10 @@ public:
             removed = nullptr;
             return true;
         }
-        if (result == kDuplicateEntry) return true;
+        if (result == kDuplicateEntry) {
+            Lost(node->id);
+            return true;
+        }
         NOCRT_CHECK(false, "false", 199);
         return false;
     }
@@ -232,11 +249,13 @@ public:
             delete node;
         }
         maxId_ = 0;
+        topId_ = 0;
     }
 
     void EraseAt(std::uint32_t i) {
         Node* node = nodes_[i];
         nodes_.erase(nodes_.begin() + i);
+        Lost(node->id);
         delete node;
     }
 
@@ -271,6 +290,7 @@ public:
     }
 
     int FindIndexById(std::uint32_t id) const {
+        if (id > topId_) return -1;
         for (std::uint32_t k = 0; k < nodes_.size(); ++k) {
             if (nodes_[k]->id == id) return static_cast<int>(k);
         }
@@ -278,8 +298,28 @@ public:
     }
 
 private:
+    // The largest id that a node in the list holds, 0 while it holds none. An id above it
+    // is free without a look at the nodes, so that a list filled under new ids, or under
+    // ascending ids as a script of the list gives them, is filled in linear time.
+    std::uint32_t topId_ = 0;
+
+    void Took(std::uint32_t id) {
+        if (id > topId_) topId_ = id;
+    }
+    // After the node with this id left the list.
+    void Lost(std::uint32_t id) {
+        if (id == topId_) FindTopId();
+    }
+    void FindTopId() {
+        topId_ = 0;
+        for (std::uint32_t k = 0; k < nodes_.s_; ++k) Took(nodes_.p_[k]->id);
+    }
+
     // The store has room for it.
-    void AppendNode(Node* node) { nodes_.p_[nodes_.s_++] = node; }
+    void AppendNode(Node* node) {
+        nodes_.p_[nodes_.s_++] = node;
+        Took(node->id);
+    }
 
     // The order of SortAppended: the entries' own, then the ids, so that of equal entries
     // the oldest comes first.

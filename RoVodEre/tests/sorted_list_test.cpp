@@ -152,6 +152,60 @@ TEST_F(SortedListTest, ResortMovesChangedEntriesOrHandsThemBack) {
     delete removed;
 }
 
+// Every id that the list holds is found at its entry and refused to another node.
+void ExpectEveryIdInUse(List& list, const char* after) {
+    for (std::uint32_t i = 0; i < list.size(); ++i) {
+        const std::uint32_t id = list.IdAt(i);
+        EXPECT_EQ(static_cast<int>(i), list.FindIndexById(id)) << after << ", id " << id;
+        List::Node* other = new List::Node(id, new Entry(1000 + static_cast<int>(i)));
+        int result = -1;
+        list.InsertWithId(result, other);
+        EXPECT_EQ(2, result) << after << ", id " << id;
+        if (result != 0) delete other;
+    }
+}
+
+// Ids are found however they came in, and an id is free again once its entry left.
+TEST_F(SortedListTest, IdsAreFoundUntilTheirEntryLeaves) {
+    List list;
+    int result = -1;
+    list.Insert(result, new List::Node(4, new Entry(40)));
+    list.InsertWithId(result, new List::Node(9, new Entry(90)));
+    list.AddWithNewId(result, new Entry(10));  // id 10
+    list.AppendWithNewId(result, new Entry(95));  // id 11
+    list.AppendWithNewId(result, new Entry(5));   // id 12
+    list.SortAppended();
+    EXPECT_EQ((std::vector<std::uint32_t>{12, 10, 4, 9, 11}), Ids(list));
+    ExpectEveryIdInUse(list, "filled");
+    EXPECT_EQ(-1, list.FindIndexById(13));
+    List copy(list);
+    ExpectEveryIdInUse(copy, "copied");
+
+    list.EraseAt(0);  // id 12
+    ExpectEveryIdInUse(list, "erased");
+    EXPECT_EQ(-1, list.FindIndexById(12));
+
+    List::Node* removed = nullptr;
+    list.at(3)->key = 40;  // id 11 now equals id 4's entry: handed back
+    EXPECT_TRUE(list.Resort(3, removed));
+    ASSERT_NE(nullptr, removed);
+    delete removed;
+    ExpectEveryIdInUse(list, "handed back");
+    EXPECT_EQ(-1, list.FindIndexById(11));
+
+    list.AppendWithNewId(result, new Entry(40));  // id 13, equal to id 4's entry: dropped
+    EXPECT_EQ(1u, list.SortAppended());
+    ExpectEveryIdInUse(list, "dropped");
+    EXPECT_EQ(-1, list.FindIndexById(13));
+    List::Node* reused = new List::Node(13, new Entry(60));
+    list.InsertWithId(result, reused);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ((std::vector<std::uint32_t>{10, 4, 13, 9}), Ids(list));
+
+    list.clear();
+    EXPECT_EQ(-1, list.FindIndexById(4));
+}
+
 TEST_F(SortedListTest, AppendedEntriesAreOrderedAtOnceKeepingTheOldestOfEqualOnes) {
     List list;
     int result = -1;

@@ -20,6 +20,15 @@ void MemberMap::Add(const MemberInfo& info)
     members.insert(std::make_pair(info.name, info));
 }
 
+MemberInfo& MemberMap::At(const std::wstring& name)
+{
+    std::map<std::wstring, MemberInfo>::iterator it = members.find(name);
+    if (it == members.end())
+        throw EvaluationErr(L"MemberMapEvaluator::AccessMemberInfo(): no member named '" + name +
+                            L"' could be found");
+    return it->second;
+}
+
 MemberMapEvaluator::~MemberMapEvaluator() {}
 
 MemberMap& MemberMapEvaluator::AccessMemberMap()
@@ -28,18 +37,22 @@ MemberMap& MemberMapEvaluator::AccessMemberMap()
         // The pointer is stored first so that a builder that reaches back finds the map.
         memberMap_.reset(new MemberMap);
         BuildMemberMap(*memberMap_);
+        if (memberMapEdit_)
+            memberMapEdit_(*memberMap_);
     }
     return *memberMap_;
 }
 
 MemberInfo& MemberMapEvaluator::AccessMemberInfo(const std::wstring& name)
 {
-    MemberMap& map = AccessMemberMap();
-    std::map<std::wstring, MemberInfo>::iterator it = map.members.find(name);
-    if (it == map.members.end())
-        throw EvaluationErr(L"MemberMapEvaluator::AccessMemberInfo(): no member named '" + name +
-                            L"' could be found");
-    return it->second;
+    return AccessMemberMap().At(name);
+}
+
+void MemberMapEvaluator::SetMemberMapEdit(MemberMapEdit edit)
+{
+    memberMapEdit_ = edit;
+    if (memberMap_ && edit)
+        edit(*memberMap_);
 }
 
 void MemberMapEvaluator::SetDefaults(int recurse)
@@ -59,13 +72,7 @@ void MemberMapEvaluator::SetDefaults(int recurse)
         } else if (info.ncStringValue) {
             *info.ncStringValue = info.ncStringDefault;
         } else if (info.cryptValue) {
-            ErrorInfo errors;
-            if (!EncryptEmptyText(*info.cryptValue, errors)) {
-                NoCrtString described = errors.Describe("\n");
-                throw EvaluationErr(
-                    L"MemberMapEvaluator::SetDefaults(): encryption failed with the following error info: " +
-                    ToUtf16(AnsiString(described.c_str())).text);
-            }
+            SetEncryptedDefault(*info.cryptValue);
         } else if (info.nestedValue) {
             if (recurse)
                 info.nestedValue->SetDefaults(1);
@@ -106,6 +113,16 @@ void MemberMapEvaluator::Init(HINSTANCE instance)
     for (auto& entry : AccessMemberMap().members) {
         if (entry.second.kind == MemberInfo::kNested && entry.second.nestedValue)
             entry.second.nestedValue->Init(instance);
+    }
+}
+
+void SetEncryptedDefault(CryptBlock& block)
+{
+    ErrorInfo errors;
+    if (!EncryptEmptyText(block, errors)) {
+        NoCrtString described = errors.Describe("\n");
+        throw EvaluationErr(L"MemberMapEvaluator::SetDefaults(): encryption failed with the following error info: " +
+                            ToUtf16(AnsiString(described.c_str())).text);
     }
 }
 

@@ -42,7 +42,13 @@ public:
 
     // A name added twice keeps its first descriptor (and is listed twice in order).
     void Add(const MemberInfo& info);
+    // An unknown name throws EvaluationErr.
+    MemberInfo& At(const std::wstring& name);
 };
+
+// A change that a record variant makes to the members it declares (a default, a values
+// query, a description).
+typedef void (*MemberMapEdit)(MemberMap& map);
 
 class MemberMapEvaluator : public Evaluator {
 public:
@@ -59,6 +65,10 @@ public:
     // For records that change a default, values query or description after the map was
     // built. An unknown name throws EvaluationErr.
     MemberInfo& AccessMemberInfo(const std::wstring& name);
+    // The variant's change, made to the map now if it is built and whenever it is built
+    // later: a record that the language never reaches never builds one, which is most of
+    // the cost of making it. Copies do not take the edit, as they do not take the map.
+    void SetMemberMapEdit(MemberMapEdit edit);
 
     // Resets every member to its default; nested objects only when recurse is nonzero.
     void SetDefaults(int recurse) override;
@@ -78,7 +88,12 @@ public:
 
 private:
     std::unique_ptr<MemberMap> memberMap_;
+    MemberMapEdit memberMapEdit_ = nullptr;
 };
+
+// The default that SetDefaults gives an encrypted member: the encryption of the empty text,
+// with a fresh IV. A failure throws EvaluationErr.
+void SetEncryptedDefault(CryptBlock& block);
 
 // name alone when prefix is empty, else prefix + "." + name.
 std::wstring JoinMemberPath(const std::wstring& prefix, const std::wstring& name);

@@ -65,6 +65,22 @@ public:
         return *this;
     }
 
+    // Assignment from other without the clones, for a list whose factory makes the same
+    // records as other's (a list of the same class): the entries with their ids and the
+    // pending New entry change places with other's, so other keeps this list's old ones.
+    // A list marked by a failed allocation, on either side, is assigned as usual.
+    void TakeEntries(SortedListEvaluator& other)
+    {
+        if (&other == this)
+            return;
+        if (this->af_ || other.af_) {
+            *this = other;
+            return;
+        }
+        this->SwapNodes(other);
+        m_pNewEntry.swap(other.m_pNewEntry);
+    }
+
     void TypeName(std::wstring& out) const override { out = L"sorted list"; }
 
     // Empties the list; with m_bKeepDefaultEntry it then holds one fresh entry, id 1.

@@ -43,10 +43,12 @@ const std::wstring& DefaultTemplateName()
     return name;
 }
 
+// The records of this file set their members' defaults without the member map, which is
+// built only when the settings language reaches the record: a decoded account builds none.
 LogonCommand::LogonCommand(const std::wstring& defaultCommand)
-    : execAsService(false), maxWaitTime(0), allowJobBreakaway(false), m_sDefaultCommand(defaultCommand)
+    : command(defaultCommand), execAsService(false), maxWaitTime(0), allowJobBreakaway(false),
+      m_sDefaultCommand(defaultCommand)
 {
-    SetDefaults(0);
 }
 
 LogonCommand::LogonCommand(const LogonCommand& src) : LogonCommand(src.m_sDefaultCommand) { *this = src; }
@@ -96,11 +98,11 @@ void LogonCommand::Decode(CryptoPP::BufferedTransformation& in)
 }
 
 AccountTemplate::AccountTemplate()
-    : loginAllowed(true), permitRemoteAdmin(true), mapRemoteHomeDir(false), onLogonCmd(L""), onLogoffCmd(L""),
-      allowSessionJobBreakaway(false), permitTerminalShell(true), permitExecRequests(true), permitSftp(true),
+    : name(DefaultTemplateName()), loginAllowed(true), permitRemoteAdmin(true), mapRemoteHomeDir(false),
+      onLogonCmd(L""), onLogoffCmd(L""), allowSessionJobBreakaway(false), permitTerminalShell(true),
+      terminalShell(L"cmd.exe"), permitExecRequests(true), permitSftp(true), sftpRootDir(L"\\\\"),
       permitC2SForwarding(true), permitS2CForwarding(true)
 {
-    SetDefaults(0);
 }
 
 AccountTemplate::AccountTemplate(const AccountTemplate& src) : AccountTemplate() { *this = src; }
@@ -161,13 +163,12 @@ bool PublicKeyEntry::operator<(const PublicKeyEntry& other) const
 }
 
 AccountEntry::AccountEntry()
-    : loginAllowed(DefaultYesNoYes), authType(AuthTypePwdOrKey), permitRemoteAdmin(DefaultYesNoDefault),
-      mapRemoteHomeDir(DefaultYesNoDefault), onLogonCmd(L"*"), onLogoffCmd(L"*"),
-      allowSessionJobBreakaway(DefaultYesNoDefault), permitTerminalShell(DefaultYesNoDefault),
-      permitExecRequests(DefaultYesNoDefault), permitSftp(DefaultYesNoDefault),
-      permitC2SForwarding(DefaultYesNoDefault), permitS2CForwarding(DefaultYesNoDefault)
+    : templateName(DefaultTemplateName()), loginAllowed(DefaultYesNoYes), authType(AuthTypePwdOrKey),
+      permitRemoteAdmin(DefaultYesNoDefault), mapRemoteHomeDir(DefaultYesNoDefault), onLogonCmd(L"*"),
+      onLogoffCmd(L"*"), allowSessionJobBreakaway(DefaultYesNoDefault), permitTerminalShell(DefaultYesNoDefault),
+      terminalShell(L"*"), initDir(L"*"), permitExecRequests(DefaultYesNoDefault), permitSftp(DefaultYesNoDefault),
+      sftpRootDir(L"*"), permitC2SForwarding(DefaultYesNoDefault), permitS2CForwarding(DefaultYesNoDefault)
 {
-    SetDefaults(0);
 }
 
 AccountEntry::AccountEntry(const AccountEntry& src) : AccountEntry() { *this = src; }

@@ -86,7 +86,7 @@ class PublicKeyEntry : public MemberMapEvaluator, public virtual AllocFailState 
 public:
     std::string publicKey;  // not parsed here
 
-    PublicKeyEntry() { SetDefaults(0); }
+    PublicKeyEntry() {}  // the default key is empty
     PublicKeyEntry(const PublicKeyEntry& src) : PublicKeyEntry() { *this = src; }
     PublicKeyEntry& operator=(const PublicKeyEntry& src);
     ~PublicKeyEntry() override {}

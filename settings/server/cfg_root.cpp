@@ -264,6 +264,16 @@ void SessionSettings::BuildMemberMap(MemberMap& map)
 AccessSettings::AccessSettings() { SetDefaults(0); }
 AccessSettings::~AccessSettings() {}
 
+void AccessSettings::TakeFrom(AccessSettings& src)
+{
+    if (&src == this)
+        return;
+    m_sDefaultTemplate = src.m_sDefaultTemplate;
+    templates.TakeEntries(src.templates);
+    accounts.TakeEntries(src.accounts);
+    hosts.TakeFrom(src.hosts);
+}
+
 void AccessSettings::BuildMemberMap(MemberMap& map)
 {
     map.Add(MemberInfo(L"templates", &templates));
@@ -286,6 +296,17 @@ CfgRoot& CfgRoot::operator=(const CfgRoot& other)
     proxyProfiles = other.proxyProfiles;
     access = other.access;
     return *this;
+}
+
+void CfgRoot::TakeFrom(CfgRoot& other)
+{
+    if (&other == this)
+        return;
+    server = other.server;
+    algs = other.algs;
+    session = other.session;
+    proxyProfiles.TakeEntries(other.proxyProfiles);
+    access.TakeFrom(other.access);
 }
 
 void CfgRoot::BuildMemberMap(MemberMap& map)

@@ -207,6 +207,8 @@ public:
 
     AccessSettings();
     ~AccessSettings() override;
+    // The assignment, with the lists' entries taken from src (TakeEntries).
+    void TakeFrom(AccessSettings& src);
     void BuildMemberMap(MemberMap& map) override;
 };
 
@@ -223,6 +225,10 @@ public:
     // Copies every record member by member, derived fields and filter caches as they
     // stand; member maps stay each record's own.
     CfgRoot& operator=(const CfgRoot& other);
+    // The assignment without cloning the lists' entries: they change places with other's
+    // (TakeEntries), so a tree read in full is installed without being built twice and
+    // other is left holding this tree's old entries.
+    void TakeFrom(CfgRoot& other);
     void BuildMemberMap(MemberMap& map) override;
 };
 

@@ -4,17 +4,66 @@
 
 namespace {
 
+// The variants' changes to their parts' members. A variant makes each part's values its
+// new defaults in its constructor and leaves the member maps to be built, with these
+// changes, when the language first reaches them: a rule decoded from a long list never
+// builds one.
+
 // The allow-everything address 0.0.0.0/0.
-void DefaultToAnyAddress(IpRule& rule)
+void DefaultToAnyAddress(MemberMap& map)
 {
-    rule.AccessMemberInfo(L"ip").SetDefault(0u);
-    rule.AccessMemberInfo(L"sigBits").SetDefault(static_cast<unsigned char>(0));
+    map.At(L"ip").SetDefault(0u);
+    map.At(L"sigBits").SetDefault(static_cast<unsigned char>(0));
 }
 
-void DefaultToPorts(PortRangeRule& rule, std::uint32_t from)
+template <std::uint32_t From>
+void DefaultToPorts(MemberMap& map)
 {
-    rule.AccessMemberInfo(L"portFrom").SetDefault(from);
-    rule.AccessMemberInfo(L"portTo").SetDefault(65535u);
+    map.At(L"portFrom").SetDefault(From);
+    map.At(L"portTo").SetDefault(65535u);
+}
+
+void AllowConnect(MemberMap& map) { map.At(L"allowConnect").SetDefault(true); }
+
+// The "Default" proxy profile, and only the names of defined profiles.
+void BindProxyProfile(MemberMap& map)
+{
+    map.At(L"proxyProfile")
+        .SetDefault(NoCrtString(DefaultProxyProfileName()))
+        .SetValuesQuery(L"$proxyProfiles.All.profileName")
+        .SetDescription(L"The name of the proxy profile to use; must match the name of one of the profiles "
+                        L"enumerated in the proxyProfiles portion of the setup.");
+}
+
+void AllowConnectThroughProxyProfile(MemberMap& map)
+{
+    AllowConnect(map);
+    BindProxyProfile(map);
+}
+
+void AllowListen(MemberMap& map) { map.At(L"allowListen").SetDefault(true); }
+
+// Each gives a part its edit and the values that the edit makes its defaults.
+void UseAnyAddress(IpRule& rule)
+{
+    rule.SetMemberMapEdit(&DefaultToAnyAddress);
+    rule.m_ip = 0;
+    rule.m_sigBits = 0;
+}
+
+template <std::uint32_t From>
+void UseWholePortRange(PortRangeRule& rule)
+{
+    rule.SetMemberMapEdit(&DefaultToPorts<From>);
+    rule.m_portFrom = From;
+    rule.m_portTo = 65535;
+}
+
+void UseDefaultProxyProfile(ConnectInstructions& instr, bool allowConnect)
+{
+    instr.SetMemberMapEdit(allowConnect ? &AllowConnectThroughProxyProfile : &BindProxyProfile);
+    instr.m_allowConnect = allowConnect;
+    instr.m_proxyProfile.assign(DefaultProxyProfileName());
 }
 
 // Makes a record of the variant class: a copy of source or a fresh one; null without memory.
@@ -28,20 +77,11 @@ Plain* MakeVariant(const Plain* source)
 
 } // namespace
 
-void BindProxyProfile(ConnectInstructions& instr)
-{
-    instr.AccessMemberInfo(L"proxyProfile")
-        .SetDefault(NoCrtString(DefaultProxyProfileName()))
-        .SetValuesQuery(L"$proxyProfiles.All.profileName")
-        .SetDescription(L"The name of the proxy profile to use; must match the name of one of the profiles "
-                        L"enumerated in the proxyProfiles portion of the setup.");
-}
-
 void DefaultIpAcceptRule::ApplyDefaults()
 {
-    DefaultToAnyAddress(ipRule);
-    instr.AccessMemberInfo(L"allowConnect").SetDefault(true);
-    SetDefaults(1);
+    UseAnyAddress(ipRule);
+    instr.SetMemberMapEdit(&AllowConnect);
+    instr.m_allowConnect = true;
 }
 
 IpAcceptRule* DefaultIpAcceptRule::Create(const IpAcceptRule* source)
@@ -51,11 +91,9 @@ IpAcceptRule* DefaultIpAcceptRule::Create(const IpAcceptRule* source)
 
 void DefaultIpConnectRule::ApplyDefaults()
 {
-    DefaultToAnyAddress(ipRule);
-    DefaultToPorts(portRangeRule, 1);
-    instr.AccessMemberInfo(L"allowConnect").SetDefault(true);
-    BindProxyProfile(instr);
-    SetDefaults(1);
+    UseAnyAddress(ipRule);
+    UseWholePortRange<1>(portRangeRule);
+    UseDefaultProxyProfile(instr, true);
 }
 
 IpConnectRule* DefaultIpConnectRule::Create(const IpConnectRule* source)
@@ -65,8 +103,7 @@ IpConnectRule* DefaultIpConnectRule::Create(const IpConnectRule* source)
 
 void AccountIpConnectRule::ApplyDefaults()
 {
-    BindProxyProfile(instr);
-    SetDefaults(1);
+    UseDefaultProxyProfile(instr, false);
 }
 
 IpConnectRule* AccountIpConnectRule::Create(const IpConnectRule* source)
@@ -76,8 +113,7 @@ IpConnectRule* AccountIpConnectRule::Create(const IpConnectRule* source)
 
 void DefaultDnsNameConnectRule::ApplyDefaults()
 {
-    BindProxyProfile(instr);
-    SetDefaults(1);
+    UseDefaultProxyProfile(instr, false);
 }
 
 DnsNameConnectRule* DefaultDnsNameConnectRule::Create(const DnsNameConnectRule* source)
@@ -87,13 +123,14 @@ DnsNameConnectRule* DefaultDnsNameConnectRule::Create(const DnsNameConnectRule* 
 
 void DefaultListenRule::ApplyDefaults()
 {
-    DefaultToAnyAddress(ipRule);
-    DefaultToPorts(portRangeRule, 0);
-    instr.AccessMemberInfo(L"allowListen").SetDefault(true);
+    UseAnyAddress(ipRule);
+    UseWholePortRange<0>(portRangeRule);
+    instr.SetMemberMapEdit(&AllowListen);
+    instr.m_allowListen = true;
     RuleList<IpAcceptRule>& acceptIpRules = instr.m_acceptRules.ipRules;
     acceptIpRules.SetFactory(&DefaultIpAcceptRule::Create);
     acceptIpRules.SetKeepDefaultEntry(true);
-    SetDefaults(1);
+    acceptIpRules.SetDefaults(1);
 }
 
 ListenRule* DefaultListenRule::Create(const ListenRule* source)
@@ -101,26 +138,27 @@ ListenRule* DefaultListenRule::Create(const ListenRule* source)
     return MakeVariant<DefaultListenRule>(source);
 }
 
+// The rule-list records take their defaults list by list, without their member maps: the
+// DNS-name lists and the accounts' IP list start empty as they are.
 void DefaultAcceptRules::ApplyDefaults()
 {
     ipRules.SetFactory(&DefaultIpAcceptRule::Create);
     ipRules.SetKeepDefaultEntry(true);
-    SetDefaults(1);
+    ipRules.SetDefaults(1);
 }
 
 void DefaultConnectRules::ApplyDefaults()
 {
     ipRules.SetFactory(&DefaultIpConnectRule::Create);
     ipRules.SetKeepDefaultEntry(true);
+    ipRules.SetDefaults(1);
     dnsNameRules.SetFactory(&DefaultDnsNameConnectRule::Create);
-    SetDefaults(1);
 }
 
 void AccountConnectRules::ApplyDefaults()
 {
     ipRules.SetFactory(&AccountIpConnectRule::Create);
     dnsNameRules.SetFactory(&DefaultDnsNameConnectRule::Create);
-    SetDefaults(1);
 }
 
 void DefaultListenRuleList::ApplyDefaults()

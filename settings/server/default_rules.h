@@ -9,10 +9,6 @@
 #include "RoVodEre/NoCrtCore.h"
 #include "settings/server/rule_lists.h"
 
-// Gives a connect rule's proxyProfile member the default "Default" and admits only the
-// names of defined proxy profiles.
-void BindProxyProfile(ConnectInstructions& instr);
-
 class DefaultIpAcceptRule : public IpAcceptRule, public virtual ObjectBase {
 public:
     DefaultIpAcceptRule() { ApplyDefaults(); }

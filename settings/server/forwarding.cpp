@@ -1,41 +1,11 @@
 #include "settings/server/forwarding.h"
 
-#include "settings/framework/cfg_enc_dec.h"
 #include "settings/framework/expression.h"
 #include "settings/server/proxy_profile.h"
 #include "settings/server/record_members.h"
+#include "settings/server/settings_message.h"
 
 namespace {
-
-// Encodes a list into a blob of its own and writes that as a counted string.
-template <class Rule>
-void EncodeBlob(CryptoPP::BufferedTransformation& out, RuleList<Rule>& list, const wchar_t* failure)
-{
-    std::string blob;
-    bool encoded = false;
-    std::wstring description;
-    {
-        EncodeContext ctx(new CryptoPP::StringSink(blob));
-        encoded = list.Encode(ctx) != 0;
-        if (!encoded)
-            description = Utf8TextToWide(ctx.Describe("\n").c_str());
-    }
-    if (!encoded)
-        throw CfgEncDec::CEncodeDecodeException(failure + description);
-    CfgEncDec::WriteString(out, blob);
-}
-
-// Reads a counted blob and decodes the list from it. Unlike the other blobs of the
-// message, bytes after the list are ignored here: the stored form allows them.
-template <class Rule>
-void DecodeBlob(CryptoPP::BufferedTransformation& in, RuleList<Rule>& list, const wchar_t* failure)
-{
-    std::string blob;
-    CfgEncDec::ReadString(in, blob);
-    DecodeContext ctx(reinterpret_cast<const unsigned char*>(blob.data()), static_cast<std::uint32_t>(blob.size()), 0);
-    if (!list.Decode(ctx))
-        throw CfgEncDec::CEncodeDecodeException(failure + Utf8TextToWide(ctx.Describe("\n").c_str()));
-}
 
 bool ListenOrder(std::uint32_t intfA, std::uint32_t portA, std::uint32_t intfB, std::uint32_t portB)
 {
@@ -53,10 +23,9 @@ std::wstring Utf8TextToWide(const char* text)
     return text ? CodePageToWString(text, -1, 65001) : std::wstring();
 }
 
-SrvSideC2SRule::SrvSideC2SRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(0)
-{
-    SetDefaults(0);
-}
+// The members' defaults, set without the member map: a rule decoded from a long list then
+// never builds one.
+SrvSideC2SRule::SrvSideC2SRule() : m_nListenIntf(0), m_nListenPort(999), m_nTargetPort(999) {}
 
 SrvSideC2SRule& SrvSideC2SRule::operator=(const SrvSideC2SRule& src)
 {
@@ -141,10 +110,8 @@ bool SrvSideC2SRule::operator<(const SrvSideC2SRule& other) const
     return ListenOrder(m_nListenIntf, m_nListenPort, other.m_nListenIntf, other.m_nListenPort);
 }
 
-SrvSideS2CRule::SrvSideS2CRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(0)
-{
-    SetDefaults(0);
-}
+// The members' defaults, as for the C2S rule.
+SrvSideS2CRule::SrvSideS2CRule() : m_nListenIntf(0), m_nListenPort(0), m_nTargetPort(999) {}
 
 SrvSideS2CRule& SrvSideS2CRule::operator=(const SrvSideS2CRule& src)
 {
@@ -243,14 +210,15 @@ void SrvSideFwding::BuildMemberMap(MemberMap& map)
 
 void SrvSideFwding::Encode(CryptoPP::BufferedTransformation& out)
 {
-    EncodeBlob(out, c2s, L"Error encoding server-side forwarding C2S rules: ");
-    EncodeBlob(out, s2c, L"Error encoding server-side forwarding S2C rules: ");
+    WriteRecordBlob(out, c2s, "Error encoding server-side forwarding C2S rules: ", "\n");
+    WriteRecordBlob(out, s2c, "Error encoding server-side forwarding S2C rules: ", "\n");
 }
 
 void SrvSideFwding::Decode(CryptoPP::BufferedTransformation& in)
 {
-    DecodeBlob(in, c2s, L"Error decoding server-side forwarding C2S rules: ");
-    DecodeBlob(in, s2c, L"Error decoding server-side forwarding S2C rules: ");
+    // The stored form allows bytes after the rules.
+    ReadRecordBlob(in, c2s, "Error decoding server-side forwarding C2S rules: ", "\n", BlobRest::kIgnored);
+    ReadRecordBlob(in, s2c, "Error decoding server-side forwarding S2C rules: ", "\n", BlobRest::kIgnored);
 }
 
 bool ProxyProfileList::HasUndefinedReference(const RuleList<SrvSideC2SRule>& rules) const

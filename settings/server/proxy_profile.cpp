@@ -184,10 +184,19 @@ DefaultProxyProfile::DefaultProxyProfile(const ProxyProfile& src)
     ProxyProfile::operator=(src);
 }
 
+namespace {
+
+void NameDefaultProfile(MemberMap& map) { map.At(L"profileName").SetDefault(NoCrtString(DefaultProxyProfileName())); }
+
+} // namespace
+
+// The values that the members' defaults give, set without building the member map: a
+// decoded profile builds none.
 void DefaultProxyProfile::ApplyDefaults()
 {
-    AccessMemberInfo(L"profileName").SetDefault(NoCrtString(DefaultProxyProfileName()));
-    SetDefaults(1);
+    SetMemberMapEdit(&NameDefaultProfile);
+    m_profileName.assign(DefaultProxyProfileName());
+    SetEncryptedDefault(m_proxyPassword);
 }
 
 ProxyProfile* DefaultProxyProfile::Create(const ProxyProfile* source)

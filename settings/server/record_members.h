@@ -38,5 +38,16 @@ bool CopyField(AllocFailState& target, Field& to, const Field& from)
     return target.af_ == 0;
 }
 
+// CopyField for a list whose entries are taken from the source instead of cloned
+// (TakeEntries): the source is left with the target's old entries.
+template <class List>
+bool TakeField(AllocFailState& target, List& to, List& from)
+{
+    to.TakeEntries(from);
+    if (to.af_)
+        target.af_ = to.af_;
+    return target.af_ == 0;
+}
+
 // Whether two strings hold the same bytes; a marked string equals nothing.
 bool SameBytes(const NoCrtString& a, const NoCrtString& b);

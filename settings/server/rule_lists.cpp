@@ -260,6 +260,15 @@ AcceptRules& AcceptRules::operator=(const AcceptRules& src)
     return *this;
 }
 
+void AcceptRules::TakeFrom(AcceptRules& src)
+{
+    if (&src == this || !BeginCopy(*this, src))
+        return;
+    TakeField(*this, ipRules, src.ipRules) && TakeField(*this, dnsNameRules, src.dnsNameRules) &&
+        CopyField(*this, m_ipRuleLists, src.m_ipRuleLists) &&
+        CopyField(*this, m_dnsNameRuleLists, src.m_dnsNameRuleLists);
+}
+
 void AcceptRules::BuildMemberMap(MemberMap& map)
 {
     map.Add(MemberInfo(L"ipRules", &ipRules)

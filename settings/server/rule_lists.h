@@ -117,6 +117,8 @@ public:
     AcceptRules() {}
     AcceptRules(const AcceptRules& src) : AcceptRules() { *this = src; }
     AcceptRules& operator=(const AcceptRules& src);
+    // The assignment, with the entries of the two lists taken from src (TakeEntries).
+    void TakeFrom(AcceptRules& src);
     ~AcceptRules() override {}
 
     void BuildMemberMap(MemberMap& map) override;

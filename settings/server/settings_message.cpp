@@ -255,7 +255,7 @@ bool ServerCfg::Decode(CryptoPP::BufferedTransformation& in)
         CheckEnd(in);
 
         Validate(root, true);
-        m_root = root;
+        m_root.TakeFrom(root);
         return true;
     }, L"error occured while decoding settings");
 }

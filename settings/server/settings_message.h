@@ -80,11 +80,16 @@ void WriteRecordBlob(CryptoPP::BufferedTransformation& out, Record& record, cons
     CfgEncDec::WriteString(out, blob);
 }
 
+// Whether a record may leave bytes of its blob unread.
+enum class BlobRest { kRefused, kIgnored };
+
 // The record must take the whole blob: bytes after it mean a damaged count or length
 // somewhere inside (a shortened list, a cut password), which would otherwise load as
-// silently lost data. A failure throws with prefix, which names the record.
+// silently lost data. Only the forwarding rules' blobs allow bytes after the rules
+// (BlobRest::kIgnored). A failure throws with prefix, which names the record.
 template <class Record>
-void ReadRecordBlob(CryptoPP::BufferedTransformation& in, Record& record, const char* prefix, const char* separator)
+void ReadRecordBlob(CryptoPP::BufferedTransformation& in, Record& record, const char* prefix, const char* separator,
+                    BlobRest rest = BlobRest::kRefused)
 {
     std::string blob;
     CfgEncDec::ReadString(in, blob);
@@ -92,7 +97,7 @@ void ReadRecordBlob(CryptoPP::BufferedTransformation& in, Record& record, const 
                           0);
     if (!record.Decode(context))
         throw CfgEncDec::CEncodeDecodeException(Utf8TextToWide(prefix) + DescribeCodecErrors(context, separator));
-    if (context.pos != context.size) {
+    if (rest == BlobRest::kRefused && context.pos != context.size) {
         const std::uint32_t left = context.size - context.pos;
         throw CfgEncDec::CEncodeDecodeException(Utf8TextToWide(prefix) + std::to_wstring(left) +
                                                 (left == 1 ? L" byte" : L" bytes") + L" left over after the encoded data");

@@ -280,6 +280,32 @@ TEST(MemberMapEvaluator, AccessMemberInfoChangesDefaultsAndRefusesUnknownNames)
     EXPECT_THROW(b.AccessMemberInfo(L"Port"), EvaluationErr);
 }
 
+void DefaultPortTo2222(MemberMap& map) { map.At(L"port").SetDefault(2222u); }
+
+// A variant's edit is made to the map whenever it is built: later, or at once when it is
+// built already; a copy neither takes it nor loses its own.
+TEST(MemberMapEvaluator, AMemberMapEditIsMadeWhenTheMapIsBuilt)
+{
+    Binding built;
+    Binding lazy(built);
+    lazy.SetMemberMapEdit(&DefaultPortTo2222);
+    EXPECT_EQ(0, lazy.builds);
+    EXPECT_FALSE(lazy.IsDefault());
+    EXPECT_EQ(1, lazy.builds);
+    EXPECT_EQ(2222u, lazy.AccessMemberInfo(L"port").word32Default);
+
+    built.SetMemberMapEdit(&DefaultPortTo2222);
+    EXPECT_EQ(1, built.builds);
+    EXPECT_EQ(2222u, built.AccessMemberInfo(L"port").word32Default);
+
+    Binding copy(lazy);
+    EXPECT_EQ(22u, copy.AccessMemberInfo(L"port").word32Default);
+    copy = lazy;
+    EXPECT_EQ(22u, copy.AccessMemberInfo(L"port").word32Default);
+    lazy = copy;
+    EXPECT_EQ(2222u, lazy.AccessMemberInfo(L"port").word32Default);
+}
+
 TEST(MemberMap, FirstDescriptorOfANameWins)
 {
     std::uint32_t a = 0, b = 0;

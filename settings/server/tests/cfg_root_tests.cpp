@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "settings/server/default_rules.h"
 #include "settings/server/server_cfg.h"
 #include "settings/server/tests/test_support.h"
 
@@ -184,6 +185,55 @@ TEST(CfgRoot, AssignmentCopiesDerivedFieldsAsTheyStand)
     ASSERT_EQ(L"", copyLanguage.Run(L"access.hosts.ipRules.Clear"));
     ASSERT_EQ(L"", copyLanguage.Run(L"access.hosts.ipRules.NewCommit"));
     EXPECT_TRUE(copy.access.hosts.ipRules.at(0)->instr.m_allowConnect);
+}
+
+// Taking a tree gives the tree that a copy gives, ids, variants and pending entries
+// included, and leaves the source with the taker's old entries.
+TEST(CfgRoot, TakingATreeGivesWhatACopyGives)
+{
+    CfgRoot source;
+    source.algs.mac.m_enabled[0] = false;
+    LanguageOn language(source);
+    for (const wchar_t* instruction :
+         {L"access.templates.New.name \"Staff\"", L"access.templates.NewCommit", L"access.defaultTemplate \"Staff\"",
+          L"access.accounts.New.account \"alice\"", L"access.accounts.NewCommit",
+          L"access.hosts.ipRules.New.ipRule.ip 10.0.0.0", L"access.hosts.ipRules.New.ipRule.sigBits 8",
+          L"access.hosts.ipRules.NewCommit", L"access.hosts.dnsNameRules.New.dnsNameRule.dnsName \"*.example.org\"",
+          L"access.hosts.dnsNameRules.NewCommit", L"proxyProfiles.New.profileName \"Backup\"",
+          L"proxyProfiles.NewCommit", L"access.hosts.ipRules.New.ipRule.ip 10.9.9.9"}) {
+        ASSERT_EQ(L"", language.Run(instruction)) << std::wstring(instruction);
+    }
+    CfgRoot copied;
+    copied = source;
+    CfgRoot taken;
+    LanguageOn takenLanguage(taken);
+    ASSERT_EQ(L"", takenLanguage.Run(L"access.hosts.ipRules.New.ipRule.ip 192.168.0.1"));
+    ASSERT_EQ(L"", takenLanguage.Run(L"access.hosts.ipRules.New.ipRule.sigBits 32"));
+    ASSERT_EQ(L"", takenLanguage.Run(L"access.hosts.ipRules.NewCommit"));
+    taken.TakeFrom(source);
+
+    LanguageOn copiedLanguage(copied);
+    const std::wstring script = copiedLanguage.Query(L"*");
+    EXPECT_NE(std::wstring::npos, script.find(L"alice")) << script;
+    EXPECT_EQ(script, takenLanguage.Query(L"*"));
+    EXPECT_FALSE(taken.algs.mac.m_enabled[0]);
+    RuleList<IpAcceptRule>& hosts = taken.access.hosts.ipRules;
+    ASSERT_EQ(2u, hosts.size());
+    for (std::uint32_t i = 0; i < hosts.size(); ++i)
+        EXPECT_NE(nullptr, dynamic_cast<DefaultIpAcceptRule*>(hosts.at(i))) << i;
+    ASSERT_NE(nullptr, hosts.m_pNewEntry);
+    EXPECT_EQ(copied.access.hosts.ipRules.m_pNewEntry->id, hosts.m_pNewEntry->id);
+    EXPECT_EQ(0x0A090909u, hosts.m_pNewEntry->entry->ipRule.m_ip);
+
+    ASSERT_EQ(2u, source.access.hosts.ipRules.size());
+    EXPECT_EQ(0xC0A80001u, source.access.hosts.ipRules.at(0)->ipRule.m_ip);
+    EXPECT_EQ(1u, source.access.templates.size());
+    EXPECT_EQ(nullptr, source.access.hosts.ipRules.m_pNewEntry);
+
+    // Each list kept its own factory and flag.
+    ASSERT_EQ(L"", takenLanguage.Run(L"access.hosts.ipRules.SetDefaults"));
+    ASSERT_EQ(1u, hosts.size());
+    EXPECT_TRUE(hosts.at(0)->instr.m_allowConnect);
 }
 
 TEST(CfgRoot, SettingsKeysAreTheTwoConstants)

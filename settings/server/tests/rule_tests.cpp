@@ -377,6 +377,27 @@ TEST(DefaultRules, DefaultEncodings)
     EXPECT_EQ(1u, templateConnect.ipRules.size());
 }
 
+// A variant sets its values in its constructor and declares the same defaults only when
+// its member maps are built: the two must agree.
+template <class Variant>
+void ExpectFreshAtItsDefaults(const char* name)
+{
+    Variant fresh;
+    EXPECT_TRUE(fresh.IsDefault()) << name;
+    Variant reset;
+    reset.SetDefaults(1);
+    EXPECT_EQ(Encoded(fresh), Encoded(reset)) << name;
+}
+
+TEST(DefaultRules, FreshVariantsHoldTheDefaultsTheirMembersDeclare)
+{
+    ExpectFreshAtItsDefaults<DefaultIpAcceptRule>("DefaultIpAcceptRule");
+    ExpectFreshAtItsDefaults<DefaultIpConnectRule>("DefaultIpConnectRule");
+    ExpectFreshAtItsDefaults<AccountIpConnectRule>("AccountIpConnectRule");
+    ExpectFreshAtItsDefaults<DefaultDnsNameConnectRule>("DefaultDnsNameConnectRule");
+    ExpectFreshAtItsDefaults<DefaultListenRule>("DefaultListenRule");
+}
+
 TEST(DefaultRules, NewEntriesAndDecodedEntriesAreVariants)
 {
     DefaultConnectRules templateConnect;
