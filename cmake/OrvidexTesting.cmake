@@ -10,6 +10,11 @@ else()
     set(ORVIDEX_TREE win64)
 endif()
 
+# Every unit-test program reports a failed check that no test expects and ends with its code.
+if(ORVIDEX_TESTS)
+    add_library(orvidex_check_reporter OBJECT ${CMAKE_SOURCE_DIR}/RoVodEre/tests/check_reporter.cpp)
+endif()
+
 # orvidex_unit_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [DISPLAY] [STATELESS])
 # DISPLAY: the program creates windows and runs on a virtual display of its own.
 # STATELESS: the program changes no machine state (no registry, files or named objects), so
@@ -25,7 +30,7 @@ function(orvidex_unit_test name)
         set(exclude EXCLUDE_FROM_ALL)
     endif()
     add_executable(${name} ${exclude} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
+    target_link_libraries(${name} PRIVATE orvidex_check_reporter ${T_LIBS} rovodere gtest_main gtest)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()

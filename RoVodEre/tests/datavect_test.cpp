@@ -334,12 +334,17 @@ DWORD WINAPI FailCheckDirectly(LPVOID) { NoCrtAssertFailed("x < y", "some\\file.
 
 TEST_F(DatavectTest, CheckHandlerShowsMessageBoxAndEndsThread) {
     if (std::getenv("DISPLAY")) GTEST_SKIP() << "a display would show the message box and wait";
+    // The product's own reporter, in place of the test programs' one that ends the program.
+    const AssertionReporter testReporter = SetAssertionReporter(nullptr);
     DWORD code = 0;
     HANDLE thread = CreateThread(NULL, 0, FailCheckDirectly, NULL, 0, NULL);
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
+    }
+    SetAssertionReporter(testReporter);
     ASSERT_NE(nullptr, thread);
-    WaitForSingleObject(thread, INFINITE);
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
     EXPECT_EQ(0x8805u, code);
 }
 
