@@ -224,9 +224,11 @@ ServerRegistrationStep::ServerRegistrationStep(const std::string& serverPath) : 
                      "Server " + path + " registration failed: " + reason + ", aborting", ExitServerRegistration});
     } catch (...) {
         // A fault inside the entry point ends the run with this step unmade: what the entry
-        // point wrote over an earlier registration goes back here.
-        if (ShouldRollBack(true))
+        // point wrote goes here, and an earlier registration it wrote over comes back.
+        if (ShouldRollBack(true)) {
+            RemoveClassesWrittenSince();
             RestoreEarlierRegistration();
+        }
         throw;
     }
     AppendUninstallClause("-unregSvr=" + path);
@@ -248,6 +250,21 @@ ServerRegistrationStep::~ServerRegistrationStep()
                                   "Unregistering Server Failed");
         }
         RestoreEarlierRegistration();
+    } catch (...) {
+    }
+}
+
+void ServerRegistrationStep::RemoveClassesWrittenSince() const
+{
+    try {
+        for (const std::string& key : ClassKeysOfServer(FileNameOf(path))) {
+            const bool earlier = std::any_of(earlierRegistration.begin(), earlierRegistration.end(),
+                                             [&key](const KeyBefore& before) {
+                                                 return lstrcmpiA(before.path.c_str(), key.c_str()) == 0;
+                                             });
+            if (!earlier)
+                DeleteKeyTree(HKEY_CLASSES_ROOT, key);
+        }
     } catch (...) {
     }
 }

@@ -48,7 +48,9 @@ private:
         StoredRegistryKey tree;
     };
 
-    // Never throws.
+    // Never throw. The first removes the classes of this server's file name that were not
+    // there before the registration (with their ProgIDs and type libraries).
+    void RemoveClassesWrittenSince() const;
     void RestoreEarlierRegistration() const;
 
     std::string path;

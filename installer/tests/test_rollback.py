@@ -130,6 +130,8 @@ FAILURES = [
     (113, [reg("delete", UNINSTALL, "/f"), probe("volatile-key", UNINSTALL)], {}),
     (121, [probe("volatile-key", MAKER_KEY)], {}),
     (150, [], {"ORVIDEX_SERVER_REGISTER_FAULT": "1"}),
+    # The in-process server faults once it has written its class.
+    (150, [], {"ORVIDEX_SERVER_REGISTER_FAULT": "after"}),
 ]
 
 
@@ -149,9 +151,9 @@ class FreshMachine(unittest.TestCase):
     def test_every_failure_leaves_nothing_but_the_makers_key(self):
         # One prefix per case, since each run changes it; a few at a time.
         with concurrent.futures.ThreadPoolExecutor(max_workers=5) as pool:
-            runs = [(code, pool.submit(failed_run, setup, env)) for code, setup, env in FAILURES]
-            for code, run in runs:
-                with self.subTest(code=code):
+            runs = [(code, env, pool.submit(failed_run, setup, env)) for code, setup, env in FAILURES]
+            for code, env, run in runs:
+                with self.subTest(code=code, switches=env):
                     result, registry, files = run.result()
                     self.assertEqual(result.code, code, result)
                     self.assertIn("Creating Morlune registry key\n", result.stdout)
