@@ -98,7 +98,7 @@ def _drop_prefix(path):
 
 
 class _PrefixSupply:
-    """Making a prefix and dropping one take seconds each, mostly spent waiting on Wine. A
+    """Making a prefix and dropping one take seconds each, which a case would spend idle. A
     script whose cases each take a fresh prefix gets the next one made while the current case
     runs, and has used ones dropped in the background; main() says how many cases will ask
     and ends the supply (with the waits for its drops) after the last."""
