@@ -47,9 +47,12 @@ function(orvidex_unit_test name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit ENVIRONMENT ORVIDEX_TREE=${ORVIDEX_TREE})
 endfunction()
 
-# orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>] [SHARDS <n>])
+# orvidex_blackbox_test(<name> <script.py> [TIMEOUT <s>] [SHARDS <n>] [COST <s>])
+# COST: about how many seconds the whole script takes in a full parallel run. CTest starts the
+# dearest entries first, so that the run does not end waiting on one long entry started last;
+# a build folder's own measurements take over for entries without it, but a fresh one has none.
 function(orvidex_blackbox_test name script)
-    cmake_parse_arguments(T "" "TIMEOUT;SHARDS" "" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;SHARDS;COST" "" ${ARGN})
     if(NOT ORVIDEX_TESTS)
         return()
     endif()
@@ -61,6 +64,11 @@ function(orvidex_blackbox_test name script)
     if(NOT T_SHARDS)
         set(T_SHARDS 1)
     endif()
+    # Every black-box script outlasts any unit-test program.
+    if(NOT T_COST)
+        set(T_COST 20)
+    endif()
+    math(EXPR shard_cost "${T_COST} / ${T_SHARDS}")
     foreach(index RANGE 1 ${T_SHARDS})
         set(entry ${name})
         set(shard_env "")
@@ -71,7 +79,7 @@ function(orvidex_blackbox_test name script)
         add_test(NAME ${entry}
                  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
                  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
-        set_tests_properties(${entry} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS blackbox
+        set_tests_properties(${entry} PROPERTIES TIMEOUT ${T_TIMEOUT} COST ${shard_cost} LABELS blackbox
             ENVIRONMENT "ORVIDEX_TEST_NAME=${entry};ORVIDEX_TREE=${ORVIDEX_TREE};ORVIDEX_BIN=${CMAKE_BINARY_DIR}/bin;PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;PYTHONDONTWRITEBYTECODE=1${shard_env}")
     endforeach()
 endfunction()

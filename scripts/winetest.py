@@ -1,10 +1,12 @@
 """Black-box test support: each test case runs our Windows programs under wine64 in a
 private copy of the template prefix, which is deleted with its wineserver afterwards."""
+import concurrent.futures
 import json
 import os
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 SCRIPTS = os.path.dirname(os.path.abspath(__file__))
@@ -70,27 +72,101 @@ class Result:
         return f"Result(code={self.code}, stdout={self.stdout!r}, stderr={self.stderr!r})"
 
 
-class WinePrefix:
-    """A fresh prefix; use as a context manager or call close()."""
-
-    def __init__(self):
-        self.path = subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "new"], check=True,
-                                   capture_output=True, text=True).stdout.strip()
-        self.env = wine_environment(self.path)
+def _new_prefix():
+    """Makes a prefix with its wineserver running and Wine's background processes started."""
+    path = subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "new"], check=True,
+                          capture_output=True, text=True).stdout.strip()
+    env = wine_environment(path)
+    try:
         # A persistent wineserver makes each later program start take a tenth of a second;
-        # close() ends it.
-        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+        # dropping the prefix ends it.
+        subprocess.run([WINESERVER, "-p"], env=env, check=True)
         # The first program in a prefix starts Wine's own background processes, which inherit
         # its standard handles and may write to them later (a crash report of one of them once
         # landed in a test's stderr). Start them here, with their output going nowhere.
-        subprocess.run([WINE64, os.path.join(self.path, "drive_c", "windows", "system32", "reg.exe"),
-                        "query", "HKCU\\Software\\Wine"], env=self.env, timeout=300,
+        subprocess.run([WINE64, os.path.join(path, "drive_c", "windows", "system32", "reg.exe"),
+                        "query", "HKCU\\Software\\Wine"], env=env, timeout=300,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except BaseException:
+        _drop_prefix(path)
+        raise
+    return path
 
-    def close(self):
+
+def _drop_prefix(path):
+    subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "drop", path], check=False)
+
+
+class _PrefixSupply:
+    """Making a prefix and dropping one take seconds each, which a case would spend idle. A
+    script whose cases each take a fresh prefix gets the next one made while the current case
+    runs, and has used ones dropped in the background; main() says how many cases will ask
+    and ends the supply (with the waits for its drops) after the last."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.pool = None
+        self.wanted = 0
+        self.next = None
+
+    def start(self, wanted):
+        self.pool = concurrent.futures.ThreadPoolExecutor(max_workers=4)
+        self.wanted = wanted
+
+    def take(self):
+        """A fresh prefix for a case that main() counted."""
+        with self.lock:
+            if self.pool is None:
+                return _new_prefix()
+            made, self.next = self.next, None
+            self.wanted -= 1
+            if self.wanted > 0:
+                self.next = self.pool.submit(_new_prefix)
+        return made.result() if made else _new_prefix()
+
+    def drop(self, path, then=None):
+        def job():
+            try:
+                _drop_prefix(path)
+            finally:
+                if then:
+                    then()
+        with self.lock:
+            if self.pool is not None:
+                self.pool.submit(job)
+                return
+        job()
+
+    def end(self):
+        with self.lock:
+            pool, spare, self.pool, self.next = self.pool, self.next, None, None
+        if pool is None:
+            return
+        if spare:
+            try:
+                _drop_prefix(spare.result())
+            except Exception:
+                pass  # its making failed: nothing was left
+        pool.shutdown(wait=True)
+
+
+_supply = _PrefixSupply()
+
+
+class WinePrefix:
+    """A fresh prefix; use as a context manager or call close()."""
+
+    def __init__(self, path=None):
+        self.path = path or _new_prefix()
+        self.env = wine_environment(self.path)
+
+    def close(self, then=None):
+        """Drops the prefix, maybe in the background; then() runs after."""
         if self.path:
-            subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), "drop", self.path], check=False)
+            _supply.drop(self.path, then)
             self.path = None
+        elif then:
+            then()
 
     def __enter__(self):
         return self
@@ -164,13 +240,15 @@ class PrefixTestCase(unittest.TestCase):
     display = False
 
     def setUp(self):
-        screen = None
-        if self.display:
-            # Started first, so that it ends last: cleanups run last-in first-out.
-            screen = VirtualDisplay()
-            self.addCleanup(screen.stop)
-        self.prefix = WinePrefix()
-        self.addCleanup(self.prefix.close)
+        screen = VirtualDisplay() if self.display else None
+        try:
+            self.prefix = WinePrefix(_supply.take())
+        except BaseException:
+            if screen:
+                screen.stop()
+            raise
+        # The display ends after the prefix's programs, which the drop of the prefix ends.
+        self.addCleanup(self.prefix.close, screen.stop if screen else None)
         if screen:
             self.prefix.env["DISPLAY"] = screen.name
 
@@ -196,22 +274,34 @@ def _flatten(suite):
             yield item
 
 
+def _skipped(test):
+    method = getattr(test, test._testMethodName, None)
+    return getattr(type(test), "__unittest_skip__", False) or getattr(method, "__unittest_skip__", False)
+
+
 def main():
     """Runs the calling script's tests and records their counts for the summary line."""
     name = os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]
     # ORVIDEX_TEST_CASES narrows the run to the cases whose names contain one of its words.
     words = os.environ.get("ORVIDEX_TEST_CASES", "").split()
-    shard = os.environ.get("ORVIDEX_SHARD")
-    if shard:
-        # "K/N": the K-th of N entries that share the script's tests between them.
-        index, count = (int(n) for n in shard.split("/"))
+    if len(sys.argv) > 1:
+        # Names or options of unittest's own, given by hand: unittest chooses.
+        argv = [sys.argv[0]] + [arg for word in words for arg in ("-k", word)] + sys.argv[1:]
+        r = unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result
+    else:
         tests = sorted(_flatten(unittest.defaultTestLoader.loadTestsFromModule(sys.modules["__main__"])),
                        key=lambda t: t.id())
         tests = [t for t in tests if not words or any(w in t.id() for w in words)]
-        r = unittest.TextTestRunner(verbosity=2).run(unittest.TestSuite(tests[index - 1::count]))
-    else:
-        argv = [sys.argv[0]] + [arg for word in words for arg in ("-k", word)]
-        r = unittest.main(module="__main__", argv=argv + sys.argv[1:], exit=False, verbosity=2).result
+        shard = os.environ.get("ORVIDEX_SHARD")
+        if shard:
+            # "K/N": the K-th of N entries that share the script's tests between them.
+            index, count = (int(n) for n in shard.split("/"))
+            tests = tests[index - 1::count]
+        _supply.start(sum(1 for t in tests if isinstance(t, PrefixTestCase) and not _skipped(t)))
+        try:
+            r = unittest.TextTestRunner(verbosity=2).run(unittest.TestSuite(tests))
+        finally:
+            _supply.end()
     failed = len(r.failures) + len(r.errors) + len(getattr(r, "unexpectedSuccesses", []))
     passed = r.testsRun - failed - len(r.skipped)
     out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")
