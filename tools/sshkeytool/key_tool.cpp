@@ -157,7 +157,8 @@ std::string PublicKeyOfPem(const std::string& file, const std::string& path, con
 {
     const std::string passphrase = options.Get("pass");
     CryptoPP::StringSource probe(file, true);
-    if (IsEncryptedPem(probe) && !options.Has("pass"))
+    const bool encrypted = IsEncryptedPem(probe);
+    if (encrypted && !options.Has("pass"))
         throw std::runtime_error(path + ": the private key is encrypted; give its passphrase with --pass");
     CryptoPP::StringSource in(file, true);
     ByteQueue body;
@@ -176,6 +177,10 @@ std::string PublicKeyOfPem(const std::string& file, const std::string& path, con
         if (keyType != "DSA" && keyType != "RSA")
             throw std::runtime_error(path + ": \"" + keyType +
                                      " PRIVATE KEY\" files are not supported; use a PEM file of a DSA or RSA key");
+        // A wrong passphrase leaves the padding right about once in 256 tries; what it
+        // decrypts to is then no key.
+        if (encrypted)
+            throw std::runtime_error(path + ": wrong passphrase, or the key file is damaged");
         throw std::runtime_error(path + ": not a valid " + keyType + " private key (" + e.what() + ")");
     }
 }
