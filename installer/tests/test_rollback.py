@@ -148,20 +148,23 @@ def failed_run(setup, env):
 
 
 class FreshMachine(unittest.TestCase):
-    def test_every_failure_leaves_nothing_but_the_makers_key(self):
-        # One prefix per case, since each run changes it; a few at a time.
-        with concurrent.futures.ThreadPoolExecutor(max_workers=5) as pool:
-            runs = [(code, env, pool.submit(failed_run, setup, env)) for code, setup, env in FAILURES]
-            for code, env, run in runs:
-                with self.subTest(code=code, switches=env):
-                    result, registry, files = run.result()
-                    self.assertEqual(result.code, code, result)
-                    self.assertIn("Creating Morlune registry key\n", result.stdout)
-                    # The maker's key stays on purpose, as the run left it: empty.
-                    if code != 121:
-                        self.assertEqual(registry.pop(MAKER_KEY.upper(), None), (None, {}))
-                    self.assertEqual(registry, {})
-                    self.assertEqual(files, {})
+    """One test per row of FAILURES (added below), so that the rows spread over the
+    script's entries."""
+
+    def check_failure(self, code, setup, env):
+        result, registry, files = failed_run(setup, env)
+        self.assertEqual(result.code, code, result)
+        self.assertIn("Creating Morlune registry key\n", result.stdout)
+        # The maker's key stays on purpose, as the run left it: empty.
+        if code != 121:
+            self.assertEqual(registry.pop(MAKER_KEY.upper(), None), (None, {}))
+        self.assertEqual(registry, {})
+        self.assertEqual(files, {})
+
+
+for row, (code, setup, env) in enumerate(FAILURES, 1):
+    setattr(FreshMachine, f"test_failure_{row:02d}_exit_{code}_leaves_nothing_but_the_makers_key",
+            lambda self, code=code, setup=setup, env=env: self.check_failure(code, setup, env))
 
 
 class Reinstall(winetest.PrefixTestCase):
