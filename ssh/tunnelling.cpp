@@ -10,8 +10,9 @@ using CryptoPP::BufferedTransformation;
 namespace {
 
 // Bytes for the TCP peer are gathered into sends of up to this size while they keep coming:
-// each send costs a system call (under Wine a server round trip too).
-const std::size_t SocketSinkFlushBound = 64 * 1024;
+// each send costs a system call (under Wine two server round trips) and wakes the peer, so a
+// large bound pays; it stays below the buffer's size so that a put blocks only once it is full.
+const std::size_t SocketSinkFlushBound = 192 * 1024;
 const std::size_t SocketSinkMaxBuffer = 256 * 1024;
 
 // Nagle off, and the sink set for relaying.
