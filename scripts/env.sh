@@ -44,11 +44,17 @@ orvidex_triplets="i686-w64-mingw32 x86_64-w64-mingw32"
 
 cryptopp_prefix() { echo "$ORVIDEX_CACHE/cryptopp-$CRYPTOPP_VERSION-$1-winnt$ORVIDEX_WIN32_WINNT"; }
 
+# The template prefixes' revision, raised whenever their settings (scripts/setup) change: a
+# prepared machine then makes the new ones beside the old.
+orvidex_template_rev=2
+# The i686 template's place inside its root (scripts/i686-root).
+i686_template() { echo "/var/lib/orvidex-template-r$orvidex_template_rev"; }
+
 wine_template_prefix() {
-    if [ "$ORVIDEX_TREE" = win32 ]; then echo "$(i686_root)/var/lib/orvidex-template"; return; fi
+    if [ "$ORVIDEX_TREE" = win32 ]; then echo "$(i686_root)$(i686_template)"; return; fi
     local ver
     ver=$("$WINE64" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
-    echo "$ORVIDEX_CACHE/wine-template-$ver"
+    echo "$ORVIDEX_CACHE/wine-template-$ver-r$orvidex_template_rev"
 }
 
 # Debian's dante-server and tinyproxy-bin unpacked (scripts/setup), for the proxy tests.

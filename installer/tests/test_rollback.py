@@ -47,8 +47,10 @@ class Machine:
 
     def registry(self):
         keys = {}
-        for root in REGISTRY_ROOTS:
-            flatten(json.loads(self.run_probe("regtree", root).stdout), root, keys)
+        trees = self.run_probe("regtree", *REGISTRY_ROOTS).stdout.splitlines()
+        assert len(trees) == len(REGISTRY_ROOTS), trees
+        for root, tree in zip(REGISTRY_ROOTS, trees):
+            flatten(json.loads(tree), root, keys)
         return {path: values for path, values in keys.items()
                 if path != WINE_KEY and not path.startswith(WINE_KEY + "\\")}
 

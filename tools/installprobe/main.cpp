@@ -2,7 +2,8 @@
 //
 //   installprobe link <file.lnk>         the link's target, arguments, working directory,
 //                                        description and icon, one "Name=value" line each
-//   installprobe regtree <ROOT\key>      the key with its values and subkeys as JSON
+//   installprobe regtree <ROOT\key>...   each key with its values and subkeys as JSON, one line
+//                                        a key (one program start for a whole snapshot)
 //   installprobe volatile-key <ROOT\key> creates the key as a volatile one
 //
 // ROOT is HKLM or HKCU. Exit 0 on success, 1 with a line on standard error otherwise.
@@ -229,15 +230,19 @@ int CreateVolatileKey(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::string(argv[1]) == "regtree") {
+        for (int i = 2; i < argc; ++i)
+            if (const int rc = PrintRegistryTree(argv[i]))
+                return rc;
+        return 0;
+    }
     if (argc == 3) {
         const std::string command = argv[1];
         if (command == "link")
             return PrintLink(argv[2]);
-        if (command == "regtree")
-            return PrintRegistryTree(argv[2]);
         if (command == "volatile-key")
             return CreateVolatileKey(argv[2]);
     }
-    std::fprintf(stderr, "usage: installprobe link <file.lnk> | regtree <ROOT\\key> | volatile-key <ROOT\\key>\n");
+    std::fprintf(stderr, "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>\n");
     return 2;
 }
