@@ -6,7 +6,7 @@ import signal
 import subprocess
 import tempfile
 
-from localpeers import free_port, read_text, wait_for
+from localpeers import EchoServer, free_port, read_text, wait_for
 
 
 def proxy_peers_dir():
@@ -118,11 +118,22 @@ class Tinyproxy(Proxy):
         return [TINYPROXY, "-d", "-c", config]
 
 
-def start_both(folder, http_login=None):
-    """Dante and tinyproxy (with that login, if any), or neither: a failed start stops the other."""
-    dante = Dante(folder)
-    try:
-        return dante, Tinyproxy(folder, http_login)
-    except BaseException:
-        dante.stop()
-        raise
+class ProxiedEcho:
+    """An echo server with both proxies in front of it (tinyproxy with that login, if any), or
+    none of them: a failed start ends what had started. stop() ends all three."""
+
+    def __init__(self, folder, http_login=None):
+        self.echo = EchoServer()
+        self.dante = self.tinyproxy = None
+        try:
+            self.dante = Dante(folder)
+            self.tinyproxy = Tinyproxy(folder, http_login)
+        except BaseException:
+            self.stop()
+            raise
+
+    def stop(self):
+        for proxy in (self.dante, self.tinyproxy):
+            if proxy:
+                proxy.stop()
+        self.echo.stop()

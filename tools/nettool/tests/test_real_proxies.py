@@ -9,8 +9,8 @@ import shutil
 import tempfile
 
 import winetest
-from localpeers import EchoServer, free_port, wait_for
-from proxypeers import start_both
+from localpeers import free_port, wait_for
+from proxypeers import ProxiedEcho
 
 E_INVALIDARG = 0x80070057
 HTTP_USER, HTTP_PASSWORD = "bob", "s3cret"
@@ -21,20 +21,17 @@ class RealProxies(winetest.SharedPrefixTestCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.folder = tempfile.mkdtemp(prefix="orvidex-proxies-")
-        cls.echo = EchoServer()
         try:
-            cls.dante, cls.tinyproxy = start_both(cls.folder, (HTTP_USER, HTTP_PASSWORD))
+            cls.proxied = ProxiedEcho(cls.folder, (HTTP_USER, HTTP_PASSWORD))
         except BaseException:
-            cls.echo.stop()
             shutil.rmtree(cls.folder, ignore_errors=True)
             super().tearDownClass()
             raise
+        cls.echo, cls.dante, cls.tinyproxy = cls.proxied.echo, cls.proxied.dante, cls.proxied.tinyproxy
 
     @classmethod
     def tearDownClass(cls):
-        cls.dante.stop()
-        cls.tinyproxy.stop()
-        cls.echo.stop()
+        cls.proxied.stop()
         shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
 

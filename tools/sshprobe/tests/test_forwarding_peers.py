@@ -230,19 +230,16 @@ class OurServerThroughRealProxies(peers.ProbeTestCase):
         super().setUpClass()
         cls.host_key = cls.keys.make("host_rsa", "rsa", 2048)
         cls.user_key = cls.keys.make("user_rsa", "rsa", 2048)
-        cls.echo = peers.EchoServer()
         try:
-            cls.dante, cls.tinyproxy = proxypeers.start_both(cls.folder)
+            cls.proxied = proxypeers.ProxiedEcho(cls.folder)
         except BaseException:
-            cls.echo.stop()
             super().tearDownClass()
             raise
+        cls.echo, cls.dante, cls.tinyproxy = cls.proxied.echo, cls.proxied.dante, cls.proxied.tinyproxy
 
     @classmethod
     def tearDownClass(cls):
-        cls.dante.stop()
-        cls.tinyproxy.stop()
-        cls.echo.stop()
+        cls.proxied.stop()
         super().tearDownClass()
 
     def ssh_w(self, kind, target_port, payload):
