@@ -690,18 +690,31 @@ private:
     std::uint32_t port_;
 };
 
+// A "direct-tcpip" channel opened by the client end, which the server end's responder relays
+// to a local listener.
+struct ForwardedChannel {
+    ForwardedChannel() : opener(p.server.manager), client(new DirectTcpipPipe(p.client.manager, p.clientLog, target.port))
+    {
+        p.server.manager.AddChannelOpenHandler(&opener);
+        p.client.manager.AddChannel(client);
+        p.client.manager.OpenChannel(*client);
+    }
+    ~ForwardedChannel() { p.server.manager.RemoveChannelOpenHandler(&opener); }
+
+    Listener target;
+    ChannelPair p;
+    ResponderOpener opener;
+    DirectTcpipPipe* client;  // owned by the client's manager
+};
+
 }  // namespace
 
 TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
 {
-    Listener target;
-
-    ChannelPair p;
-    ResponderOpener opener(p.server.manager);
-    p.server.manager.AddChannelOpenHandler(&opener);
-    auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, target.port);
-    p.client.manager.AddChannel(client);
-    p.client.manager.OpenChannel(*client);
+    ForwardedChannel f;
+    Listener& target = f.target;
+    ChannelPair& p = f.p;
+    DirectTcpipPipe* client = f.client;
 
     Socket echo;
     bool sent = false;
@@ -724,7 +737,6 @@ TEST(ManagerChannels, ServerResponderRelaysToALocalEchoServer)
     }
     EXPECT_EQ(client->ChannelState(), SSH::Channel::Open);
     EXPECT_EQ(client->target.received, "hello");
-    p.server.manager.RemoveChannelOpenHandler(&opener);
 }
 
 namespace {
@@ -764,13 +776,10 @@ TEST(ManagerChannels, AForwardedConnectionEndsInBothDirections)
 {
     for (const bool sshEndsFirst : {true, false}) {
         SCOPED_TRACE(sshEndsFirst ? "the SSH side ends first" : "the TCP side ends first");
-        Listener target;
-        ChannelPair p;
-        ResponderOpener opener(p.server.manager);
-        p.server.manager.AddChannelOpenHandler(&opener);
-        auto* client = new DirectTcpipPipe(p.client.manager, p.clientLog, target.port);
-        p.client.manager.AddChannel(client);
-        p.client.manager.OpenChannel(*client);
+        ForwardedChannel f;
+        Listener& target = f.target;
+        ChannelPair& p = f.p;
+        DirectTcpipPipe* client = f.client;
         const std::string toServer = SSH::ChannelNumberToString(client->LocalNumber());
 
         TcpPeer tcp;
@@ -801,6 +810,5 @@ TEST(ManagerChannels, AForwardedConnectionEndsInBothDirections)
         EXPECT_FALSE(p.client.manager.HasChannels());
         EXPECT_FALSE(p.server.manager.HasChannels());
         EXPECT_EQ(p.clientLog, (std::vector<std::string>{"direct-tcpip deleted, received from tcp"}));
-        p.server.manager.RemoveChannelOpenHandler(&opener);
     }
 }
