@@ -78,17 +78,25 @@ TEST(SettingsMigration, A328MessagePrefersDefaultElseTheFirstProfileForC2SRules)
               DecodeFailure(cfg, DefaultMessage("3.31", access, ProfilesBlob({"Alpha", "Beta"}))));
 }
 
-TEST(SettingsMigration, AnUnnamedTemplateOf327IsNamedAndTakesTheAccountsAndTheDefault)
+// Decodes a 3.27 message holding these templates, this stored default template and one
+// account, "bob": the failure text, empty when it decoded.
+std::wstring Decode327WithOneAccount(ServerCfg& cfg, const std::vector<std::string>& templates,
+                                     const std::wstring& defaultTemplate)
 {
     AccessPart access;
-    const std::vector<std::string> templates{TemplateEntry("3.27", L""), TemplateEntry("3.27", L"Default")};
     access.templates = &templates;
-    access.defaultTemplate = L"";
+    access.defaultTemplate = defaultTemplate;
     AccountFields bob;
     bob.account = L"bob";
     access.accounts.push_back(AccountEntryBytes("3.27", bob));
+    return DecodeFailure(cfg, DefaultMessage("3.27", access));
+}
+
+TEST(SettingsMigration, AnUnnamedTemplateOf327IsNamedAndTakesTheAccountsAndTheDefault)
+{
+    const std::vector<std::string> templates{TemplateEntry("3.27", L""), TemplateEntry("3.27", L"Default")};
     ServerCfg cfg(false);
-    ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage("3.27", access)));
+    ASSERT_EQ(L"", Decode327WithOneAccount(cfg, templates, L""));
     const AccessSettings& a = cfg.m_root.access;
     ASSERT_EQ(2u, a.templates.size());
     EXPECT_EQ(L"Default", a.templates.at(0)->name);
@@ -100,24 +108,17 @@ TEST(SettingsMigration, AnUnnamedTemplateOf327IsNamedAndTakesTheAccountsAndTheDe
 
 TEST(SettingsMigration, AccountsOf327WithEveryTemplateNamedTakeTheStoredDefault)
 {
-    AccessPart access;
     const std::vector<std::string> templates{TemplateEntry("3.27", L"Default"), TemplateEntry("3.27", L"Staff")};
-    access.templates = &templates;
-    access.defaultTemplate = L"Staff";
-    AccountFields bob;
-    bob.account = L"bob";
-    access.accounts.push_back(AccountEntryBytes("3.27", bob));
     ServerCfg cfg(false);
-    ASSERT_EQ(L"", DecodeFailure(cfg, DefaultMessage("3.27", access)));
+    ASSERT_EQ(L"", Decode327WithOneAccount(cfg, templates, L"Staff"));
     const AccessSettings& a = cfg.m_root.access;
     EXPECT_EQ(L"Staff", a.m_sDefaultTemplate);
     ASSERT_EQ(1u, a.accounts.size());
     EXPECT_EQ(L"Staff", a.accounts.at(0)->templateName);
 
     // Without a stored default there is nothing to take: refused as before.
-    access.defaultTemplate = L"";
     EXPECT_EQ(L"undefined template name referenced in default template setting",
-              DecodeFailure(cfg, DefaultMessage("3.27", access)));
+              Decode327WithOneAccount(cfg, templates, L""));
     EXPECT_EQ(L"Staff", cfg.m_root.access.accounts.at(0)->templateName);
 }
 
