@@ -1,6 +1,9 @@
 """What tests of network peers share: free ports and waits on 127.0.0.1, and a TCP echo server.
 Everything listens on 127.0.0.1 and is ended by the test that started it."""
+import os
+import signal
 import socket
+import subprocess
 import threading
 import time
 
@@ -29,6 +32,21 @@ def wait_for(predicate, timeout, what):
             return value
         time.sleep(0.05)
     raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+
+
+def end_session(process):
+    """Ends a process started in a session of its own with every process it forked: asked
+    first, then killed if it has not ended within 30 s."""
+    if process.poll() is None:
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    try:
+        process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait(timeout=30)
 
 
 class EchoServer:

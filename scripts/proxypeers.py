@@ -2,11 +2,10 @@
 into the cache by scripts/setup, never installed, and started by a test on 127.0.0.1 at a free
 port with a temporary configuration; stop() ends a proxy with every process it forked."""
 import os
-import signal
 import subprocess
 import tempfile
 
-from localpeers import EchoServer, free_port, read_text, wait_for
+from localpeers import EchoServer, end_session, free_port, read_text, wait_for
 
 
 def proxy_peers_dir():
@@ -61,16 +60,7 @@ class Proxy:
         return self.log().count(self.accept_line)
 
     def stop(self):
-        if self.process.poll() is None:
-            try:
-                os.killpg(self.process.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, signal.SIGKILL)
-            self.process.wait(timeout=30)
+        end_session(self.process)
 
 
 class Dante(Proxy):

@@ -11,7 +11,7 @@ import tempfile
 import threading
 
 import winetest
-from localpeers import EchoServer, free_port, read_text, wait_for  # noqa: F401 (shared with the tests)
+from localpeers import EchoServer, end_session, free_port, read_text, wait_for  # noqa: F401 (shared with the tests)
 
 PROBE = os.path.join(winetest.BIN, "sshprobe.exe")
 
@@ -232,16 +232,7 @@ class Sshd:
         return read_text(self.log_path)
 
     def stop(self):
-        if self.process.poll() is None:
-            try:
-                os.killpg(self.process.pid, 15)
-            except ProcessLookupError:
-                pass
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, 9)
-            self.process.wait(timeout=30)
+        end_session(self.process)
 
 
 def exchange(port, payload, timeout=120):
