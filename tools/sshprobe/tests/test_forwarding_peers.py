@@ -34,25 +34,33 @@ def read_exactly(stream_read, count, outcome):
         outcome.received += data
 
 
-def through_process(command, env, payload, wait_for_end, timeout=60):
-    """The payload as the input of a client that forwards its standard streams."""
+def through_process(command, env, payload, wait_for_end, timeout=60, hold_input=False, end_timeout=15):
+    """The payload as the input of a client that forwards its standard streams. With
+    hold_input the input stays open until all of the payload has come back (tinyproxy drops
+    what is on its way once the client ends its side)."""
     outcome = Outcome()
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                env=env)
 
-    def send():
+    def write_then(action):
         try:
-            process.stdin.write(payload)
-            process.stdin.close()
+            action()
         except OSError:
-            pass
+            pass  # the client has ended, e.g. after a refused open
+
+    def send():
+        write_then(lambda: process.stdin.write(payload))
+        if not hold_input:
+            write_then(process.stdin.close)
     threading.Thread(target=send, daemon=True).start()
     reader = threading.Thread(target=read_exactly, args=(process.stdout.read, len(payload), outcome), daemon=True)
     reader.start()
     reader.join(timeout)
     try:
+        if hold_input:
+            write_then(process.stdin.close)
         if wait_for_end:
-            outcome.exit_code = process.wait(timeout=15)
+            outcome.exit_code = process.wait(timeout=end_timeout)
             outcome.ended = process.stdout.read() == b""
     except subprocess.TimeoutExpired:
         pass
@@ -255,28 +263,7 @@ class OurServerThroughRealProxies(peers.ProbeTestCase):
         env.pop("SSH_AUTH_SOCK", None)
         command = ["ssh", *peers.ssh_options({"BatchMode": "yes", "IdentityFile": self.user_key}), "-p",
                    str(server.port), "-W", f"127.0.0.1:{target_port}", f"{USER}@127.0.0.1"]
-        process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, env=env)
-        outcome = Outcome()
-
-        def write_then(action):
-            try:
-                action()
-            except OSError:
-                pass  # ssh has ended: a refused open
-        try:
-            threading.Thread(target=write_then, args=(lambda: process.stdin.write(payload),), daemon=True).start()
-            reader = threading.Thread(target=read_exactly, args=(process.stdout.read, len(payload), outcome),
-                                      daemon=True)
-            reader.start()
-            reader.join(60)
-            write_then(process.stdin.close)
-            outcome.exit_code = process.wait(timeout=30)
-        finally:
-            if process.poll() is None:
-                process.kill()
-            process.wait()
-            process.stdout.close()
+        outcome = through_process(command, env, payload, wait_for_end=True, hold_input=True, end_timeout=30)
         return outcome, server.log()
 
     def test_forwarded_connections_go_through_each_proxy(self):
@@ -299,6 +286,7 @@ class OurServerThroughRealProxies(peers.ProbeTestCase):
             with self.subTest(kind=kind):
                 outcome, log = self.ssh_w(kind, closed, b"x")
                 self.assertEqual(outcome.received, b"")
+                self.assertIsNotNone(outcome.exit_code, "ssh did not end\n" + log)
                 self.assertNotEqual(outcome.exit_code, 0, log)
                 self.assertIn(f"forward to 127.0.0.1:{closed} failed: {failure}", log)
 
