@@ -9,10 +9,9 @@
 //
 // PROTOCOL is socks4, socks5, http or a number (the socket's protocol numbering). In the target
 // HOST, \xNN stands for the byte NN, so that names with bytes a command line cannot carry (NUL)
-// can be tried. A connected
-// attempt prints "connected", then sends TEXT, ends its sending side (after N bytes have
-// arrived, with --expect: some proxies drop what is still on its way once the client ends its
-// side) and prints what arrives until the peer closes.
+// can be tried. A connected attempt prints "connected", then sends TEXT, ends its sending side
+// (after N bytes have arrived, with --expect: some proxies drop what is still on its way once
+// the client ends its side) and prints what arrives until the peer closes.
 // A failed one prints its record and exits with 1. Bad usage exits with 2.
 #include "ssh/net/connecting_socket.h"
 #include "ssh/net/network_address.h"
@@ -60,15 +59,19 @@ const unsigned char ToolPassword::kKeys[32] = {0x6e, 0x65, 0x74, 0x74, 0x6f, 0x6
                                                0x68, 0x65, 0x72, 0x20, 0x6b, 0x6e, 0x65, 0x74, 0x74, 0x6f, 0x6f,
                                                0x6c, 0x20, 0x6d, 0x61, 0x63, 0x20, 0x6b, 0x65, 0x79, 0x21};
 
-std::uint32_t ParsePort(const std::string& text) {
+// A decimal number, unchecked for range (what is made of it checks that); what names it in
+// the usage error.
+std::uint32_t ParseNumber(const std::string& text, const char* what) {
     char* end = nullptr;
     unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end) throw UsageError("not a port: " + text);
+    if (text.empty() || *end) throw UsageError(std::string("not a ") + what + ": " + text);
     return static_cast<std::uint32_t>(value);
 }
 
+std::uint32_t ParsePort(const std::string& text) { return ParseNumber(text, "port"); }
+
 int ParseSeconds(const std::string& text) {
-    std::uint32_t value = ParsePort(text);
+    std::uint32_t value = ParseNumber(text, "number of seconds");
     if (value < 1 || value > 3600) throw UsageError("not a number of seconds from 1 to 3600: " + text);
     return static_cast<int>(value);
 }
@@ -185,7 +188,10 @@ int Connect(const std::vector<std::string>& args) {
         };
         if (option == "--proxy") {
             std::string name = value();
-            protocol = name == "socks4" ? 0 : name == "socks5" ? 1 : name == "http" ? 2 : static_cast<int>(ParsePort(name));
+            protocol = name == "socks4"   ? 0
+                       : name == "socks5" ? 1
+                       : name == "http"   ? 2
+                                          : static_cast<int>(ParseNumber(name, "proxy protocol"));
             std::string host = value();
             proxy.Set(host, ParsePort(value()));
         } else if (option == "--user") {
@@ -201,7 +207,7 @@ int Connect(const std::vector<std::string>& args) {
         } else if (option == "--send") {
             send = value();
         } else if (option == "--expect") {
-            expect = ParsePort(value());
+            expect = ParseNumber(value(), "number of bytes");
         } else if (option == "--phase-limit") {
             connection.SetPhaseLimit(ParseSeconds(value()));
         } else {

@@ -11,13 +11,13 @@
 //
 // Every notable event is a line on stderr beginning with "sshprobe: ". The server listens on
 // 127.0.0.1 (port 0 picks one; "listening on N" names it) and serves connections until it is
-// stopped, or one with --once (exit 0 when the peer ended it); --report-memory adds the process's
-// peak working set after each connection; --window sets the receive window of forwarded
-// connections (1 MiB unless given) and --proxy the proxy they go through. The client's --ignore-bytes sends an IGNORE message of
-// N zero bytes right after the first key exchange. The client exits 0 when its
-// session echoed every byte unchanged and ended with exit status 0 (or when N forwarded
-// connections have ended), 1 when a check failed, 2 on bad usage and 3 when the connection
-// failed or ended early.
+// stopped, or one with --once (exit 0 when the peer ended it); --report-memory adds the
+// process's peak working set after each connection; --window sets the receive window of
+// forwarded connections (1 MiB unless given) and --proxy the proxy they go through. The
+// client's --ignore-bytes sends an IGNORE message of N zero bytes right after the first key
+// exchange. The client exits 0 when its session echoed every byte unchanged and ended with exit
+// status 0 (or when N forwarded connections have ended), 1 when a check failed, 2 on bad usage
+// and 3 when the connection failed or ended early.
 #include "tools/sshprobe/probe.h"
 
 #include "foundation/random_source.h"
