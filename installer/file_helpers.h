@@ -35,11 +35,11 @@ private:
     std::string message_;
     size_t reasonStart_;
 };
-// Puts a file in place whole or not at all: write(temporary) writes the new content to
-// TemporaryPathFor(path) (a stale one of an interrupted run goes first), which then takes
-// the place of path in one rename, so an interruption or a failed write leaves path as it
-// was. On failure the temporary is removed and the exception passes on; a failed rename
-// throws FileWriteError.
+// Puts a file in place whole or not at all: write(temporary) creates TemporaryPathFor(path)
+// anew (over a stale one that an interrupted run left) and writes the new content to it,
+// which then takes the place of path in one rename, so an interruption or a failed write
+// leaves path as it was. On failure the temporary is removed and the exception passes on; a
+// failed rename throws FileWriteError.
 template <class Write>
 void ReplaceWithWrittenFile(const std::string& path, Write&& write);
 void MoveIntoPlace(const std::string& temporary, const std::string& path);
@@ -57,7 +57,6 @@ template <class Write>
 void ReplaceWithWrittenFile(const std::string& path, Write&& write)
 {
     const std::string temporary = TemporaryPathFor(path);
-    RemoveTemporary(temporary);
     try {
         write(temporary);
         MoveIntoPlace(temporary, path);
