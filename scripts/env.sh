@@ -63,9 +63,10 @@ proxy_peers_dir() { echo "$ORVIDEX_CACHE/proxy-peers"; }
 # The Debian 12 root in which the i686 build's programs run (scripts/i686-root).
 i686_root() { echo "$ORVIDEX_CACHE/i686-root-bookworm"; }
 # What each scripts/test run takes on 32 bits, where every program is emulated: the fault
-# translation, the installation's success and fault roads, the steps' unit tests (a 32-bit
-# program's registry view) and the control library's (floating point and drawing).
+# translation (with and without vectored handlers), the installation's success and fault roads
+# (faults inside the runtime and the system included), the steps' unit tests (a 32-bit program's
+# registry view) and the control library's (floating point and drawing).
 # ORVIDEX_I686_ALL=1 takes every test of the i686 tree.
-orvidex_i686_programs="foundation_fault_tests installer_steps_tests installer_control_library_tests"
-orvidex_i686_tests='^(foundation_fault_tests|installer_steps(_[0-9]+|_tests)?|installer_control_library_tests)$'
-orvidex_i686_cases="test_success test_force_passes test_undeletable_objects_are_scheduled_for_restart"
+orvidex_i686_programs="foundation_fault_tests foundation_fault_tests_after_frames installer_steps_tests installer_control_library_tests OrvidexInstallerFaults"
+orvidex_i686_tests='^(foundation_fault_tests(_after_frames)?|installer_steps(_[0-9]+|_tests)?|installer_control_library_tests|installer_fault_rollback)$'
+orvidex_i686_cases="test_success test_force_passes test_undeletable_objects_are_scheduled_for_restart test_faults_roll_back"
