@@ -6,22 +6,13 @@ import concurrent.futures
 import unittest
 
 import winetest
-from test_rollback import MAKER_KEY, Machine, differences, probe
+from test_rollback import DIR, MAKER_KEY, failed_run, probe
 
-DIR = "C:\\T"
 FAULTS = ["strlen", "memcpy", "win32"]
 
 
 def run(setup, env):
-    """One installation in a fresh prefix: its result and what it changed."""
-    with winetest.WinePrefix() as prefix:
-        for make in setup:
-            make(prefix)
-        machine = Machine(prefix)
-        registry, files = machine.state()
-        result = prefix.run("OrvidexInstallerFaults.exe", "/InstallDir", DIR, "/AcceptEULA", env=env)
-        after_registry, after_files = machine.state()
-        return result, differences(registry, after_registry), differences(files, after_files)
+    return failed_run(setup, env, program="OrvidexInstallerFaults.exe")
 
 
 def rollback_lines(stdout):
