@@ -81,5 +81,5 @@ i686_root() { echo "$ORVIDEX_CACHE/i686-root-bookworm"; }
 # (floating point and drawing).
 # ORVIDEX_I686_ALL=1 takes every test of the i686 tree.
 orvidex_i686_programs="foundation_fault_tests foundation_fault_tests_after_frames foundation_runtime_floor_tests installer_steps_tests installer_control_library_tests OrvidexInstallerFaults"
-orvidex_i686_tests='^(foundation_fault_tests(_after_frames)?|foundation_runtime_floor_tests|installer_steps(_[0-9]+|_tests)?|installer_control_library_tests|installer_fault_rollback|installer_old_windows)$'
+orvidex_i686_tests='^(foundation_fault_tests(_after_frames)?|foundation_runtime_floor_tests|installer_steps(_[0-9]+|_tests)?|installer_control_library_tests|installer_fault_rollback|installer_old_windows(_[0-9]+)?)$'
 orvidex_i686_cases="test_success test_force_passes test_undeletable_objects_are_scheduled_for_restart test_faults_roll_back OldWindows"
