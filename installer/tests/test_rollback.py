@@ -41,7 +41,9 @@ class Machine:
         self.prefix = prefix
 
     def run_probe(self, *args):
-        r = self.prefix.run("installprobe.exe", *args)
+        # Reading four whole registry trees took over two minutes of a loaded machine when the
+        # 32-bit probe runs emulated (load average 55).
+        r = self.prefix.run("installprobe.exe", *args, timeout=600)
         assert r.code == 0, r
         return r
 
