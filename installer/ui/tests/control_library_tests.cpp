@@ -274,6 +274,9 @@ TEST(DialogTemplateBuilder, NewTemplateIsTheBareHeader)
     ASSERT_EQ(t.size(), 24u);
     EXPECT_EQ(StyleOf(t), 0x90CC0200u);  // DS_SETFONT cleared
     EXPECT_EQ(Units(t, 4), (std::vector<unsigned>{0x80, 0, 0, 1, 2, 190, 0x2345, 0, 0, 0}));
+    // The same from a rectangle: position from its corner, size from its edges.
+    const RECT rect = {1, 2, 191, 0x12347};
+    EXPECT_EQ(Units(StartDialogTemplateFromRect(0x90CC0240, 0x80, rect), 0), Units(t, 0));
 }
 
 TEST(DialogTemplateBuilder, TitleAndFontInEitherOrder)
@@ -449,6 +452,20 @@ TEST(ColourModel, ConversionsAndRounding)
     EXPECT_FLOAT_EQ(mid.b, 0.75f);
     mid.Darken(0.5f);
     EXPECT_FLOAT_EQ(mid.b, 0.375f);
+}
+
+TEST(ColourModel, UnblendGivesBackTheBlendedColour)
+{
+    const ColourTriple a{0.2f, 0.6f, 1.0f}, b{1.0f, 0.5f, 0.0f};
+    const ColourTriple back = UnblendColour(BlendColours(a, b, 0.3f), b, 0.3f);
+    EXPECT_NEAR(back.a, a.a, 1e-5);
+    EXPECT_NEAR(back.b, a.b, 1e-5);
+    EXPECT_NEAR(back.c, a.c, 1e-5);
+    // Without a share of the first colour nothing can be told: white.
+    for (float x : {0.0f, -0.5f}) {
+        const ColourTriple white = UnblendColour(a, b, x);
+        EXPECT_EQ(white.a + white.b + white.c, 3.0f);
+    }
 }
 
 // The derivations that need no system colour, on inputs away from rounding edges (the
