@@ -27,13 +27,15 @@ VersionInfo::VersionInfo(const std::string& appNameAndVersion, bool altSoftwareV
             throw InvalidDataFormat("appNameAndVersion contains invalid characters");
     }
     const std::size_t first = appNameAndVersion.find_first_not_of(' ');
-    if (first == std::string::npos) throw InvalidDataFormat("appNameAndVersion must not be empty");
+    if (first == std::string::npos)
+        throw InvalidDataFormat("appNameAndVersion must not be empty");
     const std::size_t last = appNameAndVersion.find_last_not_of(' ');
     protocolVersion_ = "2.0";
     softwareVersion_ = altSoftwareVersion ? "9.99" : "1.61";
     comments_ = "dadidi: " + appNameAndVersion.substr(first, last - first + 1);
     line_ = "SSH-" + protocolVersion_ + "-" + softwareVersion_ + " " + comments_;
-    if (line_.size() > MaxOurLineLength) throw InvalidDataFormat("appNameAndVersion is too large");
+    if (line_.size() > MaxOurLineLength)
+        throw InvalidDataFormat("appNameAndVersion is too large");
 }
 
 VersionInfo::VersionInfo(const std::string& protocolVersion, const std::string& softwareVersion,
@@ -46,7 +48,8 @@ namespace SSH {
 
 bool ParsePeerVersion(const std::string& received, VersionInfo& version)
 {
-    if (received.compare(0, 4, "SSH-") != 0) return false;
+    if (received.compare(0, 4, "SSH-") != 0)
+        return false;
     const std::string line = TrimTrailingWhitespace(received);
     const std::size_t dash = std::min(line.find('-', 4), line.size());
     const std::size_t space = std::min(line.find(' ', dash), line.size());
@@ -54,7 +57,8 @@ bool ParsePeerVersion(const std::string& received, VersionInfo& version)
     const std::string software = dash < line.size() ? line.substr(dash + 1, space - dash - 1) : std::string();
     const std::string comments = space < line.size() ? line.substr(space + 1) : std::string();
     const bool supported = protocol == "1.99" || (!protocol.empty() && protocol[0] >= '2' && protocol[0] <= '9');
-    if (!supported) ProtocolError("protocol version not supported");
+    if (!supported)
+        ProtocolError("protocol version not supported");
     version = VersionInfo(protocol, software, comments, line);
     return true;
 }

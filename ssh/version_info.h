@@ -12,8 +12,8 @@ public:
     // is set). InvalidDataFormat for a text that is empty, holds characters outside 32..126
     // or makes the line longer than 253 characters.
     VersionInfo(const std::string& appNameAndVersion, bool altSoftwareVersion);
-    VersionInfo(const std::string& protocolVersion, const std::string& softwareVersion,
-                const std::string& comments, const std::string& line);
+    VersionInfo(const std::string& protocolVersion, const std::string& softwareVersion, const std::string& comments,
+                const std::string& line);
 
     const std::string& ProtocolVersion() const { return protocolVersion_; }
     const std::string& SoftwareVersion() const { return softwareVersion_; }

@@ -85,10 +85,7 @@ protected:
         MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
         return r;
     }
-    void Resize(WPARAM type, int width, int height)
-    {
-        SendMessageA(parent, WM_SIZE, type, MAKELPARAM(width, height));
-    }
+    void Resize(WPARAM type, int width, int height) { SendMessageA(parent, WM_SIZE, type, MAKELPARAM(width, height)); }
 
     HWND parent = nullptr;
     HWND first = nullptr;
@@ -182,9 +179,8 @@ protected:
                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(parent, nullptr);
         // Much wider than its text, which is drawn at its left.
-        link = CreateWindowExA(0, "STATIC", "Folder", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 10, 10, 400, 20,
-                               parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1007)), GetModuleHandleA(nullptr),
-                               nullptr);
+        link = CreateWindowExA(0, "STATIC", "Folder", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 10, 10, 400, 20, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(1007)), GetModuleHandleA(nullptr), nullptr);
         hyperlink = new HyperlinkStatic;
         ASSERT_TRUE(AttachWindowSubclass(link, hyperlink));
         commands.clear();
@@ -313,10 +309,7 @@ TEST(DialogTemplateBuilder, SkipsOrdinalsAndStrings)
     EXPECT_EQ(SkipTemplateSzOrOrd(t, 18), 22u);
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG;
-}
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 TEST(DialogTemplateBuilder, WindowsCreatesTheDialogItDescribes)
 {
@@ -325,9 +318,8 @@ TEST(DialogTemplateBuilder, WindowsCreatesTheDialogItDescribes)
     AddDialogTemplateFont(t, 8, Utf16String(L"MS Shell Dlg"));
     // The system reads a template only from a DWORD boundary.
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(t.data()) % 4, 0u);
-    const HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
-                                                   reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr,
-                                                   PlainDialogProc, 0);
+    const HWND dialog = CreateDialogIndirectParamA(
+        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr, PlainDialogProc, 0);
     ASSERT_NE(dialog, nullptr) << GetLastError();
     char title[32] = {};
     GetWindowTextA(dialog, title, sizeof title);
@@ -393,8 +385,8 @@ TEST(RichTextStream, CallbacksHandOutAndCollectBytes)
 TEST_F(Windows, RichEditShowsTheTextFromItsFirstLine)
 {
     LoadRichEditLibrary();
-    const HWND pane = CreateWindowExA(0, "RichEdit20a", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE,
-                                      0, 0, 200, 60, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    const HWND pane = CreateWindowExA(0, "RichEdit20a", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE, 0, 0,
+                                      200, 60, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(pane, nullptr);
     std::string many;
     for (int i = 0; i < 50; ++i)
@@ -548,4 +540,4 @@ TEST_F(Measuring, EllipsisKeepsTheTailAndAsMuchHeadAsFits)
     EXPECT_EQ(wide, L"...\\file.txt");
 }
 
-} // namespace
+}  // namespace
