@@ -175,8 +175,8 @@ void ObtainKeypair(CfgStorage& store, KeypairData& keypair, KeypairGenerator gen
 void RunSettingsStep(std::string settingsFile, KeypairGenerator generate)
 {
     CfgStorage store(true);
-    // The loads open or create the product key anyway; a key that cannot be opened shows
-    // as a failed save, as before.
+    // The loads open or create the product key anyway; a key that cannot be opened is left
+    // to the save, which reports it as a failed save.
     try {
         store.OpenKey();
     } catch (const std::exception&) {

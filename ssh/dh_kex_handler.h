@@ -1,9 +1,8 @@
 // Diffie-Hellman key exchange (RFC 4253 section 8, RFC 4419) over SHA-1, in the client and
-// the server role: the two fixed groups and group exchange. Its method names live here once:
-// the key exchange offers and recognises them, and the settings build their default list
-// from them.
+// the server role: the two fixed groups and group exchange, named as DhKexMethodNames says.
 #pragma once
 
+#include "ssh/kex_method_names.h"
 #include "ssh/transport_state.h"
 
 #include <cryptopp/dh.h>
@@ -35,12 +34,8 @@ public:
 // group for n up to 1024 and the 2048-bit group above, as long as the range allows).
 const DhGroup* ChooseGexGroup(std::uint32_t min, std::uint32_t n, std::uint32_t max);
 
-class DhKexHandler : public KexHandler {
+class DhKexHandler : public KexHandler, public DhKexMethodNames {
 public:
-    static const char* Group1Sha1Name() { return "diffie-hellman-group1-sha1"; }
-    static const char* Group14Sha1Name() { return "diffie-hellman-group14-sha1"; }
-    static const char* GroupExchangeSha1Name() { return "diffie-hellman-group-exchange-sha1"; }
-
     // The Second Oakley Group (RFC 2409) and MODP group 14 (RFC 3526), generator 2.
     static const DhGroup& Group1Params();
     static const DhGroup& Group14Params();

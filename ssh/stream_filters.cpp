@@ -1,6 +1,6 @@
 #include "ssh/stream_filters.h"
 
-#include "ssh/transport_state.h"
+#include "ssh/version_info.h"
 #include "ssh/wire.h"
 
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1

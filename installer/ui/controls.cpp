@@ -16,10 +16,7 @@ HoverFontSubclass::HoverFontSubclass(HFONT normal, HFONT hover, HCURSOR shown)
 {
 }
 
-void HoverFontSubclass::OnAttach(HWND window)
-{
-    SetFont(window, normalFont, true);
-}
+void HoverFontSubclass::OnAttach(HWND window) { SetFont(window, normalFont, true); }
 
 LRESULT HoverFontSubclass::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -59,14 +56,12 @@ wchar_t AnsiUnit(const char* bytes, int count)
     return unit;
 }
 
-} // namespace
+}  // namespace
 
 const unsigned char* PasswordEditCryptBlock::GetCipherKey() const { return PasswordEditCipherKey; }
 const unsigned char* PasswordEditCryptBlock::GetMacKey() const { return PasswordEditMacKey; }
 
-PasswordEditSubclass::PasswordEditSubclass(char maskCharacter) : mask(maskCharacter)
-{
-}
+PasswordEditSubclass::PasswordEditSubclass(char maskCharacter) : mask(maskCharacter) {}
 
 bool PasswordEditSubclass::Decrypt()
 {
@@ -350,7 +345,7 @@ BYTE HatchBits[8] = {0x11, 0x00, 0x22, 0x00, 0x44, 0x00, 0x88, 0x00};
 
 const int DragBarWidth = 5;
 
-} // namespace
+}  // namespace
 
 SplitterBar::SplitterBar(int leftMin, int rightMin)
     : sizeWestEast(nullptr), sizeNorthSouth(nullptr), leftMinimum(leftMin), rightMinimum(rightMin)

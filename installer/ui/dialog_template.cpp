@@ -52,7 +52,7 @@ void Replace(DialogTemplate& t, size_t from, size_t to, const std::string& bytes
     t.insert(t.begin() + from, first, first + bytes.size());
 }
 
-} // namespace
+}  // namespace
 
 DialogTemplate StartDialogTemplate(int style, int exStyle, int x, int y, int cx, int cy)
 {
@@ -77,10 +77,7 @@ DialogTemplate StartDialogTemplateFromRect(int style, int exStyle, const RECT& r
     return StartDialogTemplate(style, exStyle, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
 }
 
-size_t TemplateAfterHeader(const DialogTemplate&)
-{
-    return MenuOffset;
-}
+size_t TemplateAfterHeader(const DialogTemplate&) { return MenuOffset; }
 
 size_t SkipTemplateString(const DialogTemplate& t, size_t position)
 {
@@ -103,7 +100,7 @@ size_t TitleOffset(const DialogTemplate& t)
     return SkipTemplateSzOrOrd(t, SkipTemplateSzOrOrd(t, TemplateAfterHeader(t)));
 }
 
-} // namespace
+}  // namespace
 
 DialogTemplate& AddDialogTemplateTitle(DialogTemplate& t, const Utf16String& title)
 {
@@ -148,15 +145,9 @@ SIZE MapDialogSize(HWND dialog, SIZE units)
     return {rect.right, rect.bottom};
 }
 
-int DluToPixelsX(HWND dialog, int units)
-{
-    return MapDialogSize(dialog, {units, 0}).cx;
-}
+int DluToPixelsX(HWND dialog, int units) { return MapDialogSize(dialog, {units, 0}).cx; }
 
-int DluToPixelsY(HWND dialog, int units)
-{
-    return MapDialogSize(dialog, {0, units}).cy;
-}
+int DluToPixelsY(HWND dialog, int units) { return MapDialogSize(dialog, {0, units}).cy; }
 
 // --- Rich edit -------------------------------------------------------------------------
 
@@ -205,10 +196,7 @@ void SetRichEditText(HWND control, const CodePageString* text, int format)
     ScrollRichEditLines(control, -GetFirstVisibleLine(control));
 }
 
-void SetRichEditText(HWND control, const CodePageString& text, int format)
-{
-    SetRichEditText(control, &text, format);
-}
+void SetRichEditText(HWND control, const CodePageString& text, int format) { SetRichEditText(control, &text, format); }
 
 void SetRichEditTextFromCString(HWND control, const char* text, int format)
 {
@@ -231,20 +219,11 @@ void SetRichEditBackground(HWND control, COLORREF colour)
     SendMessageA(control, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(colour));
 }
 
-void UseSystemRichEditBackground(HWND control)
-{
-    SendMessageA(control, EM_SETBKGNDCOLOR, 1, 0);
-}
+void UseSystemRichEditBackground(HWND control) { SendMessageA(control, EM_SETBKGNDCOLOR, 1, 0); }
 
-void ScrollRichEditLines(HWND control, int lines)
-{
-    SendMessageA(control, EM_LINESCROLL, 0, lines);
-}
+void ScrollRichEditLines(HWND control, int lines) { SendMessageA(control, EM_LINESCROLL, 0, lines); }
 
-int GetFirstVisibleLine(HWND control)
-{
-    return static_cast<int>(SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0));
-}
+int GetFirstVisibleLine(HWND control) { return static_cast<int>(SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0)); }
 
 bool SetRichEditTextMode(HWND control, int mode)
 {

@@ -7,9 +7,7 @@
 
 // --- GDI holders -----------------------------------------------------------------------
 
-PaintDc::PaintDc(HWND window) : window_(window), own_(), paint_(&own_), dc_(BeginPaint(window, &own_))
-{
-}
+PaintDc::PaintDc(HWND window) : window_(window), own_(), paint_(&own_), dc_(BeginPaint(window, &own_)) {}
 
 PaintDc::PaintDc(HWND window, PAINTSTRUCT& outside)
     : window_(window), own_(), paint_(&outside), dc_(BeginPaint(window, &outside))
@@ -48,10 +46,7 @@ HFONT GetWindowFont(HWND window)
     return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
-void GetWindowLogFont(LOGFONTA& font, HWND window)
-{
-    GetObjectA(GetWindowFont(window), sizeof font, &font);
-}
+void GetWindowLogFont(LOGFONTA& font, HWND window) { GetObjectA(GetWindowFont(window), sizeof font, &font); }
 
 COLORREF GetWindowTextColour() { return GetSysColor(COLOR_WINDOWTEXT); }
 COLORREF GetWindowColour() { return GetSysColor(COLOR_WINDOW); }
@@ -85,7 +80,7 @@ const float TwoThirds = 2.0f / 3.0f;
 COLORREF FromHls(const ColourTriple& hls) { return hls.HlsToRgb().ToColorRef(); }
 ColourTriple Hls(COLORREF colour) { return ColourTriple::FromColorRef(colour).RgbToHls(); }
 
-} // namespace
+}  // namespace
 
 int DisplayBitDepth(HWND window)
 {
@@ -164,15 +159,9 @@ ColourTriple ColourTriple::HlsToRgb() const
     return {HueToRgb(p, q, hue + OneThird), HueToRgb(p, q, hue), HueToRgb(p, q, hue - OneThird)};
 }
 
-void ColourTriple::AdjustLightness(float x)
-{
-    b += x > 0 ? x * (1.0f - b) : x * b;
-}
+void ColourTriple::AdjustLightness(float x) { b += x > 0 ? x * (1.0f - b) : x * b; }
 
-void ColourTriple::AdjustSaturation(float x)
-{
-    c += x > 0 ? x * (1.0f - c) : x * c;
-}
+void ColourTriple::AdjustSaturation(float x) { c += x > 0 ? x * (1.0f - c) : x * c; }
 
 ColourTriple BlendColours(const ColourTriple& a, const ColourTriple& b, float x)
 {
@@ -281,14 +270,9 @@ COLORREF CrimsonColour() { return RGB(200, 15, 30); }
 
 // --- Visual styles ---------------------------------------------------------------------
 
-UxThemeLibrary::UxThemeLibrary() : DllLoader(true, AnsiString("Uxtheme.dll"), true)
-{
-}
+UxThemeLibrary::UxThemeLibrary() : DllLoader(true, AnsiString("Uxtheme.dll"), true) {}
 
-bool UxThemeLibrary::IsUsable() const
-{
-    return IsLoaded() && IsAtLeast(GlobalOsVersion.Get(), WindowsXp);
-}
+bool UxThemeLibrary::IsUsable() const { return IsLoaded() && IsAtLeast(GlobalOsVersion.Get(), WindowsXp); }
 
 BOOL UxThemeLibrary::IsAppThemed() const
 {
@@ -309,10 +293,7 @@ UxThemeLibrary& GlobalUxThemeLibrary()
     return library;
 }
 
-bool VisualStylesAvailable()
-{
-    return GlobalUxThemeLibrary().IsUsable();
-}
+bool VisualStylesAvailable() { return GlobalUxThemeLibrary().IsUsable(); }
 
 ThemeDataHolder::~ThemeDataHolder()
 {
@@ -340,7 +321,13 @@ bool IsOpaqueControl(HWND window)
         switch (style & 0xF) {
         case 7:
             return false;
-        case 0: case 1: case 4: case 5: case 6: case 9: case 10:
+        case 0:
+        case 1:
+        case 4:
+        case 5:
+        case 6:
+        case 9:
+        case 10:
             return !themed;
         default:
             return true;
@@ -351,7 +338,10 @@ bool IsOpaqueControl(HWND window)
         case SS_ICON:
         case SS_ENHMETAFILE:
             return (style & SS_CENTERIMAGE) == 0;
-        case 7: case 8: case 9: case SS_ETCHEDFRAME:
+        case 7:
+        case 8:
+        case 9:
+        case SS_ETCHEDFRAME:
             return false;
         default:
             return true;
@@ -431,7 +421,7 @@ S FitText(HDC dc, int maxWidth, const S& text, typename S::value_type separator)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 bool IsLeadBytePosition(size_t index, const std::string& text) { return LeadBytePosition(index, text); }
 bool IsLeadBytePosition(size_t index, const std::wstring& text) { return LeadBytePosition(index, text); }

@@ -192,5 +192,4 @@ bool IsLeadBytePosition(size_t index, const std::wstring& text);
 std::string FitTextWithEllipsis(HDC dc, int maxWidth, const std::string& text, char separator);
 std::wstring FitTextWithEllipsis(HDC dc, int maxWidth, const std::wstring& text, wchar_t separator);
 void FitTextWithEllipsis(HDC dc, int maxWidth, const std::string& text, char separator, std::string& result);
-void FitTextWithEllipsis(HDC dc, int maxWidth, const std::wstring& text, wchar_t separator,
-                         std::wstring& result);
+void FitTextWithEllipsis(HDC dc, int maxWidth, const std::wstring& text, wchar_t separator, std::wstring& result);

@@ -53,10 +53,7 @@ std::string ControlText(HWND dialog, int id)
     return std::string(text.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
 
-bool IsChecked(HWND dialog, int id)
-{
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
+bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
 void UpdateInstallButton(HWND dialog, HFONT normalFont, HFONT boldFont)
 {
@@ -99,15 +96,9 @@ void BrowseForFolder(HWND dialog, InstallerDialogParams& params)
     allocator->Release();
 }
 
-CodePageString RichText(int id)
-{
-    return CodePageString(LoadResourceText(id), 0, std::string::npos, GetACP());
-}
+CodePageString RichText(int id) { return CodePageString(LoadResourceText(id), 0, std::string::npos, GetACP()); }
 
-std::string ProductTitle(const std::string& what)
-{
-    return "Morlune Orvidex " + ProductVersion + " " + what;
-}
+std::string ProductTitle(const std::string& what) { return "Morlune Orvidex " + ProductVersion + " " + what; }
 
 // The smallest size a user can drag the window to: a client area of the given dialog
 // units, plus the frame and the caption (the small one of a tool window).
@@ -132,10 +123,9 @@ void InitPackageWindow(HWND window)
     GetClientRect(window, &client);
     CenterWindow(window, true);
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-    const HWND pane = CreateWindowExA(0, "RichEdit20a", "",
-                                      WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE,
-                                      client.left, client.top, client.right - client.left,
-                                      client.bottom - client.top, window, nullptr, instance, nullptr);
+    const HWND pane = CreateWindowExA(
+        0, "RichEdit20a", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE, client.left, client.top,
+        client.right - client.left, client.bottom - client.top, window, nullptr, instance, nullptr);
     if (!pane)
         throw InstallError("CreateWindowExA() failed: " + OsErrorExceptionText(GetLastError()));
     SetFont(pane, GetWindowFont(window), true);
@@ -240,9 +230,9 @@ void InitInstallerDialog(HWND dialog, InstallerDialogParams& params)
     FillLayout(dialog, *layout);
     DialogLayout = AttachWindowSubclass(dialog, layout) ? layout : nullptr;
 
-    PackageContentsTemplate() = StartDialogTemplate(
-        WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFOREGROUND, WS_EX_TOOLWINDOW, 0, 0,
-        190, 190);
+    PackageContentsTemplate() = StartDialogTemplate(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME |
+                                                        DS_SETFOREGROUND,
+                                                    WS_EX_TOOLWINDOW, 0, 0, 190, 190);
     AddDialogTemplateTitle(PackageContentsTemplate(), ToUtf16(ToUtf7(AnsiString(ProductTitle("Package Contents")))));
     AddDialogTemplateFont(PackageContentsTemplate(), 8, Utf16String(L"MS Shell Dlg"));
 
@@ -260,8 +250,8 @@ void OpenPackageWindow(HWND dialog)
     if (contents.af_ || contents.empty())
         return;
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
-    PackageWindow = CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(contents.data()),
-                                               dialog, PackageContentsDialogProc, 0);
+    PackageWindow = CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(contents.data()), dialog,
+                                               PackageContentsDialogProc, 0);
 }
 
 INT_PTR OnCommand(HWND dialog, InstallerDialogParams& params, int id)
@@ -295,8 +285,7 @@ INT_PTR OnCommand(HWND dialog, InstallerDialogParams& params, int id)
 INT_PTR CALLBACK InstallerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
-        InstallerDialogParams* params =
-            reinterpret_cast<InstallerDialogParams*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        InstallerDialogParams* params = reinterpret_cast<InstallerDialogParams*>(GetWindowLongPtrA(dialog, DWLP_USER));
         switch (message) {
         case WM_INITDIALOG:
             InitInstallerDialog(dialog, *reinterpret_cast<InstallerDialogParams*>(lParam));
@@ -331,7 +320,7 @@ INT_PTR CALLBACK InstallerDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     return FALSE;
 }
 
-} // namespace
+}  // namespace
 
 void LoadRichEditLibrary()
 {

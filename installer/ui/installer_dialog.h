@@ -7,9 +7,9 @@
 #include <string>
 
 struct InstallerDialogParams {
-    bool* acceptEula;        // in: initial state of the acceptance box; out: its state at Install
-    std::string* installDir; // in: the folder shown; out: the folder text at Install
-    bool* runControlPanel;   // in: initial state of the control-panel box; out: its state at Install
+    bool* acceptEula;         // in: initial state of the acceptance box; out: its state at Install
+    std::string* installDir;  // in: the folder shown; out: the folder text at Install
+    bool* runControlPanel;    // in: initial state of the control-panel box; out: its state at Install
 };
 
 // Runs the dialog modally: 1 for Install, 2 for Cancel (also the close box and Escape).

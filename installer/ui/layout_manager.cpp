@@ -57,7 +57,7 @@ void PlaceAll(std::map<Key, Anchor>& anchors, HWND parent, int width, int height
     }
 }
 
-} // namespace
+}  // namespace
 
 LRESULT LayoutManager::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

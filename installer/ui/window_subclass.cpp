@@ -19,10 +19,10 @@ LRESULT WindowSubclass::CallPrevious(HWND window, UINT message, WPARAM wParam, L
 
 namespace {
 
-#define SUBCLASS_SLOT(n)                                                                          \
-    LRESULT CALLBACK SubclassWndProc##n(HWND window, UINT message, WPARAM wParam, LPARAM lParam) \
-    {                                                                                             \
-        return DispatchSubclassMessage("MORLUNE_SUBWND_" #n, window, message, wParam, lParam);   \
+#define SUBCLASS_SLOT(n)                                                                                               \
+    LRESULT CALLBACK SubclassWndProc##n(HWND window, UINT message, WPARAM wParam, LPARAM lParam)                       \
+    {                                                                                                                  \
+        return DispatchSubclassMessage("MORLUNE_SUBWND_" #n, window, message, wParam, lParam);                         \
     }
 SUBCLASS_SLOT(0)
 SUBCLASS_SLOT(1)
@@ -43,15 +43,19 @@ struct SubclassSlot {
 
 // Slot n: its procedure serves every window that used slot n, and the window's property
 // of that name holds the object attached there.
-const SubclassSlot SubclassSlotTable[SubclassSlotCount + 1] = {
-    {SubclassWndProc0, "MORLUNE_SUBWND_0"}, {SubclassWndProc1, "MORLUNE_SUBWND_1"},
-    {SubclassWndProc2, "MORLUNE_SUBWND_2"}, {SubclassWndProc3, "MORLUNE_SUBWND_3"},
-    {SubclassWndProc4, "MORLUNE_SUBWND_4"}, {SubclassWndProc5, "MORLUNE_SUBWND_5"},
-    {SubclassWndProc6, "MORLUNE_SUBWND_6"}, {SubclassWndProc7, "MORLUNE_SUBWND_7"},
-    {SubclassWndProc8, "MORLUNE_SUBWND_8"}, {SubclassWndProc9, "MORLUNE_SUBWND_9"},
-    {nullptr, nullptr}};
+const SubclassSlot SubclassSlotTable[SubclassSlotCount + 1] = {{SubclassWndProc0, "MORLUNE_SUBWND_0"},
+                                                               {SubclassWndProc1, "MORLUNE_SUBWND_1"},
+                                                               {SubclassWndProc2, "MORLUNE_SUBWND_2"},
+                                                               {SubclassWndProc3, "MORLUNE_SUBWND_3"},
+                                                               {SubclassWndProc4, "MORLUNE_SUBWND_4"},
+                                                               {SubclassWndProc5, "MORLUNE_SUBWND_5"},
+                                                               {SubclassWndProc6, "MORLUNE_SUBWND_6"},
+                                                               {SubclassWndProc7, "MORLUNE_SUBWND_7"},
+                                                               {SubclassWndProc8, "MORLUNE_SUBWND_8"},
+                                                               {SubclassWndProc9, "MORLUNE_SUBWND_9"},
+                                                               {nullptr, nullptr}};
 
-} // namespace
+}  // namespace
 
 bool AttachWindowSubclass(HWND window, WindowSubclass* subclass)
 {
@@ -78,8 +82,7 @@ bool AttachWindowSubclass(HWND window, WindowSubclass* subclass)
     return true;
 }
 
-LRESULT DispatchSubclassMessage(const char* propertyName, HWND window, UINT message, WPARAM wParam,
-                                LPARAM lParam)
+LRESULT DispatchSubclassMessage(const char* propertyName, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     WindowSubclass* subclass = static_cast<WindowSubclass*>(GetPropA(window, propertyName));
     if (!subclass)
@@ -110,7 +113,7 @@ HCURSOR HandCursor()
     return cursor;
 }
 
-} // namespace
+}  // namespace
 
 LRESULT ArrowCursorSubclass::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -141,10 +144,7 @@ HyperlinkStatic::HyperlinkStatic(const CodePageString& link, bool urlAsTooltip) 
     SetUrl(link, urlAsTooltip);
 }
 
-void HyperlinkStatic::SetTooltipText(const CodePageString& text)
-{
-    tooltipText = text;
-}
+void HyperlinkStatic::SetTooltipText(const CodePageString& text) { tooltipText = text; }
 
 void HyperlinkStatic::SetUrl(const CodePageString& text, bool alsoAsTooltip)
 {
@@ -153,10 +153,7 @@ void HyperlinkStatic::SetUrl(const CodePageString& text, bool alsoAsTooltip)
         tooltipText = text;
 }
 
-void HyperlinkStatic::SetColourSlot(int slot, COLORREF colour)
-{
-    colours[slot] = colour;
-}
+void HyperlinkStatic::SetColourSlot(int slot, COLORREF colour) { colours[slot] = colour; }
 
 void HyperlinkStatic::SetSystemColourSlot(int slot, int systemColourIndex)
 {
@@ -174,9 +171,8 @@ void HyperlinkStatic::OnAttach(HWND window)
     SetWindowLongPtrA(window, GWL_STYLE, GetWindowLongPtrA(window, GWL_STYLE) | SS_NOTIFY);
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
     LoadCommonControls();
-    tooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
-                              instance, nullptr);
+    tooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, instance, nullptr);
     if (!tooltip)
         return;
     SetWindowPos(tooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
@@ -309,7 +305,7 @@ UINT DrawFormatOf(LONG_PTR style)
     return format;
 }
 
-} // namespace
+}  // namespace
 
 void LoadCommonControls()
 {
@@ -357,8 +353,8 @@ void HyperlinkStatic::Paint(HWND window)
         return;
     RECT client;
     GetClientRect(window, &client);
-    const HBRUSH background = reinterpret_cast<HBRUSH>(
-        SendMessageA(GetParent(window), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window)));
+    const HBRUSH background = reinterpret_cast<HBRUSH>(SendMessageA(
+        GetParent(window), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window)));
     if (background)
         FillRect(dc, &client, background);
 
@@ -411,10 +407,7 @@ void HyperlinkStatic::OnClick(HWND window)
 
 // --- Window wrappers -------------------------------------------------------------------
 
-bool GetWorkArea(RECT& area)
-{
-    return SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) != 0;
-}
+bool GetWorkArea(RECT& area) { return SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) != 0; }
 
 bool GetWorkAreaSize(SIZE& size)
 {
@@ -499,25 +492,16 @@ void ResizeWindow(HWND window, SIZE size)
     SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOOWNERZORDER);
 }
 
-HFONT GetFont(HWND window)
-{
-    return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
-}
+HFONT GetFont(HWND window) { return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)); }
 
 void SetFont(HWND window, HFONT font, bool redraw)
 {
     SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw ? TRUE : FALSE);
 }
 
-void ButtonSetCheck(HWND button, WPARAM state)
-{
-    SendMessageA(button, BM_SETCHECK, state, 0);
-}
+void ButtonSetCheck(HWND button, WPARAM state) { SendMessageA(button, BM_SETCHECK, state, 0); }
 
-LRESULT ButtonGetCheck(HWND button)
-{
-    return SendMessageA(button, BM_GETCHECK, 0, 0);
-}
+LRESULT ButtonGetCheck(HWND button) { return SendMessageA(button, BM_GETCHECK, 0, 0); }
 
 LRESULT ComboAddString(HWND combo, const char* text)
 {
@@ -529,20 +513,14 @@ bool ComboSetTopIndex(HWND combo, int index)
     return SendMessageA(combo, CB_SETTOPINDEX, static_cast<WPARAM>(index), 0) != CB_ERR;
 }
 
-int ComboGetTopIndex(HWND combo)
-{
-    return static_cast<int>(SendMessageA(combo, CB_GETTOPINDEX, 0, 0));
-}
+int ComboGetTopIndex(HWND combo) { return static_cast<int>(SendMessageA(combo, CB_GETTOPINDEX, 0, 0)); }
 
 bool ComboSetCurSel(HWND combo, int index)
 {
     return SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != CB_ERR;
 }
 
-int ComboGetCurSel(HWND combo)
-{
-    return static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
-}
+int ComboGetCurSel(HWND combo) { return static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0)); }
 
 bool ComboSetItemData(HWND combo, int index, LPARAM data)
 {

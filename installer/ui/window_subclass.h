@@ -31,8 +31,7 @@ const int SubclassSlotCount = 10;
 // (all slots taken: last error ERROR_OUT_OF_STRUCTURES).
 bool AttachWindowSubclass(HWND window, WindowSubclass* subclass);
 // The common body of the slot procedures.
-LRESULT DispatchSubclassMessage(const char* propertyName, HWND window, UINT message, WPARAM wParam,
-                                LPARAM lParam);
+LRESULT DispatchSubclassMessage(const char* propertyName, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Rich-text panes that look like read-only documents: no caret, an arrow over the text.
 class ArrowCursorSubclass : public WindowSubclass {

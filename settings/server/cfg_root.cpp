@@ -2,7 +2,7 @@
 
 #include "settings/framework/expression.h"
 #include "settings/server/log_events.h"
-#include "ssh/dh_kex_handler.h"
+#include "ssh/kex_method_names.h"
 
 namespace {
 
@@ -186,8 +186,8 @@ namespace {
 const AlgList::Entry* KexEntries()
 {
     static const AlgList::Entry entries[] = {
-        {L"group1-sha1", true, DhKexHandler::Group1Sha1Name()},
-        {L"group14-sha1", true, DhKexHandler::Group14Sha1Name()},
+        {L"group1-sha1", true, DhKexMethodNames::Group1Sha1Name()},
+        {L"group14-sha1", true, DhKexMethodNames::Group14Sha1Name()},
     };
     return entries;
 }

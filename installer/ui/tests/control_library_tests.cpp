@@ -85,10 +85,7 @@ protected:
         MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
         return r;
     }
-    void Resize(WPARAM type, int width, int height)
-    {
-        SendMessageA(parent, WM_SIZE, type, MAKELPARAM(width, height));
-    }
+    void Resize(WPARAM type, int width, int height) { SendMessageA(parent, WM_SIZE, type, MAKELPARAM(width, height)); }
 
     HWND parent = nullptr;
     HWND first = nullptr;
@@ -182,9 +179,8 @@ protected:
                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(parent, nullptr);
         // Much wider than its text, which is drawn at its left.
-        link = CreateWindowExA(0, "STATIC", "Folder", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 10, 10, 400, 20,
-                               parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1007)), GetModuleHandleA(nullptr),
-                               nullptr);
+        link = CreateWindowExA(0, "STATIC", "Folder", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE, 10, 10, 400, 20, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(1007)), GetModuleHandleA(nullptr), nullptr);
         hyperlink = new HyperlinkStatic;
         ASSERT_TRUE(AttachWindowSubclass(link, hyperlink));
         commands.clear();
@@ -274,6 +270,9 @@ TEST(DialogTemplateBuilder, NewTemplateIsTheBareHeader)
     ASSERT_EQ(t.size(), 24u);
     EXPECT_EQ(StyleOf(t), 0x90CC0200u);  // DS_SETFONT cleared
     EXPECT_EQ(Units(t, 4), (std::vector<unsigned>{0x80, 0, 0, 1, 2, 190, 0x2345, 0, 0, 0}));
+    // The same from a rectangle: position from its corner, size from its edges.
+    const RECT rect = {1, 2, 191, 0x12347};
+    EXPECT_EQ(Units(StartDialogTemplateFromRect(0x90CC0240, 0x80, rect), 0), Units(t, 0));
 }
 
 TEST(DialogTemplateBuilder, TitleAndFontInEitherOrder)
@@ -310,10 +309,7 @@ TEST(DialogTemplateBuilder, SkipsOrdinalsAndStrings)
     EXPECT_EQ(SkipTemplateSzOrOrd(t, 18), 22u);
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG;
-}
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 TEST(DialogTemplateBuilder, WindowsCreatesTheDialogItDescribes)
 {
@@ -322,9 +318,8 @@ TEST(DialogTemplateBuilder, WindowsCreatesTheDialogItDescribes)
     AddDialogTemplateFont(t, 8, Utf16String(L"MS Shell Dlg"));
     // The system reads a template only from a DWORD boundary.
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(t.data()) % 4, 0u);
-    const HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
-                                                   reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr,
-                                                   PlainDialogProc, 0);
+    const HWND dialog = CreateDialogIndirectParamA(
+        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr, PlainDialogProc, 0);
     ASSERT_NE(dialog, nullptr) << GetLastError();
     char title[32] = {};
     GetWindowTextA(dialog, title, sizeof title);
@@ -390,8 +385,8 @@ TEST(RichTextStream, CallbacksHandOutAndCollectBytes)
 TEST_F(Windows, RichEditShowsTheTextFromItsFirstLine)
 {
     LoadRichEditLibrary();
-    const HWND pane = CreateWindowExA(0, "RichEdit20a", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE,
-                                      0, 0, 200, 60, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    const HWND pane = CreateWindowExA(0, "RichEdit20a", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE, 0, 0,
+                                      200, 60, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(pane, nullptr);
     std::string many;
     for (int i = 0; i < 50; ++i)
@@ -449,6 +444,20 @@ TEST(ColourModel, ConversionsAndRounding)
     EXPECT_FLOAT_EQ(mid.b, 0.75f);
     mid.Darken(0.5f);
     EXPECT_FLOAT_EQ(mid.b, 0.375f);
+}
+
+TEST(ColourModel, UnblendGivesBackTheBlendedColour)
+{
+    const ColourTriple a{0.2f, 0.6f, 1.0f}, b{1.0f, 0.5f, 0.0f};
+    const ColourTriple back = UnblendColour(BlendColours(a, b, 0.3f), b, 0.3f);
+    EXPECT_NEAR(back.a, a.a, 1e-5);
+    EXPECT_NEAR(back.b, a.b, 1e-5);
+    EXPECT_NEAR(back.c, a.c, 1e-5);
+    // Without a share of the first colour nothing can be told: white.
+    for (float x : {0.0f, -0.5f}) {
+        const ColourTriple white = UnblendColour(a, b, x);
+        EXPECT_EQ(white.a + white.b + white.c, 3.0f);
+    }
 }
 
 // The derivations that need no system colour, on inputs away from rounding edges (the
@@ -542,4 +551,4 @@ TEST_F(Measuring, EllipsisKeepsTheTailAndAsMuchHeadAsFits)
     EXPECT_EQ(wide, L"...\\file.txt");
 }
 
-} // namespace
+}  // namespace

@@ -35,8 +35,8 @@ protected:
         windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         windowClass.lpszClassName = "ControlsParent";
         RegisterClassA(&windowClass);
-        parent = CreateWindowExA(0, "ControlsParent", "parent", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr,
-                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+        parent = CreateWindowExA(0, "ControlsParent", "parent", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(parent, nullptr) << GetLastError();
         stateMessages.clear();
     }
@@ -292,4 +292,4 @@ TEST_F(Controls, ComboWrappers)
     EXPECT_EQ(ComboGetTopIndex(combo), 0);
 }
 
-} // namespace
+}  // namespace

@@ -365,8 +365,8 @@ TEST(SettingsMessage, ABlobMustBeTakenWholeExceptTheForwardingRules)
     MarkedHolder holder;
     EXPECT_EQ(L"Error decoding proxy profiles: 4 bytes left over after the encoded data",
               DecodeFailure(holder.cfg, AddToWord(fixture.message, FindBlob(fixture.message, profiles, 0), 4)));
-    // A cut password length (the last profile's last field) no longer loads as a password
-    // that can never be decrypted.
+    // A cut password length (the last profile's last field) fails the load rather than giving
+    // a password that can never be decrypted.
     const std::size_t passwordLength = profiles.size() - 36 - 4;
     ASSERT_EQ(std::string("\x00\x00\x00\x24", 4), profiles.substr(passwordLength, 4));
     EXPECT_EQ(L"Error decoding proxy profiles: 16 bytes left over after the encoded data",

@@ -116,7 +116,8 @@ TEST(SettingsMigration, AccountsOf327WithEveryTemplateNamedTakeTheStoredDefault)
     ASSERT_EQ(1u, a.accounts.size());
     EXPECT_EQ(L"Staff", a.accounts.at(0)->templateName);
 
-    // Without a stored default there is nothing to take: refused as before.
+    // Without a stored default there is nothing to take: the message is refused and the
+    // settings keep what they held.
     EXPECT_EQ(L"undefined template name referenced in default template setting",
               Decode327WithOneAccount(cfg, templates, L""));
     EXPECT_EQ(L"Staff", cfg.m_root.access.accounts.at(0)->templateName);
