@@ -98,10 +98,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes)
     return true;
 }
 
-std::string TemporaryPathFor(const std::string& path)
-{
-    return path + ".new";
-}
+std::string TemporaryPathFor(const std::string& path) { return path + ".new"; }
 
 FileWriteError::FileWriteError(const std::string& path, const char* call, unsigned long errorCode)
     : error(errorCode), message_("Writing '" + path + "' failed: ")

@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 enum { CallWrite, CallWritev, CallPwrite, CallCount };
-static const char *const callNames[CallCount] = {"write", "writev", "pwrite"};
+static const char* const callNames[CallCount] = {"write", "writev", "pwrite"};
 
 static int state; /* 0 not decided, 1 counting, 2 not this process */
 static unsigned long counts[CallCount];
@@ -27,11 +27,11 @@ static int cutCall = -1;
 static unsigned long cutNumber;
 static int logFd = -1;
 
-static ssize_t (*realWrite)(int, const void *, size_t);
+static ssize_t (*realWrite)(int, const void*, size_t);
 
 static void decide(void)
 {
-    const char *program = getenv("ORVIDEX_CUT_PROGRAM");
+    const char* program = getenv("ORVIDEX_CUT_PROGRAM");
     char line[4096];
     ssize_t length = 0;
     int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
@@ -49,7 +49,7 @@ static void decide(void)
     if (!strstr(line, program))
         return;
     state = 1;
-    const char *at = getenv("ORVIDEX_CUT_AT");
+    const char* at = getenv("ORVIDEX_CUT_AT");
     if (at) {
         char name[16];
         if (sscanf(at, "%15s %lu", name, &cutNumber) == 2)
@@ -57,15 +57,15 @@ static void decide(void)
                 if (strcmp(name, callNames[c]) == 0)
                     cutCall = c;
     }
-    const char *log = getenv("ORVIDEX_CUT_LOG");
+    const char* log = getenv("ORVIDEX_CUT_LOG");
     if (log)
         logFd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
 }
 
-static void note(int call, int fd, const void *bytes, size_t length)
+static void note(int call, int fd, const void* bytes, size_t length)
 {
     if (!realWrite)
-        realWrite = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+        realWrite = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
     if (state == 0)
         decide();
     if (state != 1 || syscall(SYS_gettid) != getpid())
@@ -83,7 +83,7 @@ static void note(int call, int fd, const void *bytes, size_t length)
     char sample[41];
     size_t n = length < 40 ? length : 40;
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = ((const unsigned char *)bytes)[i];
+        const unsigned char c = ((const unsigned char*)bytes)[i];
         sample[i] = c >= 32 && c < 127 && c != '\t' ? (char)c : '.';
     }
     sample[n] = '\0';
@@ -92,35 +92,35 @@ static void note(int call, int fd, const void *bytes, size_t length)
         realWrite(logFd, text, (size_t)size < sizeof text ? (size_t)size : sizeof text - 1);
 }
 
-ssize_t write(int fd, const void *bytes, size_t length)
+ssize_t write(int fd, const void* bytes, size_t length)
 {
     note(CallWrite, fd, bytes, length);
     return realWrite(fd, bytes, length);
 }
 
-ssize_t writev(int fd, const struct iovec *vector, int count)
+ssize_t writev(int fd, const struct iovec* vector, int count)
 {
-    static ssize_t (*realWritev)(int, const struct iovec *, int);
+    static ssize_t (*realWritev)(int, const struct iovec*, int);
     if (!realWritev)
-        realWritev = (ssize_t(*)(int, const struct iovec *, int))dlsym(RTLD_NEXT, "writev");
+        realWritev = (ssize_t(*)(int, const struct iovec*, int))dlsym(RTLD_NEXT, "writev");
     note(CallWritev, fd, count > 0 ? vector[0].iov_base : "", count > 0 ? vector[0].iov_len : 0);
     return realWritev(fd, vector, count);
 }
 
-static ssize_t positionedWrite(const char *name, int fd, const void *bytes, size_t length, off_t offset)
+static ssize_t positionedWrite(const char* name, int fd, const void* bytes, size_t length, off_t offset)
 {
-    ssize_t (*realPwrite)(int, const void *, size_t, off_t) =
-        (ssize_t(*)(int, const void *, size_t, off_t))dlsym(RTLD_NEXT, name);
+    ssize_t (*realPwrite)(int, const void*, size_t,
+                          off_t) = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, name);
     note(CallPwrite, fd, bytes, length);
     return realPwrite(fd, bytes, length, offset);
 }
 
-ssize_t pwrite(int fd, const void *bytes, size_t length, off_t offset)
+ssize_t pwrite(int fd, const void* bytes, size_t length, off_t offset)
 {
     return positionedWrite("pwrite", fd, bytes, length, offset);
 }
 
-ssize_t pwrite64(int fd, const void *bytes, size_t length, off_t offset)
+ssize_t pwrite64(int fd, const void* bytes, size_t length, off_t offset)
 {
     return positionedWrite("pwrite64", fd, bytes, length, offset);
 }
