@@ -224,6 +224,13 @@ void PacketDecoder::Decrypt(SSH::Cipher& cipher, std::size_t length)
     }
 }
 
+std::uint32_t PacketDecoder::DiscardLength(unsigned blockSize)
+{
+    // Whole blocks, from the one already read up to the largest packet.
+    const std::uint32_t blocks = (SSH::MaxPacketLength + 4) / blockSize;
+    return std::uint32_t(blockSize * (1 + state_.Rng().GenerateWord32(0, blocks - 1))) - 4;
+}
+
 bool PacketDecoder::TakePacket()
 {
     SSH::Cipher& cipher = state_.IncomingCipher();
@@ -235,10 +242,22 @@ bool PacketDecoder::TakePacket()
         Decrypt(cipher, blockSize);
         packetLength_ = CryptoPP::GetWord<std::uint32_t>(false, CryptoPP::BIG_ENDIAN_ORDER, plain_.Data());
         // Checked before anything more of the packet is taken in.
-        if (packetLength_ > SSH::MaxPacketLength)
-            ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
-                          "), may be decryption problem");
-        if ((packetLength_ + 4) % blockSize != 0) ProtocolError("packet size not a multiple of cipher block size");
+        const bool tooLarge = packetLength_ > SSH::MaxPacketLength;
+        const bool misaligned = (packetLength_ + 4) % blockSize != 0;
+        if ((tooLarge || misaligned) && !cipher.IsKeyed() && mac.DigestSize() == 0) {
+            if (tooLarge)
+                ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
+                              "), may be decryption problem");
+            ProtocolError("packet size not a multiple of cipher block size");
+        }
+        if (tooLarge || misaligned) {
+            // Under keys the length is the decryption of a block the peer chose: failing now
+            // would tell it which lengths are refused, and so bits of any block it replays
+            // here. The packet is read as one of a random length instead, authenticated like
+            // any other, and refused exactly as a failed MAC is.
+            packetLength_ = DiscardLength(blockSize);
+            discarding_ = true;
+        }
         headerRead_ = true;
         remaining_ = packetLength_ - (blockSize - 4);
     }
@@ -256,12 +275,13 @@ bool PacketDecoder::TakePacket()
     const byte paddingLength = packet[4];
     // Authenticate before looking at what the packet says: a peer learns nothing from which
     // check failed.
+    bool verified = true;
     if (macSize) {
         byte received[MaxMacSize];
         input_.Get(received, macSize);
-        if (!mac.Verify(state_.IncomingSequence(), packet, 4 + std::size_t(packetLength_), received))
-            throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
+        verified = mac.Verify(state_.IncomingSequence(), packet, 4 + std::size_t(packetLength_), received);
     }
+    if (!verified || discarding_) throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
     if (paddingLength < 4) ProtocolError("padding too short");
     if (packetLength_ < paddingLength + 1u) ProtocolError("negative payload length");
 

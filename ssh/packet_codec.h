@@ -92,11 +92,15 @@ private:
     // Decrypts length bytes (whole cipher blocks, all queued) from the input to the end of
     // the packet buffer.
     void Decrypt(SSH::Cipher& cipher, std::size_t length);
+    // A random packet length in whole blocks of blockSize, up to the largest packet.
+    std::uint32_t DiscardLength(unsigned blockSize);
 
     TransportState& state_;
     bool headerRead_ = false;
     std::uint32_t remaining_ = 0;  // encrypted bytes of the current packet still to decrypt
     std::uint32_t packetLength_ = 0;
+    // The received length was refused: the packet's bytes are read only to be thrown away.
+    bool discarding_ = false;
     CryptoPP::ByteQueue input_;
     // The decrypted packet from its length field on.
     SSH::PacketBuffer plain_;

@@ -56,6 +56,8 @@ public:
                       bool serverToClient, bool decrypt);
     // The cipher's block size, 1 for "none" and stream ciphers.
     unsigned BlockSize() const;
+    // False for "none".
+    bool IsKeyed() const { return cipher_ != nullptr; }
     // Whole blocks straight through the cipher object, bypassing the filter (which must hold
     // no partial block); the chaining state is the one the filter uses. output may be input.
     void Process(CryptoPP::byte* output, const CryptoPP::byte* input, std::size_t length);
