@@ -96,7 +96,11 @@ ConnectingSocket::ConnectingSocket()
       m_requestPending(true),
       m_boundAddressLength(0),
       m_httpHeadSize(0),
-      m_errorCode(0) {}
+      m_errorCode(0) {
+    // The request may carry proxy credentials: every buffer it leaves behind as it grows is
+    // overwritten before it is freed, not only the last one.
+    m_request.wipe_ = RandomWipeBuffer;
+}
 
 ConnectingSocket::~ConnectingSocket() {
     try {
