@@ -17,10 +17,12 @@
 // client's --ignore-bytes sends an IGNORE message of N zero bytes right after the first key
 // exchange. The client exits 0 when its session echoed every byte unchanged and ended with exit
 // status 0 (or when N forwarded connections have ended), 1 when a check failed, 2 on bad usage
-// and 3 when the connection failed or ended early.
+// or a key file it cannot use (named, with the reason) and 3 when the connection failed or
+// ended early.
 #include "tools/sshprobe/probe.h"
 
 #include "foundation/random_source.h"
+#include "ssh/key_files.h"
 
 #include <cstdio>
 #include <exception>
@@ -53,6 +55,9 @@ int main(int argc, char** argv)
         throw probe::UsageError("unknown role " + role);
     } catch (const probe::UsageError& e) {
         std::fprintf(stderr, "sshprobe: %s\n%s", e.what(), kUsage);
+        return probe::ExitUsage;
+    } catch (const KeyFileError& e) {
+        std::fprintf(stderr, "sshprobe: %s\n", e.what());
         return probe::ExitUsage;
     } catch (const std::exception& e) {
         probe::Event(std::string("error: ") + e.what());
