@@ -30,7 +30,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
+    "usage: sshprobe --help\n"
+    "       sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
     "                       [--authorized-key USER:PUBFILE]... [--once] [--report-memory] [--window N]\n"
     "                       [--proxy socks4|socks5|http:HOST:PORT] [settings]\n"
     "       sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]\n"
@@ -49,6 +50,10 @@ int main(int argc, char** argv)
         WinsockSession sockets;
         if (argc < 2) throw probe::UsageError("no role");
         const std::string role = argv[1];
+        if (role == "--help" && argc == 2) {
+            std::fputs(kUsage, stdout);
+            return probe::ExitOk;
+        }
         probe::Arguments args(std::vector<std::string>(argv + 2, argv + argc));
         if (role == "server") return probe::RunServer(args);
         if (role == "client") return probe::RunClient(args);

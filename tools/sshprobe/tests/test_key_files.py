@@ -40,6 +40,9 @@ class UnusableKeyFiles(winetest.SharedPrefixTestCase):
                 self.assertEqual(r.code, 2, r)
                 self.assertTrue(r.stderr.startswith("sshprobe: " + message), r)
                 self.assertNotIn("usage:", r.stderr)
+        r = self.prefix.run("sshprobe.exe", "--help")
+        self.assertEqual((r.code, r.stderr), (0, ""), r)
+        self.assertTrue(r.stdout.startswith("usage: sshprobe --help\n"), r)
 
 
 if __name__ == "__main__":
