@@ -339,6 +339,9 @@ void Measure(const Suite& s, unsigned mib, unsigned rounds, std::size_t dataSize
     }
 }
 
+const char Usage[] = "usage: transport-bench [--mib N] [--rounds R] [--data BYTES] [--suite CIPHER]\n"
+                     "       transport-bench --help\n";
+
 unsigned Number(const char* text)
 {
     char* end = nullptr;
@@ -356,6 +359,10 @@ int main(int argc, char** argv)
         std::string only;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
+            if (arg == "--help" && argc == 2) {
+                std::fputs(Usage, stdout);
+                return 0;
+            }
             if (i + 1 >= argc) throw std::invalid_argument("missing value after " + arg);
             if (arg == "--mib") mib = Number(argv[++i]);
             else if (arg == "--rounds") rounds = Number(argv[++i]);
@@ -371,6 +378,9 @@ int main(int argc, char** argv)
             else Measure<CryptoPP::DES_EDE3, CryptoPP::Weak::MD5>(s, n, rounds, data);
         }
         return 0;
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "transport-bench: %s\n%s", e.what(), Usage);
+        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "transport-bench: %s\n", e.what());
         return 1;
