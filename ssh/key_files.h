@@ -3,13 +3,13 @@
 // one-line public key. The readers of the two public forms are PublicKeyInfo's.
 #pragma once
 
+#include "ssh/signer.h"
+
 #include <cryptopp/cryptlib.h>
 
 #include <cstddef>
 #include <memory>
 #include <string>
-
-class Signer;
 
 // The OpenSSL key derivation of PEM files: MD5 of passphrase and salt, then MD5 of that
 // digest, passphrase and salt; the key is the first 24 of those 32 bytes.
