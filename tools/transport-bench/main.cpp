@@ -5,10 +5,10 @@
 //
 // One line per measurement: suite, direction (encode, decode), side (ours, raw), MB/s. Within a
 // measurement the two sides take turns every 32 KiB of messages, so a loaded machine slows
-// both alike. Before timing, both sides encode the
-// same messages and must produce the same wire bytes, and our decoder must give back every
-// payload. --cipher NAME (aes128-cbc or 3des-cbc) measures only that suite. The 3DES suite moves a
-// quarter of the bytes: it is ten times slower.
+// both alike. Before timing, both sides encode the same messages and must produce the same
+// wire bytes, and both decoders must give back every payload. --cipher NAME (aes128-cbc or
+// 3des-cbc) measures only that suite; the 3DES suite moves a quarter of the bytes, being ten
+// times slower.
 #include "ssh/packet_codec.h"
 #include "ssh/stream_filters.h"
 #include "ssh/transport_state.h"
