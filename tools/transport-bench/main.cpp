@@ -238,6 +238,15 @@ private:
 // measurement, so that a load that comes and goes slows both alike.
 const std::size_t StretchBytes = 32 * 1024;
 
+// Both sides' stretch, raw's first when rawFirst.
+template <class Ours, class Raw>
+void InTurn(bool rawFirst, Ours ours, Raw raw)
+{
+    if (rawFirst) raw();
+    ours();
+    if (!rawFirst) raw();
+}
+
 template <class Block, class Hash>
 void Measure(const Suite& s, unsigned mib, unsigned rounds, std::size_t dataSize)
 {
@@ -304,13 +313,7 @@ void Measure(const Suite& s, unsigned mib, unsigned rounds, std::size_t dataSize
                     for (std::size_t i = 0; i < n; ++i) raw.Send(rawSent);
                 });
             };
-            if ((stretch + round) % 2) {
-                rawSide();
-                oursSide();
-            } else {
-                oursSide();
-                rawSide();
-            }
+            InTurn((stretch + round) % 2 != 0, oursSide, rawSide);
             done += n;
         }
         std::size_t oursAt = 0, rawAt = 0;
@@ -322,13 +325,7 @@ void Measure(const Suite& s, unsigned mib, unsigned rounds, std::size_t dataSize
                     while (rawAt < end) raw.Receive(wire, rawAt, rawDelivered);
                 });
             };
-            if ((stretch + round) % 2) {
-                rawSide();
-                oursSide();
-            } else {
-                oursSide();
-                rawSide();
-            }
+            InTurn((stretch + round) % 2 != 0, oursSide, rawSide);
             oursAt = end;
         }
         if (delivered->messages != count || rawDelivered.messages != count)

@@ -70,14 +70,9 @@ std::string Base64(const std::string& text) {
 // behind may hold them.
 TEST(ReleasedMemory, HttpCredentialsAreWipedFromEveryRequestBuffer) {
     NoCrtRandom random;
-    Socket proxy;
-    proxy.Create();
-    NetworkAddress loopback;
-    loopback.Set("127.0.0.1", 0);
-    proxy.Bind(loopback.ToSockAddr());
-    proxy.Listen();
+    Listener proxy;
     NetworkAddress proxyAddress;
-    proxyAddress.SetFromSockAddr(proxy.GetSockName());
+    proxyAddress.SetFromSockAddr(proxy.address);
 
     const std::string user(600, 'u');
     const std::string passwordText = "pw-" + std::string(400, 'p');
@@ -112,7 +107,7 @@ TEST(ReleasedMemory, HttpCredentialsAreWipedFromEveryRequestBuffer) {
             }
             ASSERT_FALSE(done) << s.GetErrorDesc();
             Socket accepted;
-            ASSERT_TRUE(proxy.Accept(accepted, nullptr, nullptr));
+            ASSERT_TRUE(proxy.socket.Accept(accepted, nullptr, nullptr));
             u_long nonBlocking = 1;
             ioctlsocket(accepted.GetSocket(), FIONBIO, &nonBlocking);
             // The request goes out whole; the proxy's answer is then awaited.
