@@ -103,8 +103,8 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
     if (compressing) {
         compressor.RedirectOutputTo(packet_);
         compressor.Put(data, length);
-    } else if (length) {
-        std::memcpy(packet_.Extend(length), data, length);
+    } else {
+        packet_.Append(data, length);
     }
     TransportLog* log = state_.Log();
     const bool logging = log && log->IsSentMessageLogOn();
@@ -357,7 +357,7 @@ namespace SSH {
 
 std::size_t PacketBuffer::Put2(const byte* data, std::size_t length, int, bool)
 {
-    if (length) std::memcpy(Extend(length), data, length);
+    Append(data, length);
     return 0;
 }
 
