@@ -1,5 +1,9 @@
 #include "foundation/structured_exception.h"
 
+#include "foundation/dll_loader.h"
+
+#include <string>
+
 namespace {
 
 struct CodeName {
@@ -276,6 +280,20 @@ _orvidex_guard_handler:
     movl 4(%esp), %eax              # the exception record
     testl $6, 4(%eax)               # unwinding: nothing to do here
     jnz 1f
+    pushl %ebp                      # a fault of our own code that no vectored handler took:
+    movl %esp, %ebp                 # thrown where it happened, as that handler would
+    andl $-16, %esp
+    subl $8, %esp
+    pushl 16(%ebp)                  # the context
+    pushl 8(%ebp)                   # the record
+    call _orvidex_redirect_own_fault
+    movl %ebp, %esp
+    popl %ebp
+    testl %eax, %eax
+    jz 3f
+    xorl %eax, %eax                 # ExceptionContinueExecution
+    ret
+3:  movl 4(%esp), %eax
     movl 8(%esp), %ecx              # our record
     pushl (%eax)                    # code and record kept on the stack: RtlUnwind may
     pushl %ecx                      # change any register but esp
@@ -341,14 +359,50 @@ LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
 
 } // namespace
 
-void InstallStructuredExceptionTranslator()
+namespace {
+
+using AddVectoredHandler = PVOID(WINAPI*)(ULONG first, PVECTORED_EXCEPTION_HANDLER handler);
+
+// Windows XP and later have vectored handlers; the program must load without them.
+AddVectoredHandler FindAddVectoredExceptionHandler()
 {
-    static PVOID handler = AddVectoredExceptionHandler(1, TranslateOwnFaults);
-    (void)handler;
+    static const DllLoader kernel32(true, AnsiString("kernel32.dll"), true);
+    if (!kernel32.module)
+        return nullptr;
+    try {
+        return reinterpret_cast<AddVectoredHandler>(
+            reinterpret_cast<void*>(DllLoader::GetProcAddress(kernel32.module, "AddVectoredExceptionHandler")));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+bool AddOwnFaultsHandler(OwnFaults ownFaults)
+{
+    if (ownFaults != OwnFaults::VectoredWhereAvailable)
+        return false;
+    const AddVectoredHandler add = FindAddVectoredExceptionHandler();
+    return add && add(1, TranslateOwnFaults);
+}
+
+} // namespace
+
+void InstallStructuredExceptionTranslator(OwnFaults ownFaults)
+{
+    static const bool vectored = AddOwnFaultsHandler(ownFaults);
+    (void)vectored;
     SetUnhandledExceptionFilter(ReportUnhandledException);
 }
 
 #if defined(__i386__)
+
+// The guard's frame handler asks first whether the fault is one of our own code that it can
+// throw where it happened: 1 when the context now continues into the throw.
+extern "C" int orvidex_redirect_own_fault(EXCEPTION_RECORD* record, CONTEXT* context)
+{
+    EXCEPTION_POINTERS pointers{record, context};
+    return TranslateOwnFaults(&pointers) == EXCEPTION_CONTINUE_EXECUTION;
+}
 
 namespace {
 

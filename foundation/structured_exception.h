@@ -11,6 +11,10 @@
 // the DWARF unwinder knows our image's frames only: a fault in another module becomes an
 // exception at the CallForeign that entered it, and one outside any such call is reported
 // through the fatal-fault handler, which ends the process.
+//
+// Vectored handlers exist from Windows XP on; the program looks the call up and, on older
+// systems, takes its own faults once no frame has handled them: in the filter, or on i686 in
+// the frame of the CallForeign they happen under.
 #pragma once
 
 #include <windows.h>
@@ -82,8 +86,11 @@ void CallForeign(Body&& body)
     CallForeignCode([](void* b) { (*static_cast<std::remove_reference_t<Body>*>(b))(); }, &body);
 }
 
-// Process-wide; installing again changes nothing.
-void InstallStructuredExceptionTranslator();
+// Who sees a fault of our own code first: a vectored handler where the system has them, or
+// the frames between the fault and the filter, as on systems without them.
+enum class OwnFaults { VectoredWhereAvailable, AfterFrames };
+// Process-wide; installing again changes nothing, and the first installation's choice stays.
+void InstallStructuredExceptionTranslator(OwnFaults ownFaults = OwnFaults::VectoredWhereAvailable);
 // Called by the unhandled-exception filter for a fault it cannot throw (on i686, one outside
 // our image and outside CallForeign); meant to report it and end the process.
 using FatalFaultHandler = void (*)(const StructuredException& fault);

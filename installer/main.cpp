@@ -24,7 +24,12 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#if defined(ORVIDEX_INJECTED_FAULTS)
+#include "installer/tests/injected_faults.h"
+#endif
 
 namespace {
 
@@ -35,13 +40,74 @@ void ReportException(const std::string& text)
         MessageBoxA(nullptr, text.c_str(), "Exception", MB_OK | MB_ICONERROR);
 }
 
-// A fault that cannot travel as an exception (on i686): reported as the std::exception
-// block would report it, and the run ends with the same code.
-void ReportFatalFault(const StructuredException& fault)
+// The steps made so far, newest first, for the two ways a run can end without unwinding: a
+// fault the unwinder cannot carry out of a system function (on i686), and std::terminate (an
+// exception that reaches a frame built for calls that cannot throw, such as the runtime's
+// strlen). Both undo these steps themselves, as the unwinding would have, before the process
+// ends. Each entry lives inside the step's holder, so recording needs no memory.
+struct JournalEntry {
+    void* step;
+    void (*undo)(void* step);
+    JournalEntry* older;
+};
+JournalEntry* newestStep = nullptr;
+
+// A step held so that the last-chance handlers can undo it. The step is journaled once its
+// constructor has returned (a step whose constructor fails undoes nothing, as when it throws)
+// and leaves the journal before its own destructor runs.
+template <class Step>
+class Journaled {
+public:
+    template <class... Args>
+    explicit Journaled(Args&&... args) : step(std::forward<Args>(args)...), entry{&step, &Undo, newestStep}
+    {
+        newestStep = &entry;
+    }
+    ~Journaled() { newestStep = entry.older; }
+    Journaled(const Journaled&) = delete;
+    Journaled& operator=(const Journaled&) = delete;
+
+    Step* operator->() { return &step; }
+
+private:
+    // Only ever run by a handler that then ends the process: the frame holding the step is
+    // never returned to.
+    static void Undo(void* held) { static_cast<Step*>(held)->~Step(); }
+
+    Step step;
+    JournalEntry entry;
+};
+
+// Undoes the steps still standing, reports as the std::exception block would, and ends the
+// run with the same code. A fault during an undo comes back here and goes on with the older
+// steps: each leaves the journal before it is undone.
+[[noreturn]] void EndAtLastChance(const std::string& report)
 {
-    ReportException(std::string("std::exception caught: ") + fault.what());
+    while (JournalEntry* entry = newestStep) {
+        newestStep = entry->older;
+        entry->undo(entry->step);
+    }
+    ReportException(report);
     std::fflush(stdout);
     ExitProcess(ExitException);
+}
+
+void ReportFatalFault(const StructuredException& fault)
+{
+    EndAtLastChance(std::string("std::exception caught: ") + fault.what());
+}
+
+[[noreturn]] void ReportTermination()
+{
+    std::string report = "Unrecognized exception caught";
+    try {
+        if (const std::exception_ptr current = std::current_exception())
+            std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+        report = std::string("std::exception caught: ") + e.what();
+    } catch (...) {
+    }
+    EndAtLastChance(report);
 }
 
 // Starts the server's control panel for its first run, without waiting for it; a failure
@@ -122,22 +188,25 @@ int RunInstaller(int argc, char** argv)
     // destroyed uncommitted, so a failure anywhere below rolls back everything above it
     // in reverse order while the stack unwinds.
     const std::string& installDir = installerState.installDir;
-    DirectoryStep installDirectory(installDir, true);
-    PayloadFileList payloadFiles;
+    Journaled<DirectoryStep> installDirectory(installDir, true);
+    Journaled<PayloadFileList> payloadFiles;
     const std::string startMenuDir = CombinePath(GetUserProgramsDir(), "Morlune Orvidex");
-    DirectoryStep startMenuFolder(startMenuDir, false);
-    ShortcutList shortcuts(startMenuDir);
+    Journaled<DirectoryStep> startMenuFolder(startMenuDir, false);
+    Journaled<ShortcutList> shortcuts(startMenuDir);
     const std::string progId = "Morlune.Orvidex." + ProductVersion + ".Settings";
     const std::vector<FileAssociationVerb> verbs = {
         {"Manage", "\"" + CombinePath(installDir, "Rivurere.exe\" \"%1\"")}};
-    FileAssociationStep fileAssociation(progId, ".ovs", "Morlune Orvidex settings file",
-                                        CombinePath(installDir, "rivurere.exe,3"), verbs);
+    Journaled<FileAssociationStep> fileAssociation(progId, ".ovs", "Morlune Orvidex settings file",
+                                                   CombinePath(installDir, "rivurere.exe,3"), verbs);
     AppendUninstallClause("-rstFileAssoc=.ovs:" + progId);
-    ServiceRegistrationStep service(CombinePath(installDir, "orvidex.exe"));
-    ServerRegistrationStep server(CombinePath(installDir, "OrvidexCfgManip.dll"));
-    UninstallerRegistrationStep uninstallerEntry(ProductShortName,
-                                                 "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
+    Journaled<ServiceRegistrationStep> service(CombinePath(installDir, "orvidex.exe"));
+    Journaled<ServerRegistrationStep> server(CombinePath(installDir, "OrvidexCfgManip.dll"));
+    Journaled<UninstallerRegistrationStep> uninstallerEntry(
+        ProductShortName, "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
 
+#if defined(ORVIDEX_INJECTED_FAULTS)
+    InjectFaultAfterSteps();
+#endif
     // Not a step of its own: when it aborts, every step above is still uncommitted.
     RunSettingsStep(settingsFile);
 
@@ -151,14 +220,14 @@ int RunInstaller(int argc, char** argv)
     PrintLine("Morlune Orvidex " + ProductVersion + " installation completed.");
 
     // Commit: from here on the destructors only free memory. Nothing can fail in between.
-    server.Commit();
-    service.Commit();
-    uninstallerEntry.Commit();
-    fileAssociation.Commit();
-    shortcuts.Commit();
-    startMenuFolder.Commit();
-    payloadFiles.Commit();
-    installDirectory.Commit();
+    server->Commit();
+    service->Commit();
+    uninstallerEntry->Commit();
+    fileAssociation->Commit();
+    shortcuts->Commit();
+    startMenuFolder->Commit();
+    payloadFiles->Commit();
+    installDirectory->Commit();
     return ExitInstalled;
 }
 
@@ -169,6 +238,7 @@ int main(int argc, char** argv)
     InstallStructuredExceptionTranslator();
     InstallAllocationFailureHandler();
     SetFatalFaultHandler(ReportFatalFault);
+    std::set_terminate(ReportTermination);
 
     int exitCode = ExitInstalled;
     try {

@@ -14,11 +14,19 @@
 
 namespace {
 
+// The same tests run twice: with the vectored handler of Windows XP and later, and as on
+// older systems, where our own faults reach us only after every frame has passed them on.
+#if defined(ORVIDEX_OWN_FAULTS_AFTER_FRAMES)
+constexpr OwnFaults ownFaults = OwnFaults::AfterFrames;
+#else
+constexpr OwnFaults ownFaults = OwnFaults::VectoredWhereAvailable;
+#endif
+
 class FaultTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        InstallStructuredExceptionTranslator();
+        InstallStructuredExceptionTranslator(ownFaults);
         InstallAllocationFailureHandler();
     }
 };

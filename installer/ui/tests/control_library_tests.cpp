@@ -493,6 +493,17 @@ TEST(DrawingHelpers, DefaultFontForNoWindow)
     EXPECT_EQ(GetWindowFont(nullptr), static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
 }
 
+TEST(DrawingHelpers, VisualStylesFromWindowsXpOn)
+{
+    // installer/tests/test_old_windows.py runs this under each Windows version it has Wine
+    // report, with the answer that version must give: "1" or "0".
+    char expected[2] = {};
+    if (GetEnvironmentVariableA("ORVIDEX_EXPECT_VISUAL_STYLES", expected, sizeof expected) != 1)
+        GTEST_SKIP() << "run by test_old_windows.py";
+    EXPECT_TRUE(GlobalUxThemeLibrary().IsLoaded());
+    EXPECT_EQ(VisualStylesAvailable(), expected[0] == '1');
+}
+
 // --- Ellipsis --------------------------------------------------------------------------
 
 // A memory DC with the default GUI font: widths are real pixel widths.

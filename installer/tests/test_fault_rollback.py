@@ -1,0 +1,49 @@
+"""A fault inside a runtime or system function that the installer calls, once every step stands,
+still rolls the installation back: the steps are undone in the order and with the lines of an
+ordinary failure, the fault is named, the exit code is 150 and the machine is left as it was.
+OrvidexInstallerFaults.exe is the installer with such a fault put in (tests/injected_faults.h)."""
+import concurrent.futures
+import unittest
+
+import winetest
+from test_rollback import DIR, MAKER_KEY, failed_run, probe
+
+FAULTS = ["strlen", "memcpy", "win32"]
+
+
+def run(setup, env):
+    return failed_run(setup, env, program="OrvidexInstallerFaults.exe")
+
+
+def rollback_lines(stdout):
+    return [line for line in stdout.splitlines() if line.startswith("Rollback: ")]
+
+
+class FaultAfterEveryStep(unittest.TestCase):
+    def test_faults_roll_back_like_an_ordinary_failure(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(FAULTS) + 1) as pool:
+            # The same point reached by an ordinary failure: the settings cannot be saved under
+            # a volatile maker's key, and the steps unwind.
+            ordinary = pool.submit(run, [probe("volatile-key", MAKER_KEY)], {})
+            faults = [(fault, pool.submit(run, [], {"ORVIDEX_INJECTED_FAULT": fault})) for fault in FAULTS]
+            reference, _, _ = ordinary.result()
+            self.assertEqual(reference.code, 121, reference)
+            expected = rollback_lines(reference.stdout)
+            self.assertEqual(expected[0], "Rollback: unregistering uninstaller")
+            self.assertEqual(expected[-1], "Rollback: removing previously created " + DIR)
+            for fault, outcome in faults:
+                with self.subTest(fault):
+                    result, registry, files = outcome.result()
+                    self.assertEqual(result.code, 150, result)
+                    self.assertEqual(rollback_lines(result.stdout), expected, result)
+                    self.assertTrue(result.stdout.endswith(
+                        "Rollback: removing previously created " + DIR + "\n"
+                        "std::exception caught: EXCEPTION_ACCESS_VIOLATION\n"), result)
+                    # The maker's key stays on purpose, as the run left it: empty.
+                    self.assertEqual(registry.pop(MAKER_KEY.upper(), None), (None, {}))
+                    self.assertEqual(registry, {})
+                    self.assertEqual(files, {})
+
+
+if __name__ == "__main__":
+    winetest.main()
