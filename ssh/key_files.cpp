@@ -3,6 +3,10 @@
 #include "ssh/signer.h"
 #include "ssh/wire.h"
 
+#include "RoVodEre/ScopeGuard.h"
+#include "foundation/encoding_conversion.h"
+#include "foundation/exceptions.h"
+
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
 #include <cryptopp/base64.h>
 #include <cryptopp/des.h>
@@ -11,6 +15,8 @@
 #include <cryptopp/md5.h>
 #include <cryptopp/modes.h>
 #include <cryptopp/queue.h>
+
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -232,4 +238,62 @@ bool CheckPemPrivateKey(const BufferedTransformation& in, const void* passphrase
         return false;
     }
     return true;
+}
+
+std::string ReadKeyFile(const std::string& path)
+{
+    auto failure = [&](const char* what) {
+        return KeyFileError(path + ": cannot " + what + " (" + OsErrorException(GetLastError()).what() + ")");
+    };
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw failure("open the file");
+    auto closer = MakeGuard(CloseHandle, file);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) throw failure("read the file");
+    if (size.QuadPart > 1 << 20) throw KeyFileError(path + ": too large for a key file");
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!::ReadFile(file, &bytes[0], DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
+        throw failure("read the file");
+    return bytes;
+}
+
+std::unique_ptr<Signer> DecodePrivateKeyFile(const std::string& path, const std::string& text,
+                                             const std::string* passphrase, const char* passphraseHint)
+{
+    const std::size_t begin = text.find("-----BEGIN ");
+    if (begin == std::string::npos) throw KeyFileError(path + ": not a PEM private-key file");
+    CryptoPP::StringSource probe(text.substr(begin), true);
+    const bool encrypted = IsEncryptedPem(probe);
+    if (encrypted && !passphrase)
+        throw KeyFileError(path + ": the private key is encrypted; " +
+                           (passphraseHint ? std::string("give its passphrase") + passphraseHint
+                                           : std::string("only an unencrypted key can be used here")));
+    const std::string none;
+    const std::string& secret = passphrase ? *passphrase : none;
+    const std::string wrongPassphrase = path + ": wrong passphrase, or the key file is damaged";
+    CryptoPP::StringSource in(text, true);
+    CryptoPP::ByteQueue body;
+    std::string keyType;
+    try {
+        keyType = ReadPemPrivateKey(in, secret.data(), secret.size(), body);
+    } catch (const CryptoPP::InvalidCiphertext&) {
+        throw KeyFileError(wrongPassphrase);
+    } catch (const CryptoPP::Exception& e) {
+        // The PEM reader's own texts: "unsupported encryption algorithm", "premature end of
+        // data" and the like.
+        throw KeyFileError(path + ": " + e.GetWhat());
+    }
+    try {
+        return std::unique_ptr<Signer>(new Signer(body, keyType));
+    } catch (const CryptoPP::Exception& e) {
+        if (keyType != "DSA" && keyType != "RSA")
+            throw KeyFileError(path + ": \"" + keyType +
+                               " PRIVATE KEY\" files are not supported; use a PEM file of a DSA or RSA key");
+        // A wrong passphrase leaves the padding right about once in 256 tries; what it
+        // decrypts to is then no key.
+        if (encrypted) throw KeyFileError(wrongPassphrase);
+        throw KeyFileError(path + ": not a valid " + keyType + " private key (" + e.GetWhat() + ")");
+    }
 }

@@ -3,9 +3,12 @@
 // one-line public key. The readers of the two public forms are PublicKeyInfo's.
 #pragma once
 
+#include "ssh/signer.h"
+
 #include <cryptopp/cryptlib.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 // The OpenSSL key derivation of PEM files: MD5 of passphrase and salt, then MD5 of that
@@ -44,3 +47,20 @@ bool IsEncryptedPem(CryptoPP::BufferedTransformation& in);
 // copied, not consumed.
 bool CheckPemPrivateKey(const CryptoPP::BufferedTransformation& in, const void* passphrase,
                         std::size_t passphraseLength);
+
+// Key files named by a person (on a command line): every failure is a KeyFileError whose text
+// begins with the file's name and says in words what is wrong with the file.
+class KeyFileError : public CryptoPP::Exception {
+public:
+    explicit KeyFileError(const std::string& text) : Exception(OTHER_ERROR, text) {}
+};
+
+// The bytes of a key file named by a UTF-8 path; key files are small, and one over 1 MiB is
+// refused as no key file.
+std::string ReadKeyFile(const std::string& path);
+
+// The key of a PEM private-key file's text, read from path. passphrase null means none was
+// given. passphraseHint tells how to give one (" with --passphrase"), for the text about an
+// encrypted key without it; null where none can be given.
+std::unique_ptr<Signer> DecodePrivateKeyFile(const std::string& path, const std::string& text,
+                                             const std::string* passphrase, const char* passphraseHint);

@@ -12,7 +12,6 @@
 using CryptoPP::BufferedTransformation;
 using CryptoPP::byte;
 using CryptoPP::ByteQueue;
-using CryptoPP::lword;
 
 namespace {
 
@@ -88,15 +87,25 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
 {
     if (!blocking) throw BlockingInputOnly("PacketEncoder");
     SSH::Compressor& compressor = state_.OutgoingCompressor();
-    // The compressor writes into our packet only while we are called: the transport state
+    // Without compression the payload is copied straight into the packet (interactive
+    // traffic is many small messages, and each pass through the filters costs). Otherwise
+    // the compressor writes into our packet only while we are called: the transport state
     // may outlive this encoder.
+    const bool compressing = !compressor.PassesThrough();
     struct CompressorOutput {
-        SSH::Compressor& compressor;
-        ~CompressorOutput() { compressor.RedirectOutputTo(nullptr); }
-    } output{compressor};
-    compressor.RedirectOutputTo(packet_);
+        SSH::Compressor* compressor;
+        ~CompressorOutput()
+        {
+            if (compressor) compressor->RedirectOutputTo(nullptr);
+        }
+    } output{compressing ? &compressor : nullptr};
     if (packet_.Size() == 0) packet_.Extend(PacketHeaderSize);
-    compressor.Put(data, length);
+    if (compressing) {
+        compressor.RedirectOutputTo(packet_);
+        compressor.Put(data, length);
+    } else {
+        packet_.Append(data, length);
+    }
     TransportLog* log = state_.Log();
     const bool logging = log && log->IsSentMessageLogOn();
     if (logging) logCopy_.Put(data, length);
@@ -124,7 +133,7 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
         logCopy_.Clear();
     }
 
-    compressor.Flush(true);
+    if (compressing) compressor.Flush(true);
     const std::size_t payloadLength = packet_.Size() - PacketHeaderSize;
     // No peer need take more; our own decoder refuses it.
     if (payloadLength > SSH::MaxPacketLength - 32) throw CryptoPP::InvalidArgument("PacketEncoder: message too large");
@@ -165,11 +174,11 @@ std::size_t PacketDecoder::Put2(const byte* data, std::size_t length, int messag
         if (log && log->IsRawLogOn()) log->LogRawReceived("PacketDecoder RECEIVED: " + Hex(data, length));
         // The caller's bytes are used in place; what is left is copied when this call ends,
         // also when it ends with an exception.
-        struct FinalizeInput {
-            ByteQueue& queue;
-            ~FinalizeInput() { queue.FinalizeLazyPut(); }
-        } finalize{input_};
-        input_.LazyPut(data, length);
+        struct KeepInput {
+            SSH::ReceivedBytes& input;
+            ~KeepInput() { input.Keep(); }
+        } keep{input_};
+        input_.Lend(data, length);
         for (;;) {
             const bool progressed = state_.TransportStateNumber() == 0 ? TakeIdentificationLine() : TakePacket();
             if (!progressed) break;
@@ -196,7 +205,14 @@ bool PacketDecoder::TakeIdentificationLine()
     if (lf == peeked + got) return false;
     BufferedTransformation& out = *AttachedTransformation();
     out.Put(SSH::IdentificationLineMessage);
-    input_.TransferTo(out, lineLength);
+    for (std::size_t left = lineLength; left;) {
+        std::size_t contiguous = 0;
+        const byte* at = input_.Contiguous(contiguous);
+        const std::size_t n = std::min(contiguous, left);
+        out.Put(at, n);
+        input_.Skip(n);
+        left -= n;
+    }
     EndMessage();
     return true;
 }
@@ -209,7 +225,7 @@ void PacketDecoder::Decrypt(SSH::Cipher& cipher, std::size_t length)
         // Straight from the caller's bytes or a queued piece; a block split between two
         // pieces is gathered first.
         std::size_t contiguous = 0;
-        const byte* in = input_.Spy(contiguous);
+        const byte* in = input_.Contiguous(contiguous);
         std::size_t n = std::min(contiguous, length) / unit * unit;
         if (n) {
             cipher.Process(out, in, n);
@@ -224,55 +240,91 @@ void PacketDecoder::Decrypt(SSH::Cipher& cipher, std::size_t length)
     }
 }
 
+std::uint32_t PacketDecoder::DiscardLength(unsigned blockSize)
+{
+    // Whole blocks, from the one already read up to the largest packet.
+    const std::uint32_t blocks = (SSH::MaxPacketLength + 4) / blockSize;
+    return std::uint32_t(blockSize * (1 + state_.Rng().GenerateWord32(0, blocks - 1))) - 4;
+}
+
 bool PacketDecoder::TakePacket()
 {
     SSH::Cipher& cipher = state_.IncomingCipher();
     SSH::Mac& mac = state_.IncomingMac();
     if (!headerRead_) {
         const unsigned blockSize = state_.IncomingBlockSize();
-        if (input_.MaxRetrievable() < blockSize) return false;
+        if (input_.Size() < blockSize) return false;
         plain_.Clear();
         Decrypt(cipher, blockSize);
         packetLength_ = CryptoPP::GetWord<std::uint32_t>(false, CryptoPP::BIG_ENDIAN_ORDER, plain_.Data());
         // Checked before anything more of the packet is taken in.
-        if (packetLength_ > SSH::MaxPacketLength)
-            ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
-                          "), may be decryption problem");
-        if ((packetLength_ + 4) % blockSize != 0) ProtocolError("packet size not a multiple of cipher block size");
+        const bool tooLarge = packetLength_ > SSH::MaxPacketLength;
+        const bool misaligned = (packetLength_ + 4) % blockSize != 0;
+        if ((tooLarge || misaligned) && !cipher.IsKeyed() && mac.DigestSize() == 0) {
+            if (tooLarge)
+                ProtocolError("packet length too large (" + SSH::Uint64ToDecimal(packetLength_) +
+                              "), may be decryption problem");
+            ProtocolError("packet size not a multiple of cipher block size");
+        }
+        if (tooLarge || misaligned) {
+            // Under keys the length is the decryption of a block the peer chose: failing now
+            // would tell it which lengths are refused, and so bits of any block it replays
+            // here. The packet is read as one of a random length instead, authenticated like
+            // any other, and refused exactly as a failed MAC is.
+            packetLength_ = DiscardLength(blockSize);
+            discarding_ = true;
+        }
         headerRead_ = true;
         remaining_ = packetLength_ - (blockSize - 4);
     }
     if (remaining_) {
         const std::size_t unit = cipher.BlockSize();
-        const std::size_t available = std::size_t(std::min<lword>(remaining_, input_.MaxRetrievable())) / unit * unit;
+        const std::size_t available = std::min<std::size_t>(remaining_, input_.Size()) / unit * unit;
         Decrypt(cipher, available);
         remaining_ -= std::uint32_t(available);
         if (remaining_) return false;
     }
     const unsigned macSize = mac.DigestSize();
-    if (input_.MaxRetrievable() < macSize) return false;
+    if (input_.Size() < macSize) return false;
 
     const byte* packet = plain_.Data();
     const byte paddingLength = packet[4];
     // Authenticate before looking at what the packet says: a peer learns nothing from which
     // check failed.
+    bool verified = true;
     if (macSize) {
-        byte received[MaxMacSize];
-        input_.Get(received, macSize);
-        if (!mac.Verify(state_.IncomingSequence(), packet, 4 + std::size_t(packetLength_), received))
-            throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
+        // Read where it lies unless it is split between two puts.
+        byte gathered[MaxMacSize];
+        std::size_t contiguous = 0;
+        const byte* received = input_.Contiguous(contiguous);
+        if (contiguous < macSize) {
+            input_.Get(gathered, macSize);
+            received = gathered;
+        }
+        verified = mac.Verify(state_.IncomingSequence(), packet, 4 + std::size_t(packetLength_), received);
+        if (received != gathered) input_.Skip(macSize);
     }
+    if (!verified || discarding_) throw SSH::CauseToDisconnect(SSH::DisconnectMacError, "MAC check failed", "en");
     if (paddingLength < 4) ProtocolError("padding too short");
     if (packetLength_ < paddingLength + 1u) ProtocolError("negative payload length");
 
     TransportLog* log = state_.Log();
     const bool collect = log && log->IsReceivedMessageLogOn();
     BufferedTransformation& out = *AttachedTransformation();
+    SSH::Compressor& decompressor = state_.IncomingCompressor();
+    if (!collect && decompressor.PassesThrough()) {
+        // Nothing to inflate or log: the payload goes on as it lies, with its message end in
+        // the same call (and a packet is within the message limit).
+        const int propagation = GetAutoSignalPropagation();
+        out.Put2(packet + PacketHeaderSize, packetLength_ - paddingLength - 1, propagation < 0 ? -1 : propagation,
+                 true);
+        NextPacket();
+        return true;
+    }
     // Built only for the log: a queue allocates.
     std::optional<ByteQueue> collected;
     if (collect) collected.emplace();
     MessageSizeLimit limit(collect ? static_cast<BufferedTransformation&>(*collected) : out);
-    SSH::Compressor& decompressor = state_.IncomingCompressor();
     decompressor.RedirectOutputTo(limit);
     // The decompressor must not keep pointing at the limit once it is gone, also after a refusal.
     struct Unredirect {
@@ -291,32 +343,57 @@ bool PacketDecoder::TakePacket()
         collected->TransferAllTo(out);
     }
     EndMessage();
+    NextPacket();
+    return true;
+}
+
+void PacketDecoder::NextPacket()
+{
     headerRead_ = false;
     state_.IncrementIncomingSequence();
-    return true;
 }
 
 namespace SSH {
 
 std::size_t PacketBuffer::Put2(const byte* data, std::size_t length, int, bool)
 {
-    if (length) std::memcpy(Extend(length), data, length);
+    Append(data, length);
     return 0;
 }
 
-byte* PacketBuffer::Extend(std::size_t length)
+void PacketBuffer::Grow(std::size_t length)
 {
-    if (length > block_.size() - size_) block_.Grow(std::max({size_ + length, 2 * block_.size(), std::size_t(256)}));
-    byte* at = block_.data() + size_;
-    size_ += length;
-    return at;
+    block_.Grow(std::max({size_ + length, 2 * block_.size(), std::size_t(256)}));
 }
 
-void PacketBuffer::Clear()
+void ReceivedBytes::Keep()
 {
-    size_ = 0;
-    // A message far beyond any packet is not kept for the rest of the connection.
-    if (block_.size() > 2 * std::size_t(MaxPacketLength)) block_.New(0);
+    if (lentLength_) std::memcpy(kept_.Extend(lentLength_), lent_, lentLength_);
+    lent_ = nullptr;
+    lentLength_ = 0;
 }
+
+void ReceivedBytes::Get(byte* out, std::size_t n)
+{
+    while (n) {
+        std::size_t contiguous = 0;
+        const byte* at = Contiguous(contiguous);
+        const std::size_t taken = std::min(contiguous, n);
+        std::memcpy(out, at, taken);
+        Skip(taken);
+        out += taken;
+        n -= taken;
+    }
+}
+
+std::size_t ReceivedBytes::Peek(byte* out, std::size_t n) const
+{
+    const std::size_t kept = std::min(kept_.Size() - keptStart_, n);
+    if (kept) std::memcpy(out, kept_.Data() + keptStart_, kept);
+    const std::size_t lent = std::min(lentLength_, n - kept);
+    if (lent) std::memcpy(out + kept, lent_, lent);
+    return kept + lent;
+}
+
 
 }  // namespace SSH

@@ -154,6 +154,7 @@ void Cipher::SetAlgorithm(const std::string& name, HashTransformation& hash, con
     if (!known && name != "none") throw InvalidArgument("SSH::Cipher: unsupported cipher type");
     SetFilter(nullptr);
     cipher_.reset();
+    blockSize_ = 1;
     if (!known) {
         SetFilter(new CryptoPP::TransparentFilter);
         return;
@@ -164,11 +165,10 @@ void Cipher::SetAlgorithm(const std::string& name, HashTransformation& hash, con
     if (type.ivLength)
         iv = Prefix(DeriveKey(hash, K, H, sessionId, serverToClient ? 'B' : 'A', type.ivLength), type.ivLength);
     cipher_.reset(type.make(key, iv));
+    blockSize_ = cipher_->MandatoryBlockSize();
     SetFilter(new CryptoPP::StreamTransformationFilter(*cipher_, nullptr,
                                                        CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
 }
-
-unsigned Cipher::BlockSize() const { return cipher_ ? cipher_->MandatoryBlockSize() : 1; }
 
 void Cipher::Process(byte* output, const byte* input, std::size_t length)
 {
@@ -258,6 +258,7 @@ void Compressor::SetAlgorithm(const std::string& name, bool compress)
     } else {
         throw InvalidArgument("SSH::Compressor: unsupported compression algorithm");
     }
+    passesThrough_ = name == "none";
 }
 
 }  // namespace SSH

@@ -55,13 +55,16 @@ public:
                       const CryptoPP::SecByteBlock& H, const CryptoPP::SecByteBlock& sessionId,
                       bool serverToClient, bool decrypt);
     // The cipher's block size, 1 for "none" and stream ciphers.
-    unsigned BlockSize() const;
+    unsigned BlockSize() const { return blockSize_; }
+    // False for "none".
+    bool IsKeyed() const { return cipher_ != nullptr; }
     // Whole blocks straight through the cipher object, bypassing the filter (which must hold
     // no partial block); the chaining state is the one the filter uses. output may be input.
     void Process(CryptoPP::byte* output, const CryptoPP::byte* input, std::size_t length);
 
 private:
     std::unique_ptr<CryptoPP::StreamTransformation> cipher_;
+    unsigned blockSize_ = 1;
 };
 
 // The message authentication code of "none": no digest, every verification succeeds.
@@ -116,9 +119,12 @@ public:
 
     // "none" or "zlib"; InvalidArgument "SSH::Compressor: unsupported compression algorithm".
     void SetAlgorithm(const std::string& name, bool compress);
+    // True for "none": what goes in comes out unchanged, so a caller may skip the filter.
+    bool PassesThrough() const { return passesThrough_; }
 
 private:
     int level_;
+    bool passesThrough_ = true;
 };
 
 }  // namespace SSH

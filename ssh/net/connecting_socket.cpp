@@ -1,4 +1,5 @@
 #include "ssh/net/connecting_socket.h"
+#include "ssh/net/proxy_request.h"
 
 #include "foundation/crypt_block.h"
 #include "foundation/exceptions.h"
@@ -7,7 +8,6 @@
 
 #include "RoVodEre/ErrorInfo.h"
 
-#include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
 
 #include <algorithm>
@@ -16,45 +16,9 @@ using CryptoPP::BufferedTransformation;
 using CryptoPP::byte;
 using CryptoPP::CallStack;
 using CryptoPP::lword;
+using namespace proxy_request;
 
 namespace {
-
-const std::uint32_t kFail = 0x80004005;         // E_FAIL
-const std::uint32_t kInvalidArg = 0x80070057;   // E_INVALIDARG
-const std::uint32_t kNotImpl = 0x80004001;      // E_NOTIMPL
-const std::uint32_t kUnexpected = 0x8000FFFF;   // E_UNEXPECTED
-
-typedef CryptoPP::StringSinkTemplate<datavect<unsigned char>> RequestSink;
-
-std::string Decimal(unsigned value) { return FormatInteger(value, 10, 0); }
-
-void PutPort(BufferedTransformation& out, std::uint32_t port) {
-    out.Put(static_cast<byte>((port >> 8) & 0xFF));
-    out.Put(static_cast<byte>(port & 0xFF));
-}
-
-const char* Socks4ReplyText(unsigned code) {
-    switch (code) {
-    case 91: return "Request rejected or failed";
-    case 92: return "Request rejected because SOCKS server cannot connect to identd on the client";
-    case 93: return "Request rejected because the client program and identd report different user-ids";
-    default: return "unrecognized reply code";
-    }
-}
-
-const char* Socks5ReplyText(unsigned code) {
-    switch (code) {
-    case 1: return "General SOCKS server failure";
-    case 2: return "Connection not allowed by ruleset";
-    case 3: return "Network unreachable";
-    case 4: return "Host unreachable";
-    case 5: return "Connection refused";
-    case 6: return "TTL expired";
-    case 7: return "Command not supported";
-    case 8: return "Address type not supported";
-    default: return "unrecognized reply code";
-    }
-}
 
 const char* PhaseText(int state) {
     switch (state) {
@@ -64,19 +28,6 @@ const char* PhaseText(int state) {
     case ConnectingSocket::NEGOTIATING: return "negotiating with proxy server";
     default: return "in unrecognized state";
     }
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A host name that would end or change the proxy request it is written into: a NUL ends
-// the SOCKS4A name early, and control characters or spaces would let the name add lines to
-// an HTTP request. Target names can come from a remote peer.
-bool BreaksRequest(const std::string& name, bool http) {
-    for (unsigned char c : name) {
-        if (c == 0) return true;
-        if (http && (c <= 0x20 || c == 0x7F)) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -96,7 +47,11 @@ ConnectingSocket::ConnectingSocket()
       m_requestPending(true),
       m_boundAddressLength(0),
       m_httpHeadSize(0),
-      m_errorCode(0) {}
+      m_errorCode(0) {
+    // The request may carry proxy credentials: every buffer it leaves behind as it grows is
+    // overwritten before it is freed, not only the last one.
+    m_request.wipe_ = RandomWipeBuffer;
+}
 
 ConnectingSocket::~ConnectingSocket() {
     try {
@@ -326,117 +281,10 @@ void ConnectingSocket::WipePassword() {
 
 // Builds the next request into m_request. True when the attempt has failed.
 bool ConnectingSocket::BuildRequest() {
-    RequestSink out(m_request);
     switch (m_proxyProtocol) {
-    case PROXY_SOCKS4: {
-        m_request.reserve(200);
-        static const byte head[] = {4, 1};
-        out.Put(head, 2);
-        PutPort(out, m_target.port);
-        if (m_targetSockAddrValid) {
-            out.Put(reinterpret_cast<const byte*>(&m_targetSockAddr.sin_addr), 4);
-        } else {
-            static const byte socks4aAddress[] = {0, 0, 0, 1};
-            out.Put(socks4aAddress, 4);
-        }
-        out.Put(0);  // the user id, always empty
-        if (!m_targetSockAddrValid) {
-            std::string name = m_target.ToText();
-            if (BreaksRequest(name, false)) return RefuseTargetName();
-            out.Put(reinterpret_cast<const byte*>(name.data()), name.size());
-            out.Put(0);
-        }
-        return false;
-    }
-    case PROXY_SOCKS5:
-        switch (m_socks5Step) {
-        case 0: {
-            m_request.reserve(4);
-            static const byte withPassword[] = {5, 2, 0, 2};
-            static const byte withoutPassword[] = {5, 1, 0};
-            if (!m_proxyUsername.empty())
-                out.Put(withPassword, sizeof withPassword);
-            else
-                out.Put(withoutPassword, sizeof withoutPassword);
-            m_socks5Step = 1;
-            return false;
-        }
-        case 2: {
-            if (!m_proxyPassword) {
-                SetError("Authenticating to SOCKS server", kFail,
-                         "Authentication is being used and no proxy password has been specified");
-                return true;
-            }
-            m_request.reserve(513);
-            out.Put(1);
-            size_t userLength = m_proxyUsername.size();  // at most 255, checked before the start
-            out.Put(static_cast<byte>(userLength));
-            out.Put(reinterpret_cast<const byte*>(m_proxyUsername.data()), userLength);
-            if (!DecryptPassword()) return true;
-            datavect<unsigned char>& plain = m_proxyPassword->plaintext;
-            size_t passwordLength = plain.size();
-            if (passwordLength > 255) {  // changed since the start
-                WipePassword();
-                SetError("Checking proxy credentials", kInvalidArg,
-                         "Proxy password is longer than the 255 bytes a SOCKS5 request can carry");
-                return true;
-            }
-            out.Put(static_cast<byte>(passwordLength));
-            out.Put(plain.data(), passwordLength);
-            WipePassword();
-            m_socks5Step = 3;
-            return false;
-        }
-        case 4: {
-            m_request.reserve(262);
-            static const byte head[] = {5, 1, 0};
-            out.Put(head, 3);
-            if (m_targetSockAddrValid) {
-                out.Put(1);
-                out.Put(reinterpret_cast<const byte*>(&m_targetSockAddr.sin_addr), 4);
-            } else {
-                std::string name = m_target.ToText();
-                size_t length = name.size();  // at most 255 and without NUL, checked before the start
-                out.Put(3);
-                out.Put(static_cast<byte>(length));
-                out.Put(reinterpret_cast<const byte*>(name.data()), length);
-            }
-            PutPort(out, m_target.port);
-            m_socks5Step = 5;
-            return false;
-        }
-        default:
-            SetError("Checking SOCKS5 step at PS_ACTOUTPUT", kUnexpected,
-                     "Invalid SOCKS5 step " + Decimal(m_socks5Step) + " at PS_ACTOUTPUT");
-            return true;
-        }
-    case PROXY_HTTP: {
-        m_request.reserve(1024);
-        std::string host;
-        if (m_targetSockAddrValid)
-            host = inet_ntoa(m_targetSockAddr.sin_addr);
-        else
-            host = m_target.ToText();
-        if (BreaksRequest(host, true)) return RefuseTargetName();
-        std::string line = "CONNECT " + host + ":" + Decimal(m_target.port) + " HTTP/1.0\r\n";
-        out.Put(reinterpret_cast<const byte*>(line.data()), line.size());
-        if (m_proxyPassword) {
-            if (!DecryptPassword()) return true;
-            static const char header[] = "Proxy-Authorization: Basic ";
-            out.Put(reinterpret_cast<const byte*>(header), sizeof header - 1);
-            // The credentials are encoded straight into the request, which is wiped after use.
-            CryptoPP::Base64Encoder encoder(new RequestSink(m_request), false);
-            encoder.Put(reinterpret_cast<const byte*>(m_proxyUsername.data()), m_proxyUsername.size());
-            encoder.Put(':');
-            datavect<unsigned char>& plain = m_proxyPassword->plaintext;
-            encoder.Put(plain.data(), plain.size());
-            encoder.MessageEnd();
-            WipePassword();
-            out.Put(reinterpret_cast<const byte*>("\r\n"), 2);
-        }
-        out.Put(reinterpret_cast<const byte*>("\r\n"), 2);
-        return false;
-    }
+    case PROXY_SOCKS4: return BuildSocks4Request();
+    case PROXY_SOCKS5: return BuildSocks5Request();
+    case PROXY_HTTP: return BuildHttpRequest();
     default:
         SetError("Checking proxy type at PS_ACTOUTPUT", kInvalidArg, "Invalid or unsupported proxy type at PS_ACTOUTPUT");
         return true;
@@ -542,182 +390,6 @@ bool ConnectingSocket::ReadReply() {
                      Decimal(static_cast<unsigned>(std::min<lword>(queue.MaxRetrievable(), 0xFFFFFFFF))) +
                      " bytes of it unread)");
         return true;
-    }
-    return false;
-}
-
-bool ConnectingSocket::ReadSocks4Reply(BufferedTransformation& queue) {
-    if (queue.MaxRetrievable() < 8) return false;
-    byte reply[8];
-    queue.Peek(reply, 2);
-    if (reply[0] != 0) {
-        SetError("Reading SOCKS4 reply version", kNotImpl,
-                 "SOCKS4 reply has unrecognized version (" + Decimal(reply[0]) + ")");
-        return true;
-    }
-    if (reply[1] != 90) {
-        SetError("SOCKS4 connect request", reply[1],
-                 std::string("SOCKS4 connect request failed: ") + Socks4ReplyText(reply[1]));
-        return true;
-    }
-    queue.Get(reply, 8);
-    m_state = CONNECTED;
-    return true;
-}
-
-bool ConnectingSocket::ReadSocks5Reply(BufferedTransformation& queue) {
-    for (;;) {
-        byte reply[5];
-        switch (m_socks5Step) {
-        case 1:
-            if (queue.MaxRetrievable() < 2) return false;
-            queue.Get(reply, 2);
-            if (reply[0] != 5) {
-                SetError("Reading SOCKS5 reply version", kNotImpl,
-                         "SOCKS5 reply has unrecognized version (" + Decimal(reply[0]) + ")");
-                return true;
-            }
-            if (reply[1] == 0) {
-                m_socks5Step = 4;
-                m_proxyPhase = PS_ACTOUTPUT;
-                return false;
-            }
-            if (reply[1] == 2) {
-                if (m_proxyUsername.empty()) {
-                    SetError("SOCKS5 method negotiation", kUnexpected,
-                             "SOCKS5 method negotiation failed - server demands username-password, but we don't "
-                             "have a username");
-                    return true;
-                }
-                m_socks5Step = 2;
-                m_proxyPhase = PS_ACTOUTPUT;
-                return false;
-            }
-            if (reply[1] == 0xFF) {
-                SetError("SOCKS5 method negotiation", kFail,
-                         "SOCKS5 method negotiation failed - no matching authentication method");
-                return true;
-            }
-            SetError("SOCKS5 method negotiation", kNotImpl,
-                     "SOCKS5 method negotiation failed - unrecognized method presented by server");
-            return true;
-        case 3:
-            if (queue.MaxRetrievable() < 2) return false;
-            queue.Get(reply, 2);
-            if (reply[0] != 1) {
-                SetError("Reading SOCKS5 auth reply version", kNotImpl,
-                         "SOCKS5 auth reply has unrecognized version (" + Decimal(reply[0]) + ")");
-                return true;
-            }
-            if (reply[1] != 0) {
-                SetError("Authenticating to SOCKS5 proxy server", kFail,
-                         "SOCKS5 proxy authentication failed with code " + Decimal(reply[1]));
-                return true;
-            }
-            m_socks5Step = 4;
-            m_proxyPhase = PS_ACTOUTPUT;
-            return false;
-        case 5:
-            if (queue.MaxRetrievable() < 5) return false;
-            queue.Peek(reply, 5);
-            if (reply[0] != 5) {
-                SetError("Reading SOCKS5 connect reply version", kNotImpl,
-                         "SOCKS5 connect reply has unrecognized version (" + Decimal(reply[0]) + ")");
-                return true;
-            }
-            if (reply[1] != 0) {
-                SetError("SOCKS5 connect request", reply[1],
-                         std::string("SOCKS5 connect request failed: ") + Socks5ReplyText(reply[1]));
-                return true;
-            }
-            switch (reply[3]) {
-            case 1:
-                m_boundAddress.type = NetworkAddress::IP4;
-                m_boundAddressLength = 4;
-                queue.Skip(4);
-                break;
-            case 3:
-                m_boundAddress.type = NetworkAddress::DNSNAME;
-                m_boundAddressLength = reply[4];
-                queue.Skip(5);
-                break;
-            case 4:
-                m_boundAddress.type = NetworkAddress::IP6;
-                m_boundAddressLength = 16;
-                queue.Skip(4);
-                break;
-            default:
-                SetError("Reading address type in SOCKS5 connect reply", kNotImpl,
-                         "SOCKS5 connect reply has unrecognized address type (" + Decimal(reply[3]) + ")");
-                return true;
-            }
-            m_socks5Step = 6;
-            break;
-        case 6: {
-            if (queue.MaxRetrievable() < m_boundAddressLength + 2) return false;
-            byte address[255];
-            queue.Get(address, m_boundAddressLength);
-            byte port[2];
-            queue.Get(port, 2);
-            m_boundAddress.SetBytes(m_boundAddress.type, address, m_boundAddressLength,
-                                    (std::uint32_t(port[0]) << 8) | port[1]);
-            m_state = CONNECTED;
-            return true;
-        }
-        default:
-            return false;
-        }
-    }
-}
-
-bool ConnectingSocket::CheckHttpStatusLine(const std::string& line) {
-    size_t s = line.size();
-    const char* failure = nullptr;
-    if (s < 14)
-        failure = "Invalid HTTP response: status line too short";
-    else if (line.compare(0, 4, "HTTP") != 0)
-        failure = "Invalid HTTP response: unrecognized protocol name";
-    else if (line.compare(4, 5, "/1.0 ") != 0 && line.compare(4, 5, "/1.1 ") != 0)
-        failure = "Invalid HTTP response: unrecognized HTTP protocol version";
-    else if (!IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]))
-        failure = "Invalid HTTP response: status code not numeric";
-    else if (s > 14 && line[12] != ' ')
-        failure = "Invalid HTTP response: status code followed by unexpected character";
-    if (failure) {
-        SetError("Reading HTTP response", kFail, failure);
-        return false;
-    }
-    if (line[9] != '2') {
-        std::string digits = line.substr(9, 3);
-        std::string description = "HTTP CONNECT request failed: status " + digits;
-        if (s > 14) description += ", reason: " + line.substr(13, s - 15);
-        SetError("HTTP CONNECT request", static_cast<std::uint32_t>(std::stoul(digits)), description);
-        return false;
-    }
-    return true;
-}
-
-bool ConnectingSocket::ReadHttpReply(BufferedTransformation& queue) {
-    if (m_proxyResponseLines.empty()) m_proxyResponseLines.push_back(std::string());
-    byte c;
-    while (queue.Get(c)) {
-        if (++m_httpHeadSize > kMaxHttpResponseHead) {
-            SetError("Reading HTTP response", kFail,
-                     "Invalid HTTP response: response header longer than " + Decimal(kMaxHttpResponseHead) +
-                         " bytes");
-            return true;
-        }
-        std::string& line = m_proxyResponseLines.back();
-        line += static_cast<char>(c);
-        size_t s = line.size();
-        if (s < 2 || line[s - 2] != '\r' || line[s - 1] != '\n') continue;
-        if (m_proxyResponseLines.size() == 1) {
-            if (!CheckHttpStatusLine(line)) return true;
-        } else if (s == 2) {
-            m_state = CONNECTED;
-            return true;
-        }
-        m_proxyResponseLines.push_back(std::string());
     }
     return false;
 }

@@ -93,8 +93,13 @@ private:
     bool PumpStates();
     bool BuildRequest();
     bool ReadReply();
+    // Each proxy protocol in a file of its own: the request of the current step, and the
+    // reply read from the queue. True when the attempt has finished.
+    bool BuildSocks4Request();
     bool ReadSocks4Reply(CryptoPP::BufferedTransformation& queue);
+    bool BuildSocks5Request();
     bool ReadSocks5Reply(CryptoPP::BufferedTransformation& queue);
+    bool BuildHttpRequest();
     bool ReadHttpReply(CryptoPP::BufferedTransformation& queue);
     bool CheckHttpStatusLine(const std::string& line);
     bool RefuseWhatCannotBeSent();

@@ -9,6 +9,8 @@
 
 #include <cryptopp/sha.h>
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 using CryptoPP::byte;
@@ -213,9 +215,12 @@ TEST(PacketDecoder, BlockSizeSixteenLengths)
     auto ok = receiver();
     ok->Feed(encrypted(Uint32(28) + "\x0a" + std::string(17, 'q') + std::string(10, 'p')));
     EXPECT_EQ(ok->Messages(), std::vector<std::string>{std::string(17, 'q')});
+    // Under a key, a length that does not fit the block size is not told apart from a
+    // forgery, even without a MAC.
     auto bad = receiver();
-    EXPECT_EQ(bad->Refusal(encrypted(Uint32(24) + "\x06" + std::string(17, 'q') + std::string(6, 'p') + std::string(4, 'x'))).second,
-              "packet size not a multiple of cipher block size");
+    const std::string refused = encrypted(Uint32(24) + "\x06" + std::string(17, 'q') + std::string(6, 'p') + std::string(4, 'x'));
+    bad->Feed(refused);
+    EXPECT_EQ(bad->Refusal(std::string(SSH::MaxPacketLength, 'j')), std::make_pair(5u, std::string("MAC check failed")));
 }
 
 TEST(PacketEncoder, FramesAndPadsToTheBlockSize)
@@ -442,4 +447,66 @@ TEST(PacketDecoder, InflationStopsAtTheMessageLimit)
     compressor.Flush(true);
     r.Feed(Packet(exact));
     EXPECT_EQ(r.Messages(), std::vector<std::string>{std::string(SSH::MaxIncomingMessageBytes, 'm')});
+}
+
+namespace {
+
+struct Outcome {
+    std::uint32_t reason = 0;
+    std::string description;
+    std::size_t bytesTaken = 0;  // when it was thrown
+};
+
+// Feeds the bytes, then arbitrary ones a block at a time, until the receiver gives up.
+Outcome FeedUntilRefused(Receiver& r, const std::string& bytes)
+{
+    Outcome outcome;
+    const std::string block(16, '\x5a');
+    std::string next = bytes;
+    try {
+        for (; outcome.bytesTaken < 2 * SSH::MaxPacketLength; outcome.bytesTaken += next.size(), next = block)
+            r.Feed(next);
+    } catch (const SSH::CauseToDisconnect& e) {
+        outcome.reason = e.reason();
+        outcome.description = e.description();
+        outcome.bytesTaken += next.size();
+    }
+    return outcome;
+}
+
+}  // namespace
+
+// Once keys are in use, a peer must not learn from when or how the connection ends which
+// decrypted lengths are refused (the plaintext-recovery attack on CBC): a refused length reads
+// on for a random number of blocks within the largest packet and then fails exactly as a
+// forged MAC does.
+TEST(PacketDecoder, RefusedLengthsUnderKeysFailAsAForgedMacDoes)
+{
+    KeyedDirection forged;
+    std::string tampered = forged.Encoded("\x05" "x");
+    tampered.back() ^= 1;
+    const Outcome macFailure = FeedUntilRefused(forged.receiver, tampered);
+    ASSERT_EQ(macFailure.reason, 5u);
+    ASSERT_EQ(macFailure.description, "MAC check failed");
+
+    const std::uint32_t lengths[] = {2147483628u, SSH::MaxPacketLength + 12, 0xFFFFFFFFu, 27, 17};
+    std::set<std::size_t> taken;
+    for (std::uint32_t length : lengths) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SCOPED_TRACE(length);
+            KeyedDirection d;
+            d.receiver.Feed(d.Encoded("\x05" "before"));
+            // The first block only: what comes after it is arbitrary anyway.
+            const Outcome o = FeedUntilRefused(d.receiver, d.Crafted(Uint32(length) + std::string(12, 'h')).substr(0, 16));
+            EXPECT_EQ(o.reason, macFailure.reason);
+            EXPECT_EQ(o.description, macFailure.description);
+            // Not on the first block, and not beyond the largest packet with its MAC.
+            EXPECT_GT(o.bytesTaken, 16u);
+            EXPECT_LE(o.bytesTaken, SSH::MaxPacketLength + 4 + 20 + 16);
+            EXPECT_EQ(d.receiver.Messages().size(), 1u);
+            taken.insert(o.bytesTaken);
+        }
+    }
+    // The amount read is drawn anew each time, not a function of the length.
+    EXPECT_GT(taken.size(), 5u);
 }

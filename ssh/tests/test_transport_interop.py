@@ -39,8 +39,8 @@ class TransportInterop(winetest.PrefixTestCase):
 
     def proxy(self, kex, hostkey, cipher, mac, compression):
         probe = os.path.join(winetest.BIN, "ssh_transport_probe.exe")
-        args = [winetest.WINE64, probe, "--hostkey-file", "Z:" + self.keys[hostkey], "--kex", kex,
-                "--ciphers", cipher, "--macs", mac, "--compression", compression]
+        args = [winetest.WINE64, probe, "--host-key", "Z:" + self.keys[hostkey], "--kex", kex,
+                "--cipher", cipher, "--mac", mac, "--compression", compression]
         return " ".join(shlex.quote(a) for a in args)
 
     def run_client(self, command):

@@ -4,17 +4,19 @@
 // when the first authentication request arrives, which proves that it read a packet the
 // client encrypted with the negotiated keys.
 //
-// transport_probe --hostkey-file PEM --kex LIST --ciphers LIST --macs LIST --compression LIST
+// transport_probe --host-key PEM --kex LIST --cipher LIST --mac LIST --compression LIST
+// (the option names of sshprobe); --help prints that line, bad usage exits with 4.
 #include "ssh/key_files.h"
 #include "ssh/protocol_names.h"
 #include "transport_peer.h"
 
-#include <cryptopp/files.h>
-
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -40,28 +42,38 @@ void SendDisconnect(Endpoint& server, std::uint32_t reason, const std::string& d
     server.encoder.MessageEnd();
 }
 
+
+const char Usage[] = "usage: ssh_transport_probe --host-key PEM --kex LIST --cipher LIST --mac LIST --compression LIST\n";
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::map<std::string, std::string> options;
-    for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
+    const char* const names[] = {"--host-key", "--kex", "--cipher", "--mac", "--compression"};
+    for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
+        const bool known = std::find(std::begin(names), std::end(names), name) != std::end(names);
+        if (name == "--help" || !known || i + 1 >= argc) {
+            std::fputs(Usage, name == "--help" ? stdout : stderr);
+            return name == "--help" ? 0 : 4;
+        }
+        options[name] = argv[i + 1];
+    }
     Proposal proposal;
     proposal.kex = options["--kex"];
-    proposal.ciphers[0] = proposal.ciphers[1] = options["--ciphers"];
-    proposal.macs[0] = proposal.macs[1] = options["--macs"];
+    proposal.ciphers[0] = proposal.ciphers[1] = options["--cipher"];
+    proposal.macs[0] = proposal.macs[1] = options["--mac"];
     proposal.compressions[0] = proposal.compressions[1] = options["--compression"];
 
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     try {
-        CryptoPP::FileSource pem(options["--hostkey-file"].c_str(), true);
-        CryptoPP::ByteQueue body;
-        const std::string type = ReadPemPrivateKey(pem, "", 0, body);
-        Signer hostKey(body, type);
+        const std::string& keyFile = options["--host-key"];
+        const std::unique_ptr<Signer> hostKey = DecodePrivateKeyFile(keyFile, ReadKeyFile(keyFile), nullptr, nullptr);
 
         Endpoint server(nullptr, proposal);
-        server.state.AddSigner(hostKey);
+        server.state.AddSigner(*hostKey);
         server.Start("transport probe");
         WriteAll(out, server.Wire());
         bool reported = false;

@@ -281,7 +281,9 @@ int main(int argc, char** argv)
         if (command == "read-only-key")
             return MakeKeyReadOnly(argv[2]);
     }
-    std::fprintf(stderr, "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>"
-                         " | read-only-key <ROOT\\key>\n");
-    return 2;
+    const bool help = argc == 2 && std::string(argv[1]) == "--help";
+    std::fprintf(help ? stdout : stderr,
+                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>"
+                 " | read-only-key <ROOT\\key>\n");
+    return help ? 0 : 2;
 }

@@ -1,5 +1,6 @@
 // nettool: the SSH library's networking from the console.
 //
+//   nettool --help
 //   nettool resolve NAME
 //   nettool reverse DOTTED-ADDRESS
 //   nettool accept PORT             (on 127.0.0.1; 0 picks a port; prints it, then the peer)
@@ -26,7 +27,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -35,7 +36,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: nettool resolve NAME\n"
+    "usage: nettool --help\n"
+    "       nettool resolve NAME\n"
     "       nettool reverse DOTTED-ADDRESS\n"
     "       nettool accept PORT\n"
     "       nettool connect HOST PORT [--proxy socks4|socks5|http|N HOST PORT] [--user NAME]\n"
@@ -59,16 +61,50 @@ const unsigned char ToolPassword::kKeys[32] = {0x6e, 0x65, 0x74, 0x74, 0x6f, 0x6
                                                0x68, 0x65, 0x72, 0x20, 0x6b, 0x6e, 0x65, 0x74, 0x74, 0x6f, 0x6f,
                                                0x6c, 0x20, 0x6d, 0x61, 0x63, 0x20, 0x6b, 0x65, 0x79, 0x21};
 
-// A decimal number, unchecked for range (what is made of it checks that); what names it in
-// the usage error.
+// Decimal digits only, up to 4294967295; a connection's ports are checked by the socket
+// itself, which refuses what TCP cannot carry. what names the number in the usage error.
 std::uint32_t ParseNumber(const std::string& text, const char* what) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end) throw UsageError(std::string("not a ") + what + ": " + text);
+    std::uint64_t value = 0;
+    bool ok = !text.empty();
+    for (size_t i = 0; ok && i < text.size(); ++i) {
+        ok = text[i] >= '0' && text[i] <= '9';
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        ok = ok && value <= 0xFFFFFFFFu;
+    }
+    if (!ok) throw UsageError(std::string("not a ") + what + ": " + text);
     return static_cast<std::uint32_t>(value);
 }
 
 std::uint32_t ParsePort(const std::string& text) { return ParseNumber(text, "port"); }
+
+// A port to listen on: 0 (any free one) to 65535.
+std::uint32_t ParseListeningPort(const std::string& text) {
+    std::uint32_t port = ParseNumber(text, "port");
+    if (port > 65535) throw UsageError("not a port from 0 to 65535: " + text);
+    return port;
+}
+
+// Four decimal numbers from 0 to 255 joined by dots, as the address in network order.
+std::uint32_t ParseDottedAddress(const std::string& text) {
+    unsigned char bytes[4];
+    size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        size_t digits = 0;
+        unsigned value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(text[at++] - '0');
+            ++digits;
+        }
+        bool separatorOk = i < 3 ? at < text.size() && text[at] == '.' : at == text.size();
+        if (digits == 0 || value > 255 || !separatorOk)
+            throw UsageError("not a dotted IPv4 address: " + text);
+        bytes[i] = static_cast<unsigned char>(value);
+        ++at;
+    }
+    std::uint32_t address;
+    std::memcpy(&address, bytes, 4);
+    return address;
+}
 
 int ParseSeconds(const std::string& text) {
     std::uint32_t value = ParseNumber(text, "number of seconds");
@@ -76,7 +112,9 @@ int ParseSeconds(const std::string& text) {
     return static_cast<int>(value);
 }
 
-// Printable text: bytes outside printable ASCII as \xNN.
+// Printable text: bytes outside printable ASCII as \xNN. Everything a peer chose (names,
+// a proxy's reason text, received bytes) is printed this way, so that it cannot move the
+// cursor, end a line or send escape codes to the terminal.
 std::string Escaped(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
@@ -112,7 +150,7 @@ int Resolve(const std::string& name) {
     lookup->SetHost(name);
     lookup->StartThread();
     if (!lookup->Succeeded()) {
-        std::cout << "error " << lookup->GetErrorCode() << ": " << lookup->GetErrorDesc() << "\n";
+        std::cout << "error " << lookup->GetErrorCode() << ": " << Escaped(lookup->GetErrorDesc()) << "\n";
         return 1;
     }
     for (std::uint32_t address : lookup->GetAddresses()) {
@@ -124,15 +162,16 @@ int Resolve(const std::string& name) {
 }
 
 int Reverse(const std::string& dotted) {
+    std::uint32_t address = ParseDottedAddress(dotted);
     RefPtr<ResolveHostAddress> lookup;
     lookup = new ResolveHostAddress;
-    lookup->SetAddress(inet_addr(dotted.c_str()));
+    lookup->SetAddress(address);
     lookup->StartThread();
     if (!lookup->Succeeded()) {
-        std::cout << "error " << lookup->GetErrorCode() << ": " << lookup->GetErrorDesc() << "\n";
+        std::cout << "error " << lookup->GetErrorCode() << ": " << Escaped(lookup->GetErrorDesc()) << "\n";
         return 1;
     }
-    for (const std::string& name : lookup->GetNames()) std::cout << "name " << name << "\n";
+    for (const std::string& name : lookup->GetNames()) std::cout << "name " << Escaped(name) << "\n";
     return 0;
 }
 
@@ -234,12 +273,13 @@ int Connect(const std::vector<std::string>& args) {
         std::cout << "failed after " << seconds << " s\n"
                   << "operation: " << connection.GetErrorOperation() << "\n"
                   << "code: " << connection.GetErrorCode() << "\n"
-                  << "description: " << connection.GetErrorDesc() << "\n";
+                  << "description: " << Escaped(connection.GetErrorDesc()) << "\n";
         return 1;
     }
     std::cout << "connected\n";
     const NetworkAddress& bound = connection.GetBoundAddress();
-    if (bound.type != NetworkAddress::NONE) std::cout << "bound " << bound.ToText() << " " << bound.port << "\n";
+    if (bound.type != NetworkAddress::NONE)
+        std::cout << "bound " << Escaped(bound.ToText()) << " " << bound.port << "\n";
 
     SocketSink& sink = connection.AccessSink();
     SocketSource& source = connection.AccessSource();
@@ -270,9 +310,13 @@ int Connect(const std::vector<std::string>& args) {
 int Run(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError("no command");
     const std::string& command = args[0];
+    if (command == "--help" && args.size() == 1) {
+        std::cout << kUsage;
+        return 0;
+    }
     if (command == "resolve" && args.size() == 2) return Resolve(args[1]);
     if (command == "reverse" && args.size() == 2) return Reverse(args[1]);
-    if (command == "accept" && args.size() == 2) return Accept(ParsePort(args[1]));
+    if (command == "accept" && args.size() == 2) return Accept(ParseListeningPort(args[1]));
     if (command == "connect") return Connect(args);
     throw UsageError("unknown command or wrong arguments: " + command);
 }

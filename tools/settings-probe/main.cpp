@@ -17,13 +17,15 @@
 
 namespace {
 
-int Usage()
+// On standard error with exit code 2 for bad usage; --help asks for it on standard output.
+int Usage(std::FILE* out = stderr, int exitCode = 2)
 {
     std::fputs("usage: settings-probe [--server] < requests\n"
                "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
-               "       settings-probe --bench-with <depth> <rounds>\n",
-               stderr);
-    return 2;
+               "       settings-probe --bench-with <depth> <rounds>\n"
+               "       settings-probe --help\n",
+               out);
+    return exitCode;
 }
 
 bool ReadCount(const char* text, std::uint32_t& value)
@@ -42,7 +44,9 @@ int main(int argc, char** argv)
 {
     ProbeSession::TreeKind kind = ProbeSession::kTestTree;
     std::uint32_t count = 0, rounds = 0;
-    if (argc == 2 && std::strcmp(argv[1], "--server") == 0) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        return Usage(stdout, 0);
+    } else if (argc == 2 && std::strcmp(argv[1], "--server") == 0) {
         kind = ProbeSession::kServerTree;
     } else if (argc == 5 && std::strcmp(argv[1], "--bench-decode") == 0) {
         const bool reverse = std::strcmp(argv[3], "reverse") == 0;

@@ -20,13 +20,15 @@
 
 const char KeyToolUsage[] =
     "usage:\n"
-    "  sshkeytool keygen --alg ssh-dss|ssh-rsa --bits N [--comment TEXT] [--pass PASSPHRASE] --out FILE\n"
-    "      writes FILE (PEM private key), FILE.pub (one-line public key) and FILE.ssh2 (RFC 4716)\n"
-    "  sshkeytool fingerprint FILE [--pass PASSPHRASE]\n"
+    "  sshkeytool keygen --alg ssh-dss|ssh-rsa --bits N [--comment TEXT] [--passphrase TEXT] --out FILE\n"
+    "      writes FILE (PEM private key), FILE.pub (one-line public key) and FILE.ssh2 (RFC 4716);\n"
+    "      ssh-dss keys have 1024 bits, ssh-rsa keys 1024 to 16384\n"
+    "  sshkeytool fingerprint FILE [--passphrase TEXT]\n"
     "      FILE: a PEM private key, a one-line or RFC 4716 public key, or a binary key blob\n"
     "  sshkeytool bench [--rounds N]\n"
     "      times DSA-1024 and RSA-2048 generation and signing with verification, each next to\n"
-    "      the same work done with Crypto++ directly\n";
+    "      the same work done with Crypto++ directly\n"
+    "  sshkeytool --help\n";
 
 namespace {
 
@@ -86,23 +88,6 @@ std::runtime_error FileError(const std::string& what, const std::string& path)
     return std::runtime_error(path + ": cannot " + what + " (" + OsErrorException(GetLastError()).what() + ")");
 }
 
-std::string ReadFile(const std::string& path)
-{
-    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw FileError("open the file", path);
-    auto closer = MakeGuard(CloseHandle, file);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) throw FileError("read the file", path);
-    // Key files are small; anything this large is not one.
-    if (size.QuadPart > 1 << 20) throw std::runtime_error(path + ": too large for a key file");
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!bytes.empty() && (!::ReadFile(file, &bytes[0], DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
-        throw FileError("read the file", path);
-    return bytes;
-}
-
 void WriteFile(const std::string& path, const std::string& bytes)
 {
     HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -133,13 +118,18 @@ void PrintFingerprints(const std::string& publicKey, std::ostream& out)
 
 int KeyGen(const std::vector<std::string>& args, std::ostream& out)
 {
-    const Options options = ParseOptions(args, {"alg", "bits", "comment", "pass", "out"}, false);
+    const Options options = ParseOptions(args, {"alg", "bits", "comment", "passphrase", "out"}, false);
     const std::string algorithm = options.Required("alg");
     if (algorithm != "ssh-dss" && algorithm != "ssh-rsa")
         throw UsageError("--alg must be ssh-dss or ssh-rsa, not \"" + algorithm + "\"");
     const unsigned bits = PositiveNumber(options.Required("bits"), "bits");
+    // Only sizes other SSH software takes: "ssh-dss" is 1024-bit DSA, and OpenSSH refuses RSA
+    // moduli below 1024 and above 16384 bits.
+    if (algorithm == "ssh-dss" && bits != 1024) throw UsageError("--bits must be 1024 for ssh-dss keys");
+    if (algorithm == "ssh-rsa" && (bits < 1024 || bits > 16384))
+        throw UsageError("--bits must be from 1024 to 16384 for ssh-rsa keys");
     const std::string path = options.Required("out");
-    const std::string passphrase = options.Get("pass");
+    const std::string passphrase = options.Get("passphrase");
 
     CryptoPP::AutoSeededRandomPool rng;
     ByteQueue ssh2, oneLine, pem;
@@ -155,46 +145,23 @@ int KeyGen(const std::vector<std::string>& args, std::ostream& out)
 // The public-key blob of a PEM private-key file.
 std::string PublicKeyOfPem(const std::string& file, const std::string& path, const Options& options)
 {
-    const std::string passphrase = options.Get("pass");
-    CryptoPP::StringSource probe(file, true);
-    const bool encrypted = IsEncryptedPem(probe);
-    if (encrypted && !options.Has("pass"))
-        throw std::runtime_error(path + ": the private key is encrypted; give its passphrase with --pass");
-    CryptoPP::StringSource in(file, true);
-    ByteQueue body;
-    std::string keyType;
-    try {
-        keyType = ReadPemPrivateKey(in, passphrase.data(), passphrase.size(), body);
-    } catch (const CryptoPP::InvalidCiphertext&) {
-        throw std::runtime_error(path + ": wrong passphrase, or the key file is damaged");
-    }
-    try {
-        Signer key(body, keyType);
-        ByteQueue blob;
-        key.EncodePublicKey(blob);
-        return Text(blob);
-    } catch (const CryptoPP::InvalidArgument& e) {
-        if (keyType != "DSA" && keyType != "RSA")
-            throw std::runtime_error(path + ": \"" + keyType +
-                                     " PRIVATE KEY\" files are not supported; use a PEM file of a DSA or RSA key");
-        // A wrong passphrase leaves the padding right about once in 256 tries; what it
-        // decrypts to is then no key.
-        if (encrypted)
-            throw std::runtime_error(path + ": wrong passphrase, or the key file is damaged");
-        throw std::runtime_error(path + ": not a valid " + keyType + " private key (" + e.what() + ")");
-    }
+    const std::string passphrase = options.Get("passphrase");
+    const std::unique_ptr<Signer> key =
+        DecodePrivateKeyFile(path, file, options.Has("passphrase") ? &passphrase : nullptr, " with --passphrase");
+    ByteQueue blob;
+    key->EncodePublicKey(blob);
+    return Text(blob);
 }
 
 int Fingerprint(const std::vector<std::string>& args, std::ostream& out)
 {
-    const Options options = ParseOptions(args, {"pass"}, true);
+    const Options options = ParseOptions(args, {"passphrase"}, true);
     const std::string& path = options.positional;
-    const std::string file = ReadFile(path);
+    const std::string file = ReadKeyFile(path);
+    const bool isPem = file.find("-----BEGIN ") != std::string::npos;
+    const std::string publicKey = isPem ? PublicKeyOfPem(file, path, options) : file;
     try {
-        const bool isPem = file.find("-----BEGIN ") != std::string::npos;
-        PrintFingerprints(isPem ? PublicKeyOfPem(file, path, options) : file, out);
-    } catch (const std::runtime_error&) {
-        throw;
+        PrintFingerprints(publicKey, out);
     } catch (const std::exception& e) {
         throw std::runtime_error(path + ": " + e.what());
     }
@@ -288,6 +255,10 @@ int Bench(const std::vector<std::string>& args, std::ostream& out)
 int RunKeyTool(const std::vector<std::string>& args, std::ostream& out)
 {
     if (args.empty()) throw UsageError("a command is required");
+    if (args[0] == "--help" && args.size() == 1) {
+        out << KeyToolUsage;
+        return 0;
+    }
     if (args[0] == "keygen") return KeyGen(args, out);
     if (args[0] == "fingerprint") return Fingerprint(args, out);
     if (args[0] == "bench") return Bench(args, out);

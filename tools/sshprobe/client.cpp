@@ -5,6 +5,7 @@
 
 #include "ssh/dh_kex_handler.h"
 #include "ssh/exceptions.h"
+#include "ssh/key_files.h"
 #include "ssh/net/connecting_socket.h"
 #include "ssh/net/network_address.h"
 #include "ssh/tunnelling.h"
@@ -548,11 +549,15 @@ bool Connect(const ClientOptions& options, Socket& connected)
     return true;
 }
 
-std::string ReadFile(const std::string& path)
+// The PEM text of the client's key, checked before any connection is made: a file that cannot
+// be used is told about as such, not as a failed connection.
+std::string ReadClientKey(const ClientOptions& options)
 {
-    std::string text;
-    CryptoPP::FileSource file(path.c_str(), true, new CryptoPP::StringSink(text));
-    return text;
+    if (options.keyFile.empty()) return std::string();
+    const std::string pem = ReadKeyFile(options.keyFile);
+    DecodePrivateKeyFile(options.keyFile, pem, options.passphrase.empty() ? nullptr : &options.passphrase,
+                         " with --passphrase");
+    return pem;
 }
 
 }  // namespace
@@ -560,7 +565,7 @@ std::string ReadFile(const std::string& path)
 int RunClient(Arguments& args)
 {
     const ClientOptions options = ReadClientOptions(args);
-    const std::string pem = options.keyFile.empty() ? std::string() : ReadFile(options.keyFile);
+    const std::string pem = ReadClientKey(options);
 
     Socket connected;
     if (!Connect(options, connected)) return ExitConnectionFailed;

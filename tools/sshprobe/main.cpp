@@ -17,10 +17,12 @@
 // client's --ignore-bytes sends an IGNORE message of N zero bytes right after the first key
 // exchange. The client exits 0 when its session echoed every byte unchanged and ended with exit
 // status 0 (or when N forwarded connections have ended), 1 when a check failed, 2 on bad usage
-// and 3 when the connection failed or ended early.
+// or a key file it cannot use (named, with the reason) and 3 when the connection failed or
+// ended early.
 #include "tools/sshprobe/probe.h"
 
 #include "foundation/random_source.h"
+#include "ssh/key_files.h"
 
 #include <cstdio>
 #include <exception>
@@ -28,7 +30,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
+    "usage: sshprobe --help\n"
+    "       sshprobe server --port P --host-key PEM [--host-key PEM] [--password USER:PASS]\n"
     "                       [--authorized-key USER:PUBFILE]... [--once] [--report-memory] [--window N]\n"
     "                       [--proxy socks4|socks5|http:HOST:PORT] [settings]\n"
     "       sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]\n"
@@ -47,12 +50,19 @@ int main(int argc, char** argv)
         WinsockSession sockets;
         if (argc < 2) throw probe::UsageError("no role");
         const std::string role = argv[1];
+        if (role == "--help" && argc == 2) {
+            std::fputs(kUsage, stdout);
+            return probe::ExitOk;
+        }
         probe::Arguments args(std::vector<std::string>(argv + 2, argv + argc));
         if (role == "server") return probe::RunServer(args);
         if (role == "client") return probe::RunClient(args);
         throw probe::UsageError("unknown role " + role);
     } catch (const probe::UsageError& e) {
         std::fprintf(stderr, "sshprobe: %s\n%s", e.what(), kUsage);
+        return probe::ExitUsage;
+    } catch (const KeyFileError& e) {
+        std::fprintf(stderr, "sshprobe: %s\n", e.what());
         return probe::ExitUsage;
     } catch (const std::exception& e) {
         probe::Event(std::string("error: ") + e.what());

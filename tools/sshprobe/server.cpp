@@ -57,11 +57,15 @@ struct ServerOptions {
 
 std::string BlobOf(const std::string& publicKeyFile)
 {
-    CryptoPP::FileSource file(publicKeyFile.c_str(), true);
-    PublicKeyInfo info(file);
+    CryptoPP::StringSource file(ReadKeyFile(publicKeyFile), true);
     std::string blob;
-    CryptoPP::StringSink sink(blob);
-    info.CopyTo(sink);
+    try {
+        PublicKeyInfo info(file);
+        CryptoPP::StringSink sink(blob);
+        info.CopyTo(sink);
+    } catch (const std::exception& e) {
+        throw KeyFileError(publicKeyFile + ": not a public key file (" + e.what() + ")");
+    }
     return blob;
 }
 
@@ -351,10 +355,7 @@ int RunServer(Arguments& args)
     state->options = ReadServerOptions(args);
     const ServerOptions& options = state->options;
     for (const std::string& file : options.hostKeyFiles) {
-        CryptoPP::FileSource pem(file.c_str(), true);
-        CryptoPP::ByteQueue body;
-        const std::string type = ReadPemPrivateKey(pem, "", 0, body);
-        state->hostKeys.emplace_back(new Signer(body, type));
+        state->hostKeys.push_back(DecodePrivateKeyFile(file, ReadKeyFile(file), nullptr, nullptr));
         Event("host key " + state->hostKeys.back()->AlgorithmName() + " from " + file);
     }
 

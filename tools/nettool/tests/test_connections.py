@@ -540,6 +540,45 @@ class HttpConnect(NetToolCase):
                            "Invalid HTTP response: response header longer than 65536 bytes")
 
 
+class PeerText(NetToolCase):
+    def test_what_a_peer_chose_is_printed_escaped(self):
+        # Control bytes in a SOCKS5 bound name or an HTTP reason reach no terminal raw.
+        name = b"a\r\nb\0\x1b[2J\\"
+        reply = bytes([5, 0, 0, 3, len(name)]) + name + bytes([0, 80])
+        r, _, _ = self.through(socks5_proxy(connect_reply=reply), "10.1.2.3", "22",
+                               "--proxy", "socks5", "127.0.0.1", "{port}")
+        self.assert_connected(r, "")
+        self.assertIn("bound a\\x0d\\x0ab\\x00\\x1b[2J\\x5c 80\n", r.stdout)
+
+        r, _, _ = self.through(http_proxy(b"HTTP/1.0 403 No\x1b]0;owned\x07\r\n\r\n"), "10.1.2.3", "22",
+                               "--proxy", "http", "127.0.0.1", "{port}")
+        self.assert_failed(r, "HTTP CONNECT request", 403,
+                           "HTTP CONNECT request failed: status 403, reason: No\\x1b]0;owned\\x07")
+
+
+class CommandLine(NetToolCase):
+    def test_numbers_and_addresses_out_of_range(self):
+        cases = [
+            (("accept", "65536"), "not a port from 0 to 65535: 65536"),
+            (("accept", "70000"), "not a port from 0 to 65535: 70000"),
+            (("accept", "-1"), "not a port: -1"),
+            (("connect", "127.0.0.1", "4294967296"), "not a port: 4294967296"),
+            (("connect", "127.0.0.1", "22", "--expect", "1x"), "not a number of bytes: 1x"),
+            (("reverse", "not-an-address"), "not a dotted IPv4 address: not-an-address"),
+            (("reverse", "10.1.2"), "not a dotted IPv4 address: 10.1.2"),
+            (("reverse", "10.1.2.256"), "not a dotted IPv4 address: 10.1.2.256"),
+            (("reverse", "10.1.2.3."), "not a dotted IPv4 address: 10.1.2.3."),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                r = self.tool(*args)
+                self.assertEqual(r.code, 2, r)
+                self.assertTrue(r.stderr.startswith(f"nettool: {message}\nusage: "), r)
+        r = self.tool("--help")
+        self.assertEqual((r.code, r.stderr), (0, ""), r)
+        self.assertTrue(r.stdout.startswith("usage: nettool --help\n"), r)
+
+
 class Limits(NetToolCase):
     def test_unknown_protocol_is_noticed_once_connected(self):
         r, requests, _ = self.through(lambda c, q: q.append(c.recv(10)), "10.1.2.3", "22",

@@ -61,11 +61,14 @@ class ProbeScripts(winetest.SharedPrefixTestCase):
     def test_options_are_refused(self):
         usage = ("usage: settings-probe [--server] < requests\n"
                  "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
-                 "       settings-probe --bench-with <depth> <rounds>\n")
+                 "       settings-probe --bench-with <depth> <rounds>\n"
+                 "       settings-probe --help\n")
         for args in (["--tree"], ["--server", "--server"], ["--bench-decode", "10", "sideways", "1"],
-                     ["--bench-with", "-1", "1"], ["--bench-with", "10"]):
+                     ["--bench-with", "-1", "1"], ["--bench-with", "10"], ["--help", "--server"]):
             r = self.prefix.run(PROBE, *args, stdin=b"Q name\n")
             self.assertEqual((r.code, r.stdout, r.stderr), (2, "", usage))
+        r = self.prefix.run(PROBE, "--help")
+        self.assertEqual((r.code, r.stdout, r.stderr), (0, usage, ""))
 
     def test_bench_modes_report_their_figures(self):
         r = self.prefix.run(PROBE, "--bench-decode", "300", "reverse", "2")

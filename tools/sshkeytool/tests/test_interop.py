@@ -64,7 +64,7 @@ class OurKeysInRealTools(KeyToolCase):
                 name = f"key{n}"
                 args = ["keygen", "--alg", alg, "--bits", bits, "--comment", comment, "--out", "C:\\keys\\" + name]
                 if passphrase:
-                    args += ["--pass", passphrase]
+                    args += ["--passphrase", passphrase]
                 r = self.tool(*args)
                 self.assertEqual((r.code, r.stderr), (0, ""))
                 md5, babble = self.fingerprints(r.stdout)
@@ -96,7 +96,7 @@ class OurKeysInRealTools(KeyToolCase):
                 # Our reader agrees on all forms, the binary blob included.
                 with open(self.path(name + ".blob"), "wb") as fh:
                     fh.write(base64.b64decode(blob_of_line(our_line)))
-                extra = ["--pass", passphrase] if passphrase else []
+                extra = ["--passphrase", passphrase] if passphrase else []
                 for form, more in ((name, extra), (name + ".pub", []), (name + ".ssh2", []), (name + ".blob", [])):
                     self.assertEqual(self.our_fingerprints(form, *more), (md5, babble), form)
 
@@ -131,7 +131,7 @@ class TheirKeysInOurReader(KeyToolCase):
                     fh.write(run_native("ssh-keygen", "-y", "-P", passphrase, "-f", self.path(name)).stdout)
                 md5 = keygen_fields("-l", "-E", "md5", "-f", self.path(name + ".pub"))[1]
                 babble = keygen_fields("-B", "-f", self.path(name + ".pub"))[1]
-                extra = ["--pass", passphrase] if passphrase else []
+                extra = ["--passphrase", passphrase] if passphrase else []
                 self.assertEqual(self.our_fingerprints(name, *extra), (md5[len("MD5:"):], babble))
                 self.assertEqual(self.our_fingerprints(name + ".pub"), (md5[len("MD5:"):], babble))
                 # puttygen's RFC 4716 export of the public key.
@@ -146,7 +146,7 @@ class RefusedInput(KeyToolCase):
         run_native("ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-f", self.path("openssh-new"))
         run_native("ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "aes-phrase",
                    "-f", self.path("aes-pem"))
-        r = self.tool("keygen", "--alg", "ssh-dss", "--bits", "1024", "--pass", "right phrase",
+        r = self.tool("keygen", "--alg", "ssh-dss", "--bits", "1024", "--passphrase", "right phrase",
                       "--out", "C:\\keys\\ours")
         self.assertEqual(r.code, 0, r)
         with open(self.path("garbage"), "wb") as fh:
@@ -157,16 +157,23 @@ class RefusedInput(KeyToolCase):
         for args, code, message in [
             (["fingerprint", "C:\\keys\\openssh-new"], 1,
              "C:\\keys\\openssh-new: \"OPENSSH PRIVATE KEY\" files are not supported"),
-            (["fingerprint", "C:\\keys\\aes-pem", "--pass", "aes-phrase"], 1,
+            (["fingerprint", "C:\\keys\\aes-pem", "--passphrase", "aes-phrase"], 1,
              "C:\\keys\\aes-pem: unsupported encryption algorithm"),
-            (["fingerprint", "C:\\keys\\ours", "--pass", "wrong phrase"], 1,
+            (["fingerprint", "C:\\keys\\ours", "--passphrase", "wrong phrase"], 1,
              "C:\\keys\\ours: wrong passphrase, or the key file is damaged"),
-            (["fingerprint", "C:\\keys\\ours"], 1, "the private key is encrypted; give its passphrase with --pass"),
+            (["fingerprint", "C:\\keys\\ours"], 1, "the private key is encrypted; give its passphrase with --passphrase"),
             (["fingerprint", "C:\\keys\\missing"], 1, "C:\\keys\\missing: cannot open the file (OS error 2"),
             (["fingerprint", "C:\\keys\\garbage"], 1, "C:\\keys\\garbage: SSH: cause to disconnect: unexpected end of packet"),
             (["fingerprint", "C:\\keys\\other-algorithm.pub"], 1, "unsupported public key algorithm"),
-            (["keygen", "--alg", "ssh-dss", "--bits", "2048", "--out", "C:\\keys\\big"], 1,
-             "DSA: not a valid prime length"),
+            # Only sizes other SSH software can use.
+            (["keygen", "--alg", "ssh-dss", "--bits", "2048", "--out", "C:\\keys\\big"], 2,
+             "--bits must be 1024 for ssh-dss keys"),
+            (["keygen", "--alg", "ssh-rsa", "--bits", "100", "--out", "C:\\keys\\big"], 2,
+             "--bits must be from 1024 to 16384 for ssh-rsa keys"),
+            (["keygen", "--alg", "ssh-rsa", "--bits", "1023", "--out", "C:\\keys\\big"], 2,
+             "--bits must be from 1024 to 16384 for ssh-rsa keys"),
+            (["keygen", "--alg", "ssh-rsa", "--bits", "16385", "--out", "C:\\keys\\big"], 2,
+             "--bits must be from 1024 to 16384 for ssh-rsa keys"),
             (["keygen", "--alg", "ssh-ed25519", "--bits", "256", "--out", "C:\\keys\\ed"], 2,
              "--alg must be ssh-dss or ssh-rsa"),
             (["keygen", "--alg", "ssh-rsa", "--bits", "many", "--out", "C:\\keys\\x"], 2, "--bits needs a number"),
@@ -177,8 +184,11 @@ class RefusedInput(KeyToolCase):
             with self.subTest(args=args):
                 self.expect_error(args, code, message)
         self.assertFalse(os.path.exists(self.path("big")))
+        r = self.tool("--help")
+        self.assertEqual((r.code, r.stderr), (0, ""), r)
+        self.assertTrue(r.stdout.startswith("usage:\n  sshkeytool keygen "), r)
         # The refused key file is unchanged, and opens with its passphrase.
-        self.assertEqual(len(self.our_fingerprints("ours", "--pass", "right phrase")[0]), 47)
+        self.assertEqual(len(self.our_fingerprints("ours", "--passphrase", "right phrase")[0]), 47)
 
 
 if __name__ == "__main__":
