@@ -4,7 +4,18 @@
 
 namespace {
 
+// A console program whose check fails is not silent when no one sees the box (no display,
+// a service, a log of the console): the message goes to its error stream first.
+void WriteToStandardError(const char* message) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error == NULL || error == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(error, message, static_cast<DWORD>(lstrlenA(message)), &written, NULL);
+    WriteFile(error, "\r\n", 2, &written, NULL);
+}
+
 void ShowAssertionBox(const char* message) {
+    WriteToStandardError(message);
     MessageBoxA(NULL, message, "Assertion failed", MB_ICONERROR | MB_OK);
 }
 

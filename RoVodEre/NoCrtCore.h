@@ -21,12 +21,12 @@ public:
     virtual ~ObjectBase() {}
 };
 
-// Reports a failed check (message box titled "Assertion failed") and ends the calling
-// thread with exit code 0x8805. Never returns.
+// Reports a failed check (the message on standard error, then a message box titled
+// "Assertion failed") and ends the calling thread with exit code 0x8805. Never returns.
 [[noreturn]] void NoCrtAssertFailed(const char* text, const char* file, unsigned line);
 
-// Test seam: replaces what shows the assertion message (default: the message box). The
-// thread still ends afterwards. Returns the previous reporter.
+// Test seam: replaces what shows the assertion message (default: standard error and the
+// message box). The thread still ends afterwards. Returns the previous reporter.
 typedef void (*AssertionReporter)(const char* message);
 AssertionReporter SetAssertionReporter(AssertionReporter reporter);
 

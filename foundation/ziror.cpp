@@ -65,6 +65,10 @@ std::string HresultDescription(long code)
     for (const Entry& entry : table)
         if (entry.code == key)
             return entry.text;
+    // A Windows error carried as an HRESULT (a failed file write in a COM call, for one):
+    // the system's text of that error.
+    if ((key & 0xFFFF0000ul) == 0x80070000ul)
+        return SystemErrorText(key & 0xFFFFul).text;
     return std::string();
 }
 

@@ -3,6 +3,7 @@
 #include "installer/installer_state.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -21,12 +22,14 @@ bool EqualsNoCase(const std::string& a, const char* b)
     return true;
 }
 
-// The first character is read through at(): an empty argument throws std::out_of_range,
-// which main reports like any other exception.
+// An empty argument is neither an option nor a value: it throws std::out_of_range, which
+// main reports like any other exception.
 bool IsOption(const std::string& arg)
 {
-    char c = arg.at(0);
-    return c == '/' || c == '-';
+    if (arg.empty())
+        throw std::out_of_range("Reading the command line failed: an argument is empty (\"\"); "
+                                "an option or a value was expected");
+    return arg[0] == '/' || arg[0] == '-';
 }
 
 } // namespace

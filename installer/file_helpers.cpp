@@ -1,6 +1,7 @@
 #include "installer/file_helpers.h"
 
 #include "RoVodEre/ScopeGuard.h"
+#include "installer/installer_state.h"
 #include "installer/registry_values.h"
 
 #include <windows.h>
@@ -77,19 +78,85 @@ bool ReadWholeFile(const std::string& path, std::string& bytes)
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes)
 {
-    const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const auto closeFile = MakeGuard(CloseHandle, file);
-    DWORD written = 0;
-    if (!bytes.empty() && !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        return false;
-    if (written != bytes.size()) {
-        SetLastError(ERROR_WRITE_FAULT);
+    try {
+        ReplaceWithWrittenFile(path, [&](const std::string& temporary) {
+            const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                throw FileWriteError(path, "CreateFileA", GetLastError());
+            const auto closeFile = MakeGuard(CloseHandle, file);
+            DWORD written = 0;
+            if (!bytes.empty() && !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+                throw FileWriteError(path, "WriteFile", GetLastError());
+            if (written != bytes.size())
+                throw FileWriteError(path, "WriteFile", ERROR_WRITE_FAULT);
+        });
+    } catch (const FileWriteError& e) {
+        SetLastError(e.error);
         return false;
     }
     return true;
+}
+
+std::string TemporaryPathFor(const std::string& path) { return path + ".new"; }
+
+FileWriteError::FileWriteError(const std::string& path, const char* call, unsigned long errorCode)
+    : error(errorCode), message_("Writing '" + path + "' failed: ")
+{
+    reasonStart_ = message_.size();
+    message_ += std::string(call) + "() failed: " + OsErrorExceptionText(errorCode);
+}
+
+void MoveIntoPlace(const std::string& temporary, const std::string& path)
+{
+    // One rename that replaces the file, on the NT family. Looked up at run time: the other
+    // platforms' kernel32 lacks it or fails it, and there the old file goes first.
+    using MoveFileExFunction = BOOL(WINAPI*)(const char*, const char*, DWORD);
+    const auto moveFileEx = reinterpret_cast<MoveFileExFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA")));
+    if (moveFileEx) {
+        if (moveFileEx(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return;
+        if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
+            throw FileWriteError(path, "MoveFileExA", GetLastError());
+    }
+    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        throw FileWriteError(path, "DeleteFileA", GetLastError());
+    if (!MoveFileA(temporary.c_str(), path.c_str()))
+        throw FileWriteError(path, "MoveFileA", GetLastError());
+}
+
+void RemoveTemporary(const std::string& temporary)
+{
+    const DWORD error = GetLastError();  // a failure being reported must keep its code
+    DeleteFileA(temporary.c_str());
+    SetLastError(error);
+}
+
+std::string AbsoluteDirectoryPath(const std::string& dir)
+{
+    if (dir.empty())
+        return dir;
+    const DWORD needed = GetFullPathNameA(dir.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return dir;
+    std::string full(needed, '\0');
+    const DWORD length = GetFullPathNameA(dir.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed)
+        return dir;
+    full.resize(length);
+    // A root keeps its backslash: a drive's (C:\) and a share's (\\server\share\).
+    size_t rootLength = 0;
+    if (full.size() >= 3 && full[1] == ':' && full[2] == '\\') {
+        rootLength = 3;
+    } else if (full.compare(0, 2, "\\\\") == 0) {
+        const size_t share = full.find('\\', 2);
+        const size_t end = share == std::string::npos ? std::string::npos : full.find('\\', share + 1);
+        rootLength = end == std::string::npos ? full.size() : end + 1;
+    }
+    while (full.size() > rootLength && full.back() == '\\')
+        full.pop_back();
+    return full;
 }
 
 std::string GetProgramFilesDir()

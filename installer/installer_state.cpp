@@ -58,6 +58,12 @@ void StartWithoutWaiting(const std::string& commandLine)
     }
 }
 
+void ReportWindowNotCreated(const std::string& what, unsigned long error)
+{
+    const std::string reason = error == 0 ? std::string("the system gave no reason") : OsErrorExceptionText(error);
+    PrintLine("Creating the " + what + " failed: " + reason);
+}
+
 std::string OsErrorExceptionText(unsigned long error)
 {
     return NarrowErrorText(OsErrorException(error)).text;

@@ -74,6 +74,11 @@ std::string OsErrorExceptionText(unsigned long error);
 // Console conventions: each line goes to standard output with a line feed and a flush.
 void PrintLine(const std::string& line);
 
+// The line for a dialog that could not be shown (no display, or the system's desktop not
+// ready), so that the run does not end as if the user had cancelled: "Creating the <what>
+// failed: " and the system's reason.
+void ReportWindowNotCreated(const std::string& what, unsigned long error);
+
 // Starts a program from its command line without waiting for it or telling whether it
 // started: the control panel after an interactive installation, an earlier release's
 // uninstaller.

@@ -172,6 +172,9 @@ int RunInstaller(int argc, char** argv)
         std::fflush(stderr);
         throw SilentExit(ExitEulaNotAccepted);
     }
+    // Stored in the uninstall entry, the file association and the links: it must name the
+    // same folder from any current directory.
+    installerState.installDir = AbsoluteDirectoryPath(installerState.installDir);
 
     // Outlives every step, so that their rollbacks run in it too.
     std::optional<MultithreadedApartment> apartment;

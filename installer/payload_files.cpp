@@ -4,10 +4,13 @@
 #include "installer/installer_state.h"
 #include "installer/reboot_delete.h"
 
-#include <cryptopp/files.h>
+#include <cryptopp/filters.h>
 #include <cryptopp/zlib.h>
 
 #include <windows.h>
+
+#include <algorithm>
+#include <string>
 
 const PayloadFile PayloadFiles[PayloadFileCount] = {
     {103, "Orvidex.exe"},
@@ -58,7 +61,7 @@ PayloadFileStep::PayloadFileStep(int resourceId, const std::string& target)
                      "Target file '" + path + "' already exists, aborting", ExitPayloadExists});
     }
     PrintLine("Installing " + path);
-    Write(resourceId, existed);
+    Write(resourceId);
     CancelPendingDelete(path);
 }
 
@@ -69,9 +72,55 @@ namespace {
     throw InstallError(std::string(call) + " failed: " + OsErrorExceptionText(GetLastError()));
 }
 
-} // namespace
+// The end of the decompressor: writes what arrives into an open file and reports a failed
+// write with the file it was meant for and the system's reason.
+class FileWriter : public CryptoPP::Bufferless<CryptoPP::Sink> {
+public:
+    // file is written; target names it in messages.
+    FileWriter(const std::string& file, const std::string& target) : target_(target)
+    {
+        handle_ = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw FileWriteError(target_, "CreateFileA", GetLastError());
+    }
+    ~FileWriter() override { Close(); }
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
 
-void WritePayloadFile(int resourceId, const std::string& path)
+    size_t Put2(const CryptoPP::byte* bytes, size_t length, int messageEnd, bool) override
+    {
+        while (length > 0) {
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(handle_, bytes, chunk, &written, nullptr))
+                throw FileWriteError(target_, "WriteFile", GetLastError());
+            if (written == 0)
+                throw FileWriteError(target_, "WriteFile", ERROR_WRITE_FAULT);
+            bytes += written;
+            length -= written;
+        }
+        // A write the system held back can still fail when the file is closed.
+        if (messageEnd && !Close())
+            throw FileWriteError(target_, "CloseHandle", GetLastError());
+        return 0;
+    }
+
+private:
+    bool Close()
+    {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            return true;
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) != 0;
+    }
+
+    std::string target_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Decompresses the resource into file, naming target in messages.
+void Decompress(int resourceId, const std::string& file, const std::string& target)
 {
     const HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), "BINARY");
     if (!resource)
@@ -85,24 +134,31 @@ void WritePayloadFile(int resourceId, const std::string& path)
     const DWORD size = SizeofResource(nullptr, resource);
     if (size == 0)
         ThrowResourceError("SizeofResource()");
-    // The file is created or truncated here and closed when the decompressor goes. Its
-    // writes need no gathering: one write per file measured no faster under Wine.
-    CryptoPP::ZlibDecompressor decompressor(new CryptoPP::FileSink(path.c_str(), true));
-    decompressor.Put(static_cast<const CryptoPP::byte*>(bytes), size);
-    decompressor.MessageEnd();
+    try {
+        // The file is closed when the decompressor goes. Its writes need no gathering: one
+        // write per file measured no faster under Wine.
+        CryptoPP::ZlibDecompressor decompressor(new FileWriter(file, target));
+        decompressor.Put(static_cast<const CryptoPP::byte*>(bytes), size);
+        decompressor.MessageEnd();
+    } catch (const CryptoPP::Exception& e) {
+        throw InstallError("Writing '" + target + "' failed: decompressing resource " + std::to_string(resourceId) +
+                           " failed: " + e.what());
+    }
 }
 
-void PayloadFileStep::Write(int resourceId, bool existed)
+} // namespace
+
+void WritePayloadFile(int resourceId, const std::string& path)
 {
-    try {
-        WritePayloadFile(resourceId, path);
-    } catch (...) {
-        // A file this step created must not stay behind half written; no rollback covers it,
-        // since a step whose constructor throws is never destroyed.
-        if (!existed)
-            DeleteFileA(path.c_str());
-        throw;
-    }
+    ReplaceWithWrittenFile(path, [&](const std::string& temporary) { Decompress(resourceId, temporary, path); });
+}
+
+void PayloadFileStep::Write(int resourceId)
+{
+    // The file is never seen half written: the step's own file or the earlier one stays
+    // whole until the new content is complete. No rollback covers a failure here, since a
+    // step whose constructor throws is never destroyed.
+    WritePayloadFile(resourceId, path);
 }
 
 PayloadFileStep::~PayloadFileStep()

@@ -13,20 +13,21 @@
 class PayloadFileStep : public InstallStep {
 public:
     // An empty path means the uninstaller's path. Throws SilentExit with 104 for an existing
-    // file that may not be overwritten, InstallError for a missing resource, and the
-    // decompressor's exceptions for a bad stream or a file that cannot be written.
+    // file that may not be overwritten, InstallError for a missing resource or a bad stream,
+    // and FileWriteError for a file that cannot be written.
     PayloadFileStep(int resourceId, const std::string& path);
     ~PayloadFileStep();
 
 private:
-    void Write(int resourceId, bool existed);
+    void Write(int resourceId);
 
     std::string path;
 };
 
-// Writes the decompressed bytes of the resource to path, creating or truncating the file
-// first. Throws InstallError for a missing resource, and the decompressor's exceptions for a
-// bad stream or a file that cannot be written.
+// Puts the decompressed bytes of the resource at path, whole or not at all: an earlier file
+// there stays as it was until the new one is complete (ReplaceWithWrittenFile). Throws
+// InstallError for a missing resource or a bad stream and FileWriteError for a file that
+// cannot be written; every message names the file.
 void WritePayloadFile(int resourceId, const std::string& path);
 
 struct PayloadFile {

@@ -38,6 +38,21 @@ uint32_t RunProcessAndWait(const std::string& commandLine)
 
 namespace {
 
+// A hardware fault inside a library's entry point, told with the entry point and the
+// library: like the fault itself, not an InstallError, so no "/Force" passes it.
+class EntryPointFault : public std::exception {
+public:
+    EntryPointFault(const std::string& entryName, const std::string& dllPath, const StructuredException& fault)
+        : message_(entryName + "() of '" + dllPath + "' failed: " + fault.what() + " (0x" +
+                   FormatInteger(fault.code, 16, 8) + ")")
+    {
+    }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
 void CallServerEntry(const std::string& dllPath, const char* entryName)
 {
     // Uninitialised only when this call initialised it.
@@ -62,7 +77,11 @@ void CallServerEntry(const std::string& dllPath, const char* entryName)
     }
     // A fault in the library's code is ours to roll back, not the end of the run.
     HRESULT returned = S_OK;
-    CallForeign([&] { returned = entry(); });
+    try {
+        CallForeign([&] { returned = entry(); });
+    } catch (const StructuredException& fault) {
+        throw EntryPointFault(entryName, dllPath, fault);
+    }
     ZIRor::ComCallResult result;
     result.Record((std::string(entryName) + "()").c_str(), returned);
     uninitialize();  // before the library is freed

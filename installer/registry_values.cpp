@@ -4,6 +4,7 @@
 #include "foundation/ziror_registry.h"
 #include "installer/installer_state.h"
 
+#include <algorithm>
 #include <utility>
 
 std::string ReadRegString(HKEY root, const std::string& subkey, const std::string& valueName)
@@ -105,6 +106,24 @@ LONG WriteStoredValue(HKEY key, const StoredRegistryValue& value)
 {
     return RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.empty() ? nullptr : value.data.data(),
                           static_cast<DWORD>(value.data.size()));
+}
+
+LONG DeleteValuesOtherThan(HKEY key, const std::vector<std::wstring>& keep)
+{
+    std::vector<StoredRegistryValue> values;
+    if (!ReadValuesOf(key, values))
+        return ERROR_CANTREAD;
+    for (const StoredRegistryValue& value : values) {
+        const bool kept = std::any_of(keep.begin(), keep.end(), [&value](const std::wstring& name) {
+            return lstrcmpiW(name.c_str(), value.name.c_str()) == 0;
+        });
+        if (kept)
+            continue;
+        const LONG rc = RegDeleteValueW(key, value.name.c_str());
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+            return rc;
+    }
+    return ERROR_SUCCESS;
 }
 
 namespace {

@@ -30,6 +30,9 @@ bool ReadStoredValue(HKEY key, const std::wstring& name, StoredRegistryValue& va
 bool ReadStoredValues(HKEY root, const std::string& subkey, std::vector<StoredRegistryValue>& values);
 // Writes the value back with its own type and bytes.
 LONG WriteStoredValue(HKEY key, const StoredRegistryValue& value);
+// Deletes every value of the open key (opened with KEY_QUERY_VALUE and KEY_SET_VALUE)
+// whose name is not among keep, without regard to case; the first failure's code.
+LONG DeleteValuesOtherThan(HKEY key, const std::vector<std::wstring>& keep);
 
 // A key with everything under it, as stored; the name is empty for the tree's top.
 struct StoredRegistryKey {

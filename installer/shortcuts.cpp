@@ -106,9 +106,21 @@ void ShortcutStep::CreateLink(const std::string& target, const std::string& argu
         ReportFailure(WithoutFinalPeriod(file.FailureText()));
         return;
     }
-    const Utf16String widePath = ToUtf16(AnsiString(path));
-    if (FAILED(file.interfacePointer->Save(widePath.c_str(), TRUE))) {
-        ReportFailure("IPersistFile::Save() failed");
+    // Saved beside the link and then put in its place, so that an earlier link is never
+    // seen half rewritten.
+    ZIRor::ComCallResult saved;
+    try {
+        ReplaceWithWrittenFile(path, [&](const std::string& temporary) {
+            const Utf16String widePath = ToUtf16(AnsiString(temporary));
+            saved.Record("IPersistFile::Save()", file.interfacePointer->Save(widePath.c_str(), TRUE));
+            if (saved.Failed())
+                throw ZIRor::ComException(saved);
+        });
+    } catch (const ZIRor::ComException&) {
+        ReportFailure(WithoutFinalPeriod(saved.FailureText()));
+        return;
+    } catch (const FileWriteError& e) {
+        ReportFailure(WithoutFinalPeriod(e.Reason()));
         return;
     }
     AppendUninstallClause("-delFile=" + path);

@@ -2,6 +2,7 @@
 
 #include "RoVodEre/ScopeGuard.h"
 #include "foundation/exceptions.h"
+#include "foundation/ziror.h"
 #include "installer/file_helpers.h"
 #include "installer/installer_state.h"
 #include "installer/registry_values.h"
@@ -10,7 +11,24 @@
 
 namespace {
 
-const char* const EntryValueNames[] = {"DisplayName", "DisplayIcon", "UninstallString", "UninstallParam", "Version"};
+const std::vector<std::wstring> EntryValueNames = {L"DisplayName", L"DisplayIcon", L"UninstallString",
+                                                   L"UninstallParam", L"Version"};
+
+// The names of the values.
+std::vector<std::wstring> NamesOf(const std::vector<StoredRegistryValue>& values)
+{
+    std::vector<std::wstring> names;
+    for (const StoredRegistryValue& value : values)
+        names.push_back(value.name);
+    return names;
+}
+
+// The key opened for replacing values, created when missing.
+LONG OpenForValues(const std::string& keyPath, HKEY& key)
+{
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+}
 
 } // namespace
 
@@ -19,8 +37,6 @@ UninstallerRegistrationStep::UninstallerRegistrationStep(const std::string& keyN
     : keyPath(CombinePath(UninstallKeyPath, keyName))
 {
     hadPreviousEntry = ReadStoredValues(HKEY_LOCAL_MACHINE, keyPath, previousEntry);
-    // A missing key is the normal case; no stale value of an earlier entry survives.
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
     PrintLine("Registering uninstaller");
     try {
         Write(keyName, displayName, version);
@@ -35,6 +51,8 @@ UninstallerRegistrationStep::UninstallerRegistrationStep(const std::string& keyN
     }
 }
 
+// An earlier entry is overwritten value by value and loses only the values this entry does
+// not have, so that it is a working entry at every moment, also when the run is cut off.
 void UninstallerRegistrationStep::Write(const std::string& keyName, const std::string& displayName,
                                         const std::string& version)
 {
@@ -46,6 +64,17 @@ void UninstallerRegistrationStep::Write(const std::string& keyName, const std::s
     WriteRegString(HKEY_LOCAL_MACHINE, keyPath, "UninstallString", uninstallCommand, false);
     WriteRegString(HKEY_LOCAL_MACHINE, keyPath, "UninstallParam", installerState.uninstallParams, false);
     WriteRegString(HKEY_LOCAL_MACHINE, keyPath, "Version", version, false);
+    HKEY key = nullptr;
+    LONG rc = OpenForValues(keyPath, key);
+    if (rc == ERROR_SUCCESS) {
+        const auto closeKey = MakeGuard(RegCloseKey, key);
+        rc = DeleteValuesOtherThan(key, EntryValueNames);
+    }
+    if (rc != ERROR_SUCCESS) {
+        ZIRor::Win32CallResult result;
+        result.Record("RegDeleteValueW()", rc);
+        throw InstallError(result.FailureText());
+    }
     written = true;
 }
 
@@ -80,21 +109,19 @@ void UninstallerRegistrationStep::RollBack()
                           "Uninstaller Unregistration Failed");
 }
 
-// Our values out, the earlier ones back, with their own types and bytes.
+// The earlier values back over ours, with their own types and bytes, and then ours that it
+// did not have out: a working entry at every moment, as when it was written.
 LONG UninstallerRegistrationStep::RestorePreviousEntry()
 {
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &key, nullptr);
+    LONG rc = OpenForValues(keyPath, key);
     if (rc != ERROR_SUCCESS)
         return rc;
-    auto closeKey = MakeGuard(RegCloseKey, key);
-    for (const char* name : EntryValueNames)
-        RegDeleteValueA(key, name);
+    const auto closeKey = MakeGuard(RegCloseKey, key);
     for (const StoredRegistryValue& value : previousEntry) {
         rc = WriteStoredValue(key, value);
         if (rc != ERROR_SUCCESS)
             return rc;
     }
-    return ERROR_SUCCESS;
+    return DeleteValuesOtherThan(key, NamesOf(previousEntry));
 }

@@ -117,6 +117,10 @@ INT_PTR ShowVersionConflictDialog(HWND owner, const std::string& text, const std
 {
     ConflictDialogText = text;
     ConflictDialogTitle = title;
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(VersionConflictDialogId), owner,
-                           VersionConflictDialogProc, 0);
+    SetLastError(ERROR_SUCCESS);
+    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(VersionConflictDialogId), owner,
+                                           VersionConflictDialogProc, 0);
+    if (result == -1)
+        ReportWindowNotCreated("version-conflict dialog", GetLastError());
+    return result;
 }

@@ -174,8 +174,9 @@ class WinePrefix:
     def __exit__(self, *exc):
         self.close()
 
-    def run(self, program, *args, env=None, timeout=120, stdin=None):
-        """Runs a program (a name in the build's bin/ or a path); output with CRLF as LF."""
+    def run(self, program, *args, env=None, timeout=120, stdin=None, cwd=None):
+        """Runs a program (a name in the build's bin/ or a path); output with CRLF as LF. cwd
+        is the Linux folder whose drive path becomes the program's current directory."""
         exe = program if os.path.isabs(program) else os.path.join(BIN, program)
         full_env = dict(self.env)
         if env:
@@ -183,7 +184,7 @@ class WinePrefix:
         # Output goes to files, not pipes: Wine's background processes, started with the
         # first program, inherit its handles and would hold a pipe open until they end.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.run([WINE64, exe, *args], env=full_env, timeout=timeout,
+            proc = subprocess.run([WINE64, exe, *args], env=full_env, timeout=timeout, cwd=cwd,
                                   stdout=out, stderr=err, input=stdin,
                                   stdin=None if stdin is not None else subprocess.DEVNULL)
             out.seek(0)

@@ -332,9 +332,14 @@ TEST_F(DatavectTest, LongCheckTextsStillEndTheMessage) {
 
 DWORD WINAPI FailCheckDirectly(LPVOID) { NoCrtAssertFailed("x < y", "some\\file.h", 12); }
 
-TEST_F(DatavectTest, CheckHandlerShowsMessageBoxAndEndsThread) {
+TEST_F(DatavectTest, CheckHandlerWritesStandardErrorShowsMessageBoxAndEndsThread) {
     if (std::getenv("DISPLAY")) GTEST_SKIP() << "a display would show the message box and wait";
-    // The product's own reporter, in place of the test programs' one that ends the program.
+    // The product's own reporter, in place of the test programs' one that ends the program,
+    // with standard error going into a pipe.
+    HANDLE readEnd = NULL, writeEnd = NULL;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, NULL, 64 * 1024));
+    const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_ERROR_HANDLE, writeEnd);
     const AssertionReporter testReporter = SetAssertionReporter(nullptr);
     DWORD code = 0;
     HANDLE thread = CreateThread(NULL, 0, FailCheckDirectly, NULL, 0, NULL);
@@ -344,8 +349,22 @@ TEST_F(DatavectTest, CheckHandlerShowsMessageBoxAndEndsThread) {
         CloseHandle(thread);
     }
     SetAssertionReporter(testReporter);
+    SetStdHandle(STD_ERROR_HANDLE, standardError);
+    std::string written;
+    DWORD available = 0;
+    if (PeekNamedPipe(readEnd, NULL, 0, NULL, &available, NULL) && available > 0) {
+        written.resize(available);
+        DWORD count = 0;
+        if (ReadFile(readEnd, &written[0], available, &count, NULL)) written.resize(count);
+    }
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
     ASSERT_NE(nullptr, thread);
     EXPECT_EQ(0x8805u, code);
+    const std::string expected = "source file 'some\\file.h', line 12:\r\nx < y\r\nThe asserting thread will be terminated.\r\n";
+    EXPECT_EQ(0u, written.find("Assertion failed in module '")) << written;
+    ASSERT_GE(written.size(), expected.size()) << written;
+    EXPECT_EQ(expected, written.substr(written.size() - expected.size()));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/exceptions.h"
 #include "foundation/ziror.h"
 #include "foundation/ziror_registry.h"
 
@@ -61,6 +62,10 @@ TEST(CallResultTest, HresultTableAndSigns)
         EXPECT_EQ(c.message, r.Message()) << std::hex << c.code;
     }
     EXPECT_EQ("Partial success.", HresultDescription(1));
+    // A Windows error that the table does not hold is told by the system's text of its code.
+    const ComCallResult diskFull = Result<ComCallResult>("X()", static_cast<long>(HRESULT_FROM_WIN32(112)));
+    EXPECT_EQ("X() failed with error code: -2147024784. Description: " + std::string(SystemErrorText(112).text),
+              diskFull.Message());
 }
 
 TEST(ComExceptionTest, CopiesKeepEveryField)

@@ -31,6 +31,29 @@ TEST(CombinePathTest, OneBackslashUnlessTheDirectoryEndsInASeparator)
         EXPECT_EQ(c.combined, CombinePath(c.dir, c.name)) << c.dir << " + " << c.name;
 }
 
+TEST(AbsoluteDirectoryPathTest, CanonicalAndAbsoluteWithARootsBackslashKept)
+{
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, current));
+    const struct {
+        const char *given, *absolute;
+    } cases[] = {
+        {"C:\\T", "C:\\T"},
+        {"C:\\T\\", "C:\\T"},
+        {"C:/T/", "C:\\T"},
+        {"C:\\T. .", "C:\\T"},
+        {"C:\\a\\..\\T", "C:\\T"},
+        {"C:\\", "C:\\"},
+        {"C:\\.", "C:\\"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"},
+        {"\\\\server\\share\\T\\", "\\\\server\\share\\T"},
+        {"", ""},  // left for the directory step to refuse
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.absolute, AbsoluteDirectoryPath(c.given)) << c.given;
+    EXPECT_EQ(CombinePath(current, "T"), AbsoluteDirectoryPath("T"));
+}
+
 class TempDirTest : public ::testing::Test {
 protected:
     std::string dir;
@@ -86,6 +109,36 @@ TEST_F(TempDirTest, ExistenceKindAndEmptiness)
     EXPECT_TRUE(PathExists(file));
     EXPECT_FALSE(IsDirectory(file));
     EXPECT_FALSE(IsDirectoryEmpty(dir));
+}
+
+TEST_F(TempDirTest, AFileIsReplacedWholeOrNotAtAll)
+{
+    const std::string path = CombinePath(dir, "f.bin");
+    ASSERT_TRUE(WriteWholeFile(path, "earlier"));
+    // A temporary that an interrupted run left behind, and a write that fails halfway.
+    ASSERT_TRUE(WriteWholeFile(TemporaryPathFor(path) + ".x", "x"));
+    ASSERT_TRUE(MoveFileA((TemporaryPathFor(path) + ".x").c_str(), TemporaryPathFor(path).c_str()));
+    EXPECT_THROW(ReplaceWithWrittenFile(path,
+                                        [](const std::string& temporary) {
+                                            EXPECT_TRUE(WriteWholeFile(temporary, "half"));
+                                            throw FileWriteError(temporary, "WriteFile", ERROR_DISK_FULL);
+                                        }),
+                 FileWriteError);
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(path, content));
+    EXPECT_EQ("earlier", content);
+    EXPECT_FALSE(PathExists(TemporaryPathFor(path)));
+
+    ASSERT_TRUE(WriteWholeFile(path, "new"));
+    ASSERT_TRUE(ReadWholeFile(path, content));
+    EXPECT_EQ("new", content);
+    EXPECT_FALSE(PathExists(TemporaryPathFor(path)));
+    // A folder in the way: the system's reason, and no temporary left.
+    const std::string folder = CombinePath(dir, "folder");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_FALSE(WriteWholeFile(folder, "new"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FALSE(PathExists(TemporaryPathFor(folder)));
 }
 
 TEST(ProgramFilesDirTest, ComesFromTheRegistry)

@@ -77,10 +77,10 @@ class InstallationSteps(winetest.PrefixTestCase):
                 + "".join(f"Rollback: removing previously created shortcut {link}\n" for link in self.links())
                 + f"Rollback: removing previously created {self.start_menu()}\n")
 
-    def install(self, *options, directory=DIR, env=None):
+    def install(self, *options, directory=DIR, env=None, cwd=None):
         full_env = {"ORVIDEX_STANDIN_LOG": LOG}
         full_env.update(env or {})
-        return self.prefix.installer("/InstallDir", directory, "/AcceptEULA", *options, env=full_env)
+        return self.prefix.installer("/InstallDir", directory, "/AcceptEULA", *options, env=full_env, cwd=cwd)
 
     def uninstall_params(self):
         """The uninstall parameter string as the uninstall entry stores it."""
@@ -140,6 +140,35 @@ class InstallationSteps(winetest.PrefixTestCase):
         self.assertEqual((r.code, r.stdout), (103, "Creating Morlune registry key\n"
                                               f"Target directory '{DIR}' already exists and is not empty, aborting\n"))
         self.assertTrue(self.exists(f"{DIR}\\Orvidex.exe"))
+
+    def test_installation_folder_is_stored_absolute_and_canonical(self):
+        """The uninstall entry, the file association and the links name the folder so that it
+        is found from any current directory."""
+        work = self.prefix.unix_path("C:\\work")
+        os.makedirs(work)
+        cases = [  # as given, the folder it names
+            ("T", "C:\\work\\T"),
+            ("C:\\T2.", "C:\\T2"),
+            ("C:/T3/", "C:\\T3"),
+            ("..\\T4 . ", "C:\\T4"),
+        ]
+        for given, folder in cases:
+            with self.subTest(given=given):
+                # Each over the one before.
+                r = self.install("/Force", directory=given, cwd=work)
+                self.assertEqual(r.code, 0, r)
+                self.assertIn(f"Installing {folder}\\Orvidex.exe\n", r.stdout)
+                self.assertTrue(self.exists(f"{folder}\\uninst.exe"))
+                entry = json.loads(self.prefix.run("installprobe.exe", "regtree", UNINSTALL_ENTRY).stdout)["values"]
+                self.assertEqual(entry["UninstallString"]["text"], f'"{folder}\\uninst.exe" Orvidex ')
+                self.assertEqual(entry["DisplayIcon"]["text"], f"{folder}\\uninst.exe")
+                self.assertTrue(entry["UninstallParam"]["text"].startswith(
+                    f'"-shareResWith=Skarvelin" "-delDir={folder}" "-delMainFile={folder}\\Orvidex.exe"'))
+                command = self.prefix.reg("query", "HKLM\\SOFTWARE\\Classes\\Morlune.Orvidex.3.32.Settings\\Shell\\"
+                                          "Manage\\command", "/ve").stdout
+                self.assertIn(f'"{folder}\\Rivurere.exe" "%1"', command)
+                r = self.prefix.run("installprobe.exe", "link", self.links()[0])
+                self.assertIn(f"Target={folder}\\raridava.exe\nArguments=\nWorkingDirectory={folder}\n", r.stdout)
 
     def test_installation_directory_errors(self):
         os.makedirs(self.prefix.unix_path("C:\\full"))

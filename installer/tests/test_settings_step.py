@@ -216,6 +216,30 @@ class SettingsStep(winetest.PrefixTestCase):
                          r"RegCreateKeyEx\(\) failed with the following error: OS error 1021[^\n]*\n$")
         self.assertTrue(os.path.exists(self.prefix.unix_path(DIR + "\\Orvidex.exe")))
 
+    def test_product_key_that_may_only_be_read_keeps_its_keypair(self):
+        r = self.install()
+        self.assertEqual(r.code, 0, r)
+        stored = self.product_values()
+        r = self.prefix.run("installprobe.exe", "read-only-key", PRODUCT_KEY)
+        self.assertEqual(r.code, 0, r)
+        saving = ("Orvidex configuration saving failed: Error opening registry key. RegCreateKeyEx() failed with the "
+                  "following error: OS error 5")
+        # The stored keypair is found, so none is generated; only the saving fails, and says why.
+        r = self.install("/Force")
+        self.assertEqual(r.code, 0, r)
+        lines = self.step_lines(r.stdout)
+        self.assertTrue(lines.startswith("Warning: " + saving), lines)
+        self.assertEqual(lines.count("\n"), 1, lines)
+        # Without "/Force" the failed saving rolls the installation back.
+        self.forget_installation()
+        r = self.install(directory="C:\\Again")
+        self.assertEqual(r.code, 121, r)
+        tail = r.stdout.partition("Registering uninstaller\n")[2]
+        self.assertTrue(tail.startswith(saving), tail)
+        self.assertIn(", aborting\nRollback: unregistering uninstaller\n", tail)
+        self.assertFalse(os.path.exists(self.prefix.unix_path("C:\\Again")))
+        self.assertEqual(self.product_values(), stored)
+
 
 if __name__ == "__main__":
     winetest.main()

@@ -351,12 +351,16 @@ int ShowInstallerDialog(InstallerDialogParams& params)
     LoadRichEditLibrary();
     LoadCommonControls();
     PendingException = nullptr;
+    SetLastError(ERROR_SUCCESS);
     const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(InstallerDialogId), nullptr,
                                            InstallerDialogProc, reinterpret_cast<LPARAM>(&params));
+    const DWORD error = GetLastError();
     if (PendingException) {
         const std::exception_ptr pending = PendingException;
         PendingException = nullptr;
         std::rethrow_exception(pending);
     }
+    if (result == -1)
+        ReportWindowNotCreated("installer dialog", error);
     return static_cast<int>(result);
 }

@@ -26,12 +26,35 @@ CfgStorage::~CfgStorage()
 
 bool CfgStorage::OpenKey()
 {
-    if (m_keyOpen)
+    if (m_keyOpen && m_keyWritable)
         return true;
+    if (m_keyOpen) {
+        RegCloseKey(m_hKey);
+        m_keyOpen = false;
+    }
     std::wstring error;
     HKEY key = nullptr;
     if (!OpenOrCreateProductKey(key, error))
         return Fail(error);
+    m_hKey = key;
+    m_keyOpen = true;
+    m_keyWritable = true;
+    return true;
+}
+
+bool CfgStorage::OpenKeyForReading()
+{
+    if (m_keyOpen)
+        return true;
+    std::wstring error;
+    HKEY key = nullptr;
+    if (OpenOrCreateProductKey(key, error)) {
+        m_keyWritable = true;
+    } else if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        m_keyWritable = false;
+    } else {
+        return Fail(error);
+    }
     m_hKey = key;
     m_keyOpen = true;
     return true;
@@ -76,7 +99,7 @@ bool CfgStorage::SaveSettings()
 bool CfgStorage::LoadSettings()
 {
     ClearWithPrefixes();
-    if (!OpenKey())
+    if (!OpenKeyForReading())
         return false;
     CryptoPP::SecByteBlock bytes;
     if (!QueryValue(kSettingsValue, kMaxSettingsSize, bytes,
@@ -129,7 +152,7 @@ bool CfgStorage::SaveKeypair()
 
 bool CfgStorage::LoadKeypair()
 {
-    if (!OpenKey())
+    if (!OpenKeyForReading())
         return false;
     CryptoPP::SecByteBlock bytes;
     if (!QueryValue(kKeypairValue, kMaxKeypairSize, bytes,

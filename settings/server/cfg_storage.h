@@ -28,7 +28,8 @@ public:
     ~CfgStorage() override;
 
     // Opens the product key for query and set, or creates it (and the maker's key) open
-    // to LocalSystem and the Administrators group only.
+    // to LocalSystem and the Administrators group only. A key that the loads opened for
+    // reading alone is opened again.
     bool OpenKey();
 
     // Refuses a tree that fails validation, with its message, and writes nothing then.
@@ -65,6 +66,12 @@ public:
     bool m_keypairUndefined;
 
 private:
+    // For the loads: OpenKey, or else the product key opened for reading alone, so that
+    // values that may be read but not changed are still found.
+    bool OpenKeyForReading();
+    // m_hKey was opened for query and set.
+    bool m_keyWritable = false;
+
     // The bytes of a value of at most limit bytes; false after setting the failure text
     // (which begins with failurePrefix) for a missing, unreadable or longer value.
     // The buffer is a wiped block, since "Keypair" holds the private key.

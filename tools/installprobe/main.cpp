@@ -5,6 +5,8 @@
 //   installprobe regtree <ROOT\key>...   each key with its values and subkeys as JSON, one line
 //                                        a key (one program start for a whole snapshot)
 //   installprobe volatile-key <ROOT\key> creates the key as a volatile one
+//   installprobe read-only-key <ROOT\key> gives the existing key an access list that lets
+//                                        the Administrators group and everyone read it only
 //
 // ROOT is HKLM or HKCU. Exit 0 on success, 1 with a line on standard error otherwise.
 #include <windows.h>
@@ -226,6 +228,40 @@ int CreateVolatileKey(const std::string& path)
     return 0;
 }
 
+int MakeKeyReadOnly(const std::string& path)
+{
+    HKEY root;
+    std::string subKey;
+    if (!SplitRoot(path, root, subKey))
+        return Fail("root key " + path, ERROR_INVALID_PARAMETER);
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(root, subKey.c_str(), 0, WRITE_DAC, &key);
+    if (rc != ERROR_SUCCESS)
+        return Fail("RegOpenKeyExA " + path, rc);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID administrators = nullptr, everyone = nullptr;
+    BYTE aclBuffer[256];
+    PACL acl = reinterpret_cast<PACL>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators) ||
+        !AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) ||
+        !InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, administrators) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone) ||
+        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
+        rc = static_cast<LONG>(GetLastError());
+    else
+        rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    if (everyone)
+        FreeSid(everyone);
+    if (administrators)
+        FreeSid(administrators);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : Fail("setting the access list of " + path, rc);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -242,9 +278,12 @@ int main(int argc, char** argv)
             return PrintLink(argv[2]);
         if (command == "volatile-key")
             return CreateVolatileKey(argv[2]);
+        if (command == "read-only-key")
+            return MakeKeyReadOnly(argv[2]);
     }
     const bool help = argc == 2 && std::string(argv[1]) == "--help";
     std::fprintf(help ? stdout : stderr,
-                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>\n");
+                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>"
+                 " | read-only-key <ROOT\\key>\n");
     return help ? 0 : 2;
 }
