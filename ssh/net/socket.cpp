@@ -18,12 +18,28 @@ const size_t MaxTransferPerCall = 1 << 30;
 // Calls of FlushUnlessFilling without a put before it sends what is below the bound.
 const unsigned QuietFlushesBeforeSend = 4;
 
-// The time left of maxTime milliseconds since start, for waits that resume.
-DWORD Remaining(unsigned long maxTime, DWORD start) {
-    if (maxTime == INFINITE) return INFINITE;
-    DWORD spent = GetTickCount() - start;
-    return spent >= maxTime ? 0 : maxTime - spent;
-}
+// The time left of maxTime milliseconds since the first call, for waits that resume. The
+// clock is read only by a call that may wait: a pump or flush that takes only what is there
+// reads none.
+class Deadline {
+public:
+    explicit Deadline(unsigned long maxTime) : m_maxTime(maxTime) {}
+    DWORD Remaining() {
+        if (m_maxTime == 0 || m_maxTime == INFINITE) return m_maxTime;
+        const DWORD now = GetTickCount();
+        if (!m_started) {
+            m_start = now;
+            m_started = true;
+        }
+        const DWORD spent = now - m_start;
+        return spent >= m_maxTime ? 0 : m_maxTime - spent;
+    }
+
+private:
+    unsigned long m_maxTime;
+    DWORD m_start = 0;
+    bool m_started = false;
+};
 
 }  // namespace
 
@@ -47,6 +63,10 @@ struct Socket::Shared {
     bool selected = false;
     long pending = 0;
     long awaited = 0;
+    // Whether the event was signalled when the last wait on it ended; Clear also once the
+    // events are collected. Clear means nothing new has been recorded since: collecting again
+    // would cost a server round trip for nothing.
+    CryptoPP::HandleState eventState = CryptoPP::HandleState::Unknown;
     ~Shared() {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
     }
@@ -172,19 +192,30 @@ HANDLE Socket::NetworkEvent() {
 
 long Socket::PendingNetworkEvents() {
     HANDLE event = NetworkEvent();
+    if (m_shared->eventState == CryptoPP::HandleState::Clear) return m_shared->pending;
     WSANETWORKEVENTS events;
     CheckAndHandleError("WSAEnumNetworkEvents", WSAEnumNetworkEvents(m_socket, event, &events) == SOCKET_ERROR);
     m_shared->pending |= events.lNetworkEvents;
+    m_shared->eventState = CryptoPP::HandleState::Clear;
     // The source and the sink of a connection wait on one event: the one that collects the
     // other's event after the other has chosen to wait must not leave it waiting for good.
-    if (events.lNetworkEvents & m_shared->awaited) WSASetEvent(event);
+    if (events.lNetworkEvents & m_shared->awaited) {
+        WSASetEvent(event);
+        m_shared->eventState = CryptoPP::HandleState::Signalled;
+    }
     return m_shared->pending;
 }
 
-HANDLE Socket::AwaitNetworkEvents(long events) {
+void Socket::AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container,
+                                const CryptoPP::CallStack& callStack) {
     HANDLE event = NetworkEvent();
     m_shared->awaited |= events;
-    return event;
+    container.AddHandle(event, callStack, &m_shared->eventState);
+}
+
+void Socket::WaitForNetworkEvent(unsigned long milliseconds) {
+    WaitForSingleObject(NetworkEvent(), milliseconds);
+    m_shared->eventState = CryptoPP::HandleState::Unknown;
 }
 
 void Socket::TakeNetworkEvents(long events) {
@@ -200,8 +231,9 @@ SocketSource::SocketSource(CryptoPP::BufferedTransformation* attachment)
 
 // One receive into the empty buffer. False when the socket had nothing (it would block).
 bool SocketSource::ReceiveMore() {
-    // Selecting the event first makes every later arrival signal it.
-    m_socket.NetworkEvent();
+    // Selecting the event first makes every later arrival signal it. After a receive that
+    // found nothing, only a recorded arrival (or end) is worth another one.
+    if (m_blocked && !(m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE))) return false;
     m_socket.TakeNetworkEvents(FD_READ);
     // The buffer is empty here: growing it loses nothing.
     if (m_dataEnd == m_buffer.size() && m_buffer.size() < MaxSourceBuffer) m_buffer.New(m_buffer.size() * 2);
@@ -223,16 +255,15 @@ bool SocketSource::ReceiveMore() {
 size_t SocketSource::GeneralPump2(lword& byteCount, bool blockingOutput, unsigned long maxTime) {
     lword wanted = byteCount;
     byteCount = 0;
-    DWORD start = GetTickCount();
+    Deadline deadline(maxTime);
     while (byteCount < wanted) {
         if (m_dataBegin == m_dataEnd) {
             if (m_eof) break;
             if (!ReceiveMore()) {
                 if (m_eof) break;
-                DWORD wait = Remaining(maxTime, start);
+                DWORD wait = deadline.Remaining();
                 if (wait == 0) break;
-                WaitForSingleObject(m_socket.NetworkEvent(), wait);
-                m_socket.PendingNetworkEvents();
+                m_socket.WaitForNetworkEvent(wait);
                 continue;
             }
         }
@@ -268,8 +299,8 @@ void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, cons
             (m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE)))
             container.SetNoWait(CryptoPP::CallStack("SocketSource::GetWaitObjects() - data or end ready", &callStack));
         else
-            container.AddHandle(m_socket.AwaitNetworkEvents(FD_READ | FD_CLOSE),
-                                CryptoPP::CallStack("SocketSource::GetWaitObjects() - no data", &callStack));
+            m_socket.AwaitNetworkEvents(FD_READ | FD_CLOSE, container,
+                                        CryptoPP::CallStack("SocketSource::GetWaitObjects() - no data", &callStack));
     }
     AttachedTransformation()->GetWaitObjects(container,
                                              CryptoPP::CallStack("SocketSource::GetWaitObjects() - attachment", &callStack));
@@ -370,16 +401,16 @@ void SocketSink::Abandon() {
 
 lword SocketSink::TimedFlush(unsigned long maxTime, size_t targetSize) {
     lword total = 0;
-    DWORD start = GetTickCount();
+    Deadline deadline(maxTime);
     while (m_buffer.Size() > targetSize) {
         m_socket.NetworkEvent();
         m_socket.TakeNetworkEvents(FD_WRITE);
         size_t sent = m_socket.Send(m_buffer.Data(), m_buffer.Size());
         if (sent == 0) {
             m_blocked = true;
-            DWORD wait = Remaining(maxTime, start);
+            DWORD wait = deadline.Remaining();
             if (wait == 0) break;
-            WaitForSingleObject(m_socket.NetworkEvent(), wait);
+            m_socket.WaitForNetworkEvent(wait);
             m_socket.PendingNetworkEvents();
             continue;
         }
@@ -399,6 +430,6 @@ void SocketSink::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const 
     if (!m_blocked || m_buffer.IsEmpty() || (m_socket.PendingNetworkEvents() & (FD_WRITE | FD_CLOSE)))
         container.SetNoWait(CryptoPP::CallStack("SocketSink::GetWaitObjects() - ready to send", &callStack));
     else
-        container.AddHandle(m_socket.AwaitNetworkEvents(FD_WRITE | FD_CLOSE),
-                            CryptoPP::CallStack("SocketSink::GetWaitObjects() - buffer full", &callStack));
+        m_socket.AwaitNetworkEvents(FD_WRITE | FD_CLOSE, container,
+                                    CryptoPP::CallStack("SocketSink::GetWaitObjects() - buffer full", &callStack));
 }

@@ -85,8 +85,11 @@ public:
     // events collected so far and not yet taken. Collecting an event that some user of the
     // handle awaits signals the event again, so that its wait still ends.
     long PendingNetworkEvents();
-    // The network event, for a wait on the given events until they are taken.
-    HANDLE AwaitNetworkEvents(long events);
+    // Adds the network event to the container, for a wait on the given events until they
+    // are taken; the wait tells the socket whether anything was recorded meanwhile.
+    void AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack);
+    // Waits for the network event by itself, at most the given milliseconds.
+    void WaitForNetworkEvent(unsigned long milliseconds);
     // Forgets the given collected events: the next attempt tells anew whether it blocks.
     void TakeNetworkEvents(long events);
 

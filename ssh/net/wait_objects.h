@@ -8,7 +8,9 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace CryptoPP {
@@ -38,19 +40,32 @@ private:
     unsigned long m_number;
 };
 
+// What the last wait learnt of a handle: whether it was signalled when the wait ended. An
+// object that knows its handle was not signalled then has nothing new to ask the system for.
+enum class HandleState : unsigned char { Unknown, Clear, Signalled };
+
 class WaitObjectContainer {
 public:
-    // The most handles one wait can cover (the system's limit for one wait call).
-    static const size_t kMaxHandles = MAXIMUM_WAIT_OBJECTS;
+    // The most handles one system wait covers.
+    static const size_t kHandlesPerSystemWait = MAXIMUM_WAIT_OBJECTS;
+    // The most handles one wait of the container covers: 64 groups of 63, each waited on by
+    // one thread together with one event of its own (the calling thread's group waits with
+    // the event that the helpers signal; each helper's with the event that ends its wait).
+    static const size_t kMaxHandles = kHandlesPerSystemWait * (kHandlesPerSystemWait - 1);
     // Waits in a row that return at once before the tracer hears of it (and again after as
     // many more).
     static const unsigned long kNoWaitLoopPasses = 10000;
 
-    explicit WaitObjectContainer(WaitObjectsTracer* tracer = nullptr) : m_tracer(tracer) { Clear(); }
+    explicit WaitObjectContainer(WaitObjectsTracer* tracer = nullptr);
+    ~WaitObjectContainer();
+    WaitObjectContainer(const WaitObjectContainer&) = delete;
+    WaitObjectContainer& operator=(const WaitObjectContainer&) = delete;
 
     void Clear();
-    // The handle is not owned and must outlive the wait.
-    void AddHandle(HANDLE handle, const CallStack& callStack);
+    // The handle is not owned and must outlive the wait; a wait must not change its state (an
+    // auto-reset event would be reset by the helper that saw it). When state is given, the
+    // wait stores there whether the handle was signalled as it ended.
+    void AddHandle(HANDLE handle, const CallStack& callStack, HandleState* state = nullptr);
     // Some object can go on at once: the next wait returns without waiting.
     void SetNoWait(const CallStack& callStack);
     // Some object must be asked again after this many milliseconds at the latest.
@@ -70,15 +85,31 @@ public:
     unsigned long ScheduledMilliseconds() const { return m_scheduled; }
 
 private:
+    class Helpers;
+
     void CountNoWait();
+    // One system wait on the handles from first on (at most one group); the index found
+    // signalled, or m_handles.size() when none was.
+    size_t FirstSignalled(size_t first, size_t count, DWORD timeout);
+    // Waits on every handle, through the helpers when they are more than one group holds.
+    bool WaitForHandles(DWORD timeout);
+    // The first handle from position on that is signalled now, looking no further than end
+    // (one system call per group); m_handles.size() when none is.
+    size_t NextSignalled(size_t position, size_t end);
+    // Tells every handle's state holder what the wait found: the handles before the first
+    // signalled one (m_handles.size() when none was, ~0 when not known yet) were not.
+    void ReportStates(size_t firstSignalled);
 
     WaitObjectsTracer* m_tracer;
     unsigned long m_noWaitPasses = 0;
     std::vector<HANDLE> m_handles;
     std::vector<std::string> m_reasons;
+    std::vector<HandleState*> m_states;
+    std::unordered_map<HANDLE, size_t> m_positions;
     bool m_noWait;
     std::string m_noWaitReason;
     unsigned long m_scheduled;
+    std::unique_ptr<Helpers> m_helpers;
 };
 
 }  // namespace CryptoPP

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include <string>
+#include <thread>
+#include <vector>
 
 using CryptoPP::byte;
 using CryptoPP::CallStack;
@@ -54,17 +54,84 @@ TEST(WaitObjectContainer, NoWaitScheduleHandlesAndTimeout) {
     EXPECT_TRUE(c.Wait(INFINITE));
     EXPECT_EQ(c.HandleReasons(), std::vector<std::string>{"event / outer"});
 
-    // The same handle twice is one wait object; more distinct handles than one wait covers fail.
+    // The same handle twice is one wait object.
     c.AddHandle(event, outer);
     EXPECT_EQ(c.Handles().size(), 1u);
-    std::vector<HANDLE> more;
-    for (size_t i = 0; i < WaitObjectContainer::kMaxHandles; ++i) {
-        more.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        c.AddHandle(more.back(), outer);
-    }
-    EXPECT_THROW(c.Wait(0), CryptoPP::Exception);
-    for (HANDLE h : more) CloseHandle(h);
     CloseHandle(event);
+}
+
+// Events for the tests, closed at the end of the test.
+struct Events {
+    std::vector<HANDLE> handles;
+    explicit Events(size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) handles.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    }
+    ~Events()
+    {
+        for (HANDLE h : handles) CloseHandle(h);
+    }
+};
+
+// One wait covers 64 groups of 63 handles: a handle signalled in any group ends it, in the
+// calling thread's group, a helper's, or the last place there is; the wait tells each holder
+// of a state whether its handle was signalled, also when it did not wait at all. Repeated
+// waits reuse the helpers, and the next handle past the limit makes the wait fail.
+TEST(WaitObjectContainer, WaitsOnFullGroupsAndTellsWhichHandlesWereSignalled) {
+    const size_t limit = WaitObjectContainer::kMaxHandles;
+    EXPECT_EQ(limit, 4032u);
+    Events events(limit + 1);
+    std::vector<CryptoPP::HandleState> states(limit, CryptoPP::HandleState::Unknown);
+    WaitObjectContainer c;
+    const CallStack test("test", nullptr);
+    auto fill = [&](size_t count, bool noWait) {
+        c.Clear();
+        if (noWait) c.SetNoWait(test);
+        for (size_t i = 0; i < count; ++i) c.AddHandle(events.handles[i], test, &states[i]);
+    };
+    auto signalledOnes = [&](size_t count) {
+        std::vector<size_t> found;
+        for (size_t i = 0; i < count; ++i) {
+            EXPECT_NE(states[i], CryptoPP::HandleState::Unknown) << i;
+            if (states[i] == CryptoPP::HandleState::Signalled) found.push_back(i);
+        }
+        return found;
+    };
+    const struct {
+        size_t count;
+        std::vector<size_t> signalled;
+        bool noWait;
+    } cases[] = {
+        {64, {}, false},          {64, {63}, false},          {65, {64}, false},
+        {limit, {}, false},       {limit, {0}, false},        {limit, {62, 63}, false},
+        {limit, {limit - 1}, false}, {limit, {1000, 4000}, false}, {limit, {}, true},
+        {limit, {5, 3000}, true},
+    };
+    for (const auto& test_case : cases) {
+        SCOPED_TRACE(::testing::Message() << test_case.count << " handles, " << test_case.signalled.size()
+                                          << " signalled" << (test_case.noWait ? ", no wait" : ""));
+        for (size_t i : test_case.signalled) SetEvent(events.handles[i]);
+        fill(test_case.count, test_case.noWait);
+        std::fill(states.begin(), states.end(), CryptoPP::HandleState::Unknown);
+        EXPECT_EQ(c.Wait(test_case.signalled.empty() ? 20 : INFINITE),
+                  test_case.noWait || !test_case.signalled.empty());
+        EXPECT_EQ(signalledOnes(test_case.count), test_case.signalled);
+        for (size_t i : test_case.signalled) ResetEvent(events.handles[i]);
+    }
+
+    // The wait does end when a handle of a helper's group is signalled during it.
+    fill(limit, false);
+    HANDLE late = events.handles[limit - 2];
+    std::thread signaller([late] {
+        Sleep(50);
+        SetEvent(late);
+    });
+    EXPECT_TRUE(c.Wait(10000));
+    signaller.join();
+    EXPECT_EQ(signalledOnes(limit), std::vector<size_t>{limit - 2});
+
+    c.AddHandle(events.handles[limit], test);
+    EXPECT_THROW(c.Wait(0), CryptoPP::Exception);
 }
 
 // A loop that never waits is reported to the tracer once per run of passes, with the reason
@@ -224,8 +291,16 @@ TEST(SocketSource, ReceivesIntoItsQueueAndSeesTheEnd) {
     EXPECT_FALSE(c.NoWait());
     ASSERT_EQ(c.Handles().size(), 1u);
 
+    // A wait that found nothing leaves the source nothing to try; bytes sent after it end the
+    // next wait all the same.
+    EXPECT_FALSE(c.Wait(20));
+    moved = CryptoPP::LWORD_MAX;
+    source.GeneralPump2(moved, true, 0);
+    EXPECT_EQ(moved, 0u);
     const byte hello[] = {'h', 'e', 'l', 'l', 'o'};
     ASSERT_EQ(pair.client.Send(hello, 5), 5u);
+    c.Clear();
+    source.GetWaitObjects(c, CallStack("test", nullptr));
     EXPECT_TRUE(c.Wait(5000));
     moved = CryptoPP::LWORD_MAX;
     source.GeneralPump2(moved, true, 5000);
