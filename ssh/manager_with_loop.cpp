@@ -13,7 +13,10 @@ namespace {
 
 const std::size_t SinkMaxBufferSize = 4194304;
 const std::size_t SinkAutoFlushBound = 32768;
-const CryptoPP::lword PumpSliceBytes = 16384;
+// What one pass takes from the socket: all it holds as a rule (a socket call per slice of 16 KiB
+// would cost more than the work on the bytes), yet bounded, so that channel work and timers are
+// still served between slices.
+const CryptoPP::lword PumpSliceBytes = 1 << 20;
 const int WSAConnectionReset = 10054;
 
 // limit - elapsed, or 0 once elapsed has reached it.

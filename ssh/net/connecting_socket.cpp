@@ -208,7 +208,10 @@ bool ConnectingSocket::PumpStates() {
         }
     }
     if (m_state == CONNECTING) {
-        if (WaitForSingleObject(m_connectEvent, 0) != WAIT_OBJECT_0) return false;
+        // A wait that just found the event not signalled spares asking again.
+        const bool knownClear = m_connectEventState == CryptoPP::HandleState::Clear;
+        m_connectEventState = CryptoPP::HandleState::Unknown;
+        if (knownClear || WaitForSingleObject(m_connectEvent, 0) != WAIT_OBJECT_0) return false;
         ResetEvent(m_connectEvent);
         WSANETWORKEVENTS events;
         if (WSAEnumNetworkEvents(m_source.AccessSocket().GetSocket(), m_connectEvent, &events) != 0) {
@@ -426,7 +429,8 @@ void ConnectingSocket::GetWaitObjects(CryptoPP::WaitObjectContainer& container, 
                             CallStack("ConnectingSocket::GetWaitObjects() - resolving target", &callStack));
         break;
     case CONNECTING:
-        container.AddHandle(m_connectEvent, CallStack("ConnectingSocket::GetWaitObjects() - connecting", &callStack));
+        container.AddHandle(m_connectEvent, CallStack("ConnectingSocket::GetWaitObjects() - connecting", &callStack),
+                            &m_connectEventState);
         break;
     case NEGOTIATING:
         if (m_proxyPhase == PS_SENDOUTPUT) {

@@ -130,6 +130,7 @@ private:
     int m_phaseLimit = kPhaseLimit;
     ResolveHostNamePtr m_resolver;
     HANDLE m_connectEvent;
+    CryptoPP::HandleState m_connectEventState = CryptoPP::HandleState::Unknown;
     SocketSource m_source;
     SocketSink m_sink;
     datavect<unsigned char> m_request;
