@@ -1,6 +1,7 @@
 #include "ssh/manager.h"
 
 #include "ssh/dh_kex_handler.h"
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/protocol_names.h"
 #include "ssh/wire.h"
@@ -144,15 +145,18 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
     }
     // Nothing counts after SSH_MSG_DISCONNECT, sent or received: a KEXINIT would otherwise
     // start a key exchange on a connection that has ended.
-    if (transport_.TransportStateNumber() == 7) return 0;
+    if (transport_.TransportStateNumber() == TransportDisconnected)
+        return 0;
     QueuedMessage record(messageNumber_, transport_.IncomingSequence(), &currentMessage_);
     const bool hold = transport_.IsReexchangePending() && transport_.KexCount() > 1 &&
-                      (messageNumber_ > 49 || messageNumber_ == 5 || messageNumber_ == 6);
+                      (messageNumber_ > SSH_MSG_KEX_LAST || messageNumber_ == SSH_MSG_SERVICE_REQUEST ||
+                       messageNumber_ == SSH_MSG_SERVICE_ACCEPT);
     if (hold) {
         // Channel data is bounded by the receive windows we granted, which may be larger than
         // the queue's byte limit (a fast download during a re-exchange): it is measured
         // against those windows, everything else against the limit.
-        const bool channelData = messageNumber_ == 94 || messageNumber_ == 95;
+        const bool channelData = messageNumber_ == SSH_MSG_CHANNEL_DATA ||
+                                 messageNumber_ == SSH_MSG_CHANNEL_EXTENDED_DATA;
         const std::uint64_t counted = channelData ? heldChannelDataBytes_ : heldBytes_ - heldChannelDataBytes_;
         const std::uint64_t limit =
             std::uint64_t(transport_.MaxQueuedBytes()) + (channelData ? GrantedReceiveWindows() : 0);
@@ -205,7 +209,8 @@ void Manager::ReleaseHeldMessages()
                 Log(&TransportLog::LogQueue, "Processing queued message of type " + MessageName(first.payload[0]) +
                                                  ", size " + Decimal(n));
         }
-        const bool channelData = first.messageNumber == 94 || first.messageNumber == 95;
+        const bool channelData = first.messageNumber == SSH_MSG_CHANNEL_DATA ||
+                                 first.messageNumber == SSH_MSG_CHANNEL_EXTENDED_DATA;
         ProcessMessage(first);
         held_.pop_front();
         heldBytes_ -= n;
@@ -221,36 +226,36 @@ void Manager::ProcessMessage(QueuedMessage& message)
     CryptoPP::BufferedTransformation& in = *message.source;
     const CryptoPP::byte number = message.messageNumber;
     bool unimplemented = false;
-    if (number >= 30 && number <= 49) {
+    if (number >= SSH_MSG_KEX_FIRST && number <= SSH_MSG_KEX_LAST) {
         ProcessKexMethodMessage(in);
     } else {
         switch (number) {
         case IdentificationLineMessage:
             ProcessIdentificationLine(in);
             break;
-        case 1: {
-            SetTransportState(7);
-            SetKexState(5);
+        case SSH_MSG_DISCONNECT: {
+            SetTransportState(TransportDisconnected);
+            SetKexState(KexDisconnected);
             disconnectOrigin_ = PeerDisconnected;
-            DecodeMessageNumber(in, 1);
+            DecodeMessageNumber(in, SSH_MSG_DISCONNECT);
             DecodeUint32(in, disconnectReason_);
             DecodeString(in, disconnectDescription_);
             DecodeString(in, disconnectLanguage_);
             break;
         }
-        case 2:
+        case SSH_MSG_IGNORE:
             OnIgnore(static_cast<std::size_t>(in.MaxRetrievable()));
             in.Skip();
             break;
-        case 3: {
-            DecodeMessageNumber(in, 3);
+        case SSH_MSG_UNIMPLEMENTED: {
+            DecodeMessageNumber(in, SSH_MSG_UNIMPLEMENTED);
             std::uint32_t sequence;
             DecodeUint32(in, sequence);
             if (!FailUnimplementedGlobalRequest(sequence)) OnUnimplemented(sequence);
             break;
         }
-        case 4: {
-            DecodeMessageNumber(in, 4);
+        case SSH_MSG_DEBUG: {
+            DecodeMessageNumber(in, SSH_MSG_DEBUG);
             bool alwaysDisplay;
             std::string text, language;
             DecodeBoolean(in, alwaysDisplay);
@@ -259,42 +264,51 @@ void Manager::ProcessMessage(QueuedMessage& message)
             OnDebug(alwaysDisplay, text, language);
             break;
         }
-        case 5:
+        case SSH_MSG_SERVICE_REQUEST:
             ProcessServiceRequest(in);
             break;
-        case 6:
+        case SSH_MSG_SERVICE_ACCEPT:
             transport_.ExpectClient();
-            transport_.ExpectTransportState(5);
-            DecodeMessageNumber(in, 6);
+            transport_.ExpectTransportState(TransportClientAwaitsService);
+            DecodeMessageNumber(in, SSH_MSG_SERVICE_ACCEPT);
             ServiceStarted();
             in.Skip();  // the service name is not needed
             break;
-        case 20:
+        case SSH_MSG_KEXINIT:
             ProcessKexInit(in);
             break;
-        case 21:
+        case SSH_MSG_NEWKEYS:
             ProcessNewKeys(in);
             break;
-        case 50:
+        case SSH_MSG_USERAUTH_REQUEST:
             ProcessUserAuthRequest(in);
             break;
-        case 51:
-        case 52:
-        case 53:
-        case 60:
+        case SSH_MSG_USERAUTH_FAILURE:
+        case SSH_MSG_USERAUTH_SUCCESS:
+        case SSH_MSG_USERAUTH_BANNER:
+        case SSH_MSG_USERAUTH_PK_OK:
             ProcessUserAuthAnswer(number, in, unimplemented);
             break;
-        case 80:
+        case SSH_MSG_GLOBAL_REQUEST:
             ProcessGlobalRequest(in);
             break;
-        case 81:
-        case 82:
+        case SSH_MSG_REQUEST_SUCCESS:
+        case SSH_MSG_REQUEST_FAILURE:
             ProcessGlobalRequestReply(number, in);
             break;
-        case 90:
+        case SSH_MSG_CHANNEL_OPEN:
             ProcessChannelOpen(in);
             break;
-        case 91: case 92: case 93: case 94: case 95: case 96: case 97: case 98: case 99: case 100:
+        case SSH_MSG_CHANNEL_OPEN_CONFIRMATION:
+        case SSH_MSG_CHANNEL_OPEN_FAILURE:
+        case SSH_MSG_CHANNEL_WINDOW_ADJUST:
+        case SSH_MSG_CHANNEL_DATA:
+        case SSH_MSG_CHANNEL_EXTENDED_DATA:
+        case SSH_MSG_CHANNEL_EOF:
+        case SSH_MSG_CHANNEL_CLOSE:
+        case SSH_MSG_CHANNEL_REQUEST:
+        case SSH_MSG_CHANNEL_SUCCESS:
+        case SSH_MSG_CHANNEL_FAILURE:
             ProcessChannelMessage(number, in);
             break;
         default:
@@ -302,7 +316,7 @@ void Manager::ProcessMessage(QueuedMessage& message)
         }
     }
     if (unimplemented) {
-        EncodeByte(Output(), 3);
+        EncodeByte(Output(), SSH_MSG_UNIMPLEMENTED);
         EncodeUint32(Output(), message.sequenceNumber);
         EndMessage();
         in.Skip();
@@ -313,7 +327,7 @@ void Manager::ProcessMessage(QueuedMessage& message)
 
 void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
 {
-    transport_.ExpectTransportState(0);
+    transport_.ExpectTransportState(TransportStart);
     DecodeMessageNumber(in, IdentificationLineMessage);
     std::string line;
     line.resize(static_cast<std::size_t>(in.MaxRetrievable()));
@@ -329,32 +343,32 @@ void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
         return;
     }
     transport_.SetPeerVersion(peer);
-    SetTransportState(1);
+    SetTransportState(TransportPeerVersionTaken);
 }
 
 void Manager::ProcessKexMethodMessage(CryptoPP::BufferedTransformation& in)
 {
-    transport_.ExpectTransportState(2);
+    transport_.ExpectTransportState(TransportKexRunning);
     if (ignoreNextKexPacket_) {
         ignoreNextKexPacket_ = false;
         return;
     }
-    transport_.ExpectKexState(2);
+    transport_.ExpectKexState(KexInitSent);
     if (!transport_.ChosenKexHandler()->ProcessMessage(in, Output())) return;
-    EncodeByte(Output(), 21);
+    EncodeByte(Output(), SSH_MSG_NEWKEYS);
     EndMessage();
     transport_.SwitchOutgoingAlgorithms();
     transport_.ClearReexchangePending();
     OnNewKeysSent();
     OnKeyExchangeComplete(transport_.KexCount(), transport_.KexReason());
-    SetKexState(transport_.ServiceStarted() ? 4 : 3);
-    SetTransportState(3);
+    SetKexState(transport_.ServiceStarted() ? KexServiceRunning : KexNewKeysSent);
+    SetTransportState(TransportNewKeysSent);
 }
 
 void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
 {
     const int t = transport_.TransportStateNumber();
-    if (!(t == 1 || t > 3))
+    if (!(t == TransportPeerVersionTaken || t > TransportNewKeysSent))
         throw CauseToDisconnect(DisconnectProtocolError,
                                 "received KexInit packet inappropriate for current transport state", "en");
     KexInit peer;
@@ -373,8 +387,8 @@ void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
     ignoreNextKexPacket_ = wrongGuess;
     Log(&TransportLog::LogKex, wrongGuess ? "Will ignore first key exchange method packet"
                                           : "Will act on first key exchange method packet");
-    SetTransportState(2);
-    if (transport_.KexStateNumber() > 2) {
+    SetTransportState(TransportKexRunning);
+    if (transport_.KexStateNumber() > KexInitSent) {
         SendKexInit(transport_.OurKexInit(), true);
     } else {
         transport_.Negotiate();
@@ -384,21 +398,23 @@ void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
 
 void Manager::ProcessNewKeys(CryptoPP::BufferedTransformation& in)
 {
-    transport_.ExpectTransportState(3);
-    DecodeMessageNumber(in, 21);
+    transport_.ExpectTransportState(TransportNewKeysSent);
+    DecodeMessageNumber(in, SSH_MSG_NEWKEYS);
     transport_.SwitchIncomingAlgorithms();
-    SetTransportState(transport_.ServiceStarted() ? 6 : transport_.IsClient() ? 5 : 4);
+    SetTransportState(transport_.ServiceStarted() ? TransportServiceRunning
+                      : transport_.IsClient()     ? TransportClientAwaitsService
+                                                  : TransportServerAwaitsService);
 }
 
 void Manager::ProcessServiceRequest(CryptoPP::BufferedTransformation& in)
 {
     transport_.ExpectServer();
-    transport_.ExpectTransportState(4);
-    DecodeMessageNumber(in, 5);
+    transport_.ExpectTransportState(TransportServerAwaitsService);
+    DecodeMessageNumber(in, SSH_MSG_SERVICE_REQUEST);
     std::string service;
     DecodeString(in, service);
     if (service != "ssh-userauth") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
-    EncodeByte(Output(), 6);
+    EncodeByte(Output(), SSH_MSG_SERVICE_ACCEPT);
     EncodeString(Output(), service);
     EndMessage();
     ServiceStarted();
@@ -407,14 +423,14 @@ void Manager::ProcessServiceRequest(CryptoPP::BufferedTransformation& in)
 void Manager::ProcessUserAuthRequest(CryptoPP::BufferedTransformation& in)
 {
     transport_.ExpectServer();
-    transport_.ExpectTransportState(6);
+    transport_.ExpectTransportState(TransportServiceRunning);
     UserAuthState& auth = userAuth_;
     if (auth.state == UserAuthState::Success) {
         auth.OnRequestAfterSuccess(in);
         in.Skip();
         return;
     }
-    DecodeMessageNumber(in, 50);
+    DecodeMessageNumber(in, SSH_MSG_USERAUTH_REQUEST);
     std::string user, service, method;
     DecodeString(in, user);
     DecodeString(in, service);
@@ -432,23 +448,23 @@ void Manager::ProcessUserAuthRequest(CryptoPP::BufferedTransformation& in)
     CryptoPP::BufferedTransformation& out = Output();
     switch (auth.state) {
     case UserAuthState::PublicKeyOk:
-        EncodeByte(out, 60);
+        EncodeByte(out, SSH_MSG_USERAUTH_PK_OK);
         EncodeString(out, auth.publicKeyAlgorithm);
         EncodeString(out, auth.publicKeyBlob);
         break;
     case UserAuthState::PasswordChangeRequested:
-        EncodeByte(out, 60);
+        EncodeByte(out, SSH_MSG_USERAUTH_PASSWD_CHANGEREQ);
         EncodeString(out, auth.prompt);
         EncodeString(out, auth.promptLanguage);
         break;
     case UserAuthState::Failure:
     case UserAuthState::PartialSuccess:
-        EncodeByte(out, 51);
+        EncodeByte(out, SSH_MSG_USERAUTH_FAILURE);
         EncodeString(out, auth.methodsThatCanContinue);
         EncodeBoolean(out, auth.state == UserAuthState::PartialSuccess);
         break;
     case UserAuthState::Success:
-        EncodeByte(out, 52);
+        EncodeByte(out, SSH_MSG_USERAUTH_SUCCESS);
         break;
     default:
         return;
@@ -460,26 +476,26 @@ void Manager::ProcessUserAuthAnswer(CryptoPP::byte number, CryptoPP::BufferedTra
 {
     transport_.ExpectClient();
     UserAuthState& auth = userAuth_;
-    if (number == 53) {
+    if (number == SSH_MSG_USERAUTH_BANNER) {
         if (auth.state == UserAuthState::Success) {
             in.Skip();
             return;
         }
-        DecodeMessageNumber(in, 53);
+        DecodeMessageNumber(in, SSH_MSG_USERAUTH_BANNER);
         std::string text, language;
         DecodeString(in, text);
         DecodeString(in, language);
         OnBanner(text, language);
         return;
     }
-    transport_.ExpectTransportState(6);
+    transport_.ExpectTransportState(TransportServiceRunning);
     DecodeMessageNumber(in, number);
-    if (number == 51) {
+    if (number == SSH_MSG_USERAUTH_FAILURE) {
         bool partial;
         DecodeString(in, auth.methodsThatCanContinue);
         DecodeBoolean(in, partial);
         auth.state = partial ? UserAuthState::PartialSuccess : UserAuthState::Failure;
-    } else if (number == 52) {
+    } else if (number == SSH_MSG_USERAUTH_SUCCESS) {
         auth.state = UserAuthState::Success;
     } else {
         if (auth.state == UserAuthState::Success) {
@@ -504,7 +520,7 @@ void Manager::ProcessUserAuthAnswer(CryptoPP::byte number, CryptoPP::BufferedTra
 
 void Manager::EnterConnectionLayer()
 {
-    transport_.ExpectTransportState(6);
+    transport_.ExpectTransportState(TransportServiceRunning);
     userAuth_.ExpectState(UserAuthState::Success);
     OnConnectionActivity();
 }
@@ -512,7 +528,7 @@ void Manager::EnterConnectionLayer()
 void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
 {
     EnterConnectionLayer();
-    DecodeMessageNumber(in, 80);
+    DecodeMessageNumber(in, SSH_MSG_GLOBAL_REQUEST);
     std::string name;
     bool wantReply;
     DecodeString(in, name);
@@ -523,7 +539,7 @@ void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
     // announcement) is not ours to read: it goes quietly.
     if (!success) in.Skip();
     if (!wantReply) return;
-    EncodeByte(Output(), success ? 81 : 82);
+    EncodeByte(Output(), success ? SSH_MSG_REQUEST_SUCCESS : SSH_MSG_REQUEST_FAILURE);
     response.TransferAllTo(Output());
     EndMessage();
 }
@@ -532,7 +548,7 @@ void Manager::ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::Buffere
 {
     EnterConnectionLayer();
     DecodeMessageNumber(in, number);
-    const bool success = number == 81;
+    const bool success = number == SSH_MSG_REQUEST_SUCCESS;
     if (pendingGlobalRequests_.empty()) {
         OnGlobalRequestReply(*this, success, in);
         return;
@@ -577,23 +593,24 @@ void Manager::SetKexState(int n)
 
 void Manager::SendVersion(const VersionInfo& ours)
 {
-    transport_.ExpectKexState(0);
+    transport_.ExpectKexState(KexStart);
     PutText(Output(), ours.Line() + "\r\n");
     EndMessage();
     transport_.SetOurVersion(ours);
-    SetKexState(1);
+    SetKexState(KexVersionSent);
 }
 
 void Manager::SendDisconnect(const CauseToDisconnect& cause)
 {
-    if (transport_.TransportStateNumber() == 7) return;
-    EncodeByte(Output(), 1);
+    if (transport_.TransportStateNumber() == TransportDisconnected)
+        return;
+    EncodeByte(Output(), SSH_MSG_DISCONNECT);
     EncodeUint32(Output(), cause.reason());
     EncodeString(Output(), cause.description());
     EncodeString(Output(), cause.language());
     EndMessage();
-    SetTransportState(7);
-    SetKexState(5);
+    SetTransportState(TransportDisconnected);
+    SetKexState(KexDisconnected);
     disconnectOrigin_ = WeDisconnected;
     disconnectReason_ = cause.reason();
     disconnectDescription_ = cause.description();
@@ -606,7 +623,7 @@ void Manager::SendKexInit(KexInit kexInit, bool peerInitiated)
     kexInit.Encode(Output());
     EndMessage();
     transport_.SetOurKexInit(kexInit);
-    SetKexState(2);
+    SetKexState(KexInitSent);
     const int reason = transport_.KexCount() == 0 ? 0 : peerInitiated ? 2 : 1;
     transport_.BeginKeyExchange(reason);
     OnKexInitSent(transport_.KexCount(), reason);
@@ -618,7 +635,7 @@ void Manager::SendKexInit(KexInit kexInit, bool peerInitiated)
 
 void Manager::SendIgnore()
 {
-    EncodeByte(Output(), 2);
+    EncodeByte(Output(), SSH_MSG_IGNORE);
     EncodeUint32(Output(), 0);
     EndMessage();
 }
@@ -626,8 +643,8 @@ void Manager::SendIgnore()
 void Manager::ServiceStarted()
 {
     transport_.SetServiceStarted();
-    SetTransportState(6);
-    SetKexState(4);
+    SetTransportState(TransportServiceRunning);
+    SetKexState(KexServiceRunning);
 }
 
 std::size_t Manager::ChannelPut2(const std::string& channel, const CryptoPP::byte* data, std::size_t length,
@@ -674,7 +691,7 @@ Channel& Manager::AddressedChannel(const std::string& channel) const
 void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTransformation& requestData,
                                 GlobalRequestHandler* handler)
 {
-    EncodeByte(Output(), 80);
+    EncodeByte(Output(), SSH_MSG_GLOBAL_REQUEST);
     EncodeString(Output(), name);
     EncodeBoolean(Output(), handler != nullptr);
     requestData.TransferAllTo(Output());
@@ -772,7 +789,8 @@ void Manager::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const Cry
     GetConnectionWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - connection", &callStack));
     if (CryptoPP::BufferedTransformation* out = AttachedTransformation())
         out->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - attachment", &callStack));
-    if (transport_.KexStateNumber() != 4) return;
+    if (transport_.KexStateNumber() != KexServiceRunning)
+        return;
     for (auto it = components_.rbegin(); it != components_.rend(); ++it)
         it->first->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - component", &callStack));
     const bool drained = OutputNearlyDrained();
@@ -833,7 +851,7 @@ void Manager::AutoCloseIfDone(Channel& channel)
 void Manager::PumpChannels()
 {
     CryptoPP::BufferedTransformation* out = AttachedTransformation();
-    if (transport_.KexStateNumber() != 4 || userAuth_.state != UserAuthState::Success) {
+    if (transport_.KexStateNumber() != KexServiceRunning || userAuth_.state != UserAuthState::Success) {
         if (out) out->Flush(false, -1, false);
         return;
     }
@@ -918,7 +936,7 @@ void Manager::SendOpenConfirmation(Channel& channel, CryptoPP::BufferedTransform
 {
     channel.SetChannelState(Channel::Open);
     CryptoPP::BufferedTransformation& out = Output();
-    EncodeByte(out, 91);
+    EncodeByte(out, SSH_MSG_CHANNEL_OPEN_CONFIRMATION);
     EncodeUint32(out, channel.RemoteNumber());
     EncodeUint32(out, channel.LocalNumber());
     EncodeUint32(out, channel.RecvWindow());
@@ -930,7 +948,7 @@ void Manager::SendOpenConfirmation(Channel& channel, CryptoPP::BufferedTransform
 void Manager::SendOpenFailure(std::uint32_t remoteNumber, const ChannelOpenFailure& failure)
 {
     CryptoPP::BufferedTransformation& out = Output();
-    EncodeByte(out, 92);
+    EncodeByte(out, SSH_MSG_CHANNEL_OPEN_FAILURE);
     EncodeUint32(out, remoteNumber);
     EncodeUint32(out, failure.reason());
     EncodeString(out, failure.description());
@@ -941,7 +959,7 @@ void Manager::SendOpenFailure(std::uint32_t remoteNumber, const ChannelOpenFailu
 void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
 {
     EnterConnectionLayer();
-    DecodeMessageNumber(in, 90);
+    DecodeMessageNumber(in, SSH_MSG_CHANNEL_OPEN);
     std::string type;
     std::uint32_t sender, initialWindow, maxPacket;
     DecodeString(in, type);
@@ -955,19 +973,20 @@ void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
         for (auto it = channelOpenHandlers_.rbegin(); it != channelOpenHandlers_.rend() && !channel; ++it)
             channel = (*it)->CreateChannel(type, in);
         if (!channel) channel = CreateChannel(type, in);
-        if (!channel) throw ChannelOpenFailure(3, "channel type not supported", "en");
+        if (!channel)
+            throw ChannelOpenFailure(OpenUnknownChannelType, "channel type not supported", "en");
         channel->SetRemoteNumber(sender);
         channel->SetSendWindow(initialWindow);
         channel->SetSendMaxPacket(std::min(maxPacket, channel->SendMaxPacket()));
         channel->SetChannelState(Channel::OpenedByPeer);
         if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) {
             const char* text = "number of synchronization objects exceeds supported limit";
-            channel->OnOpenFailed(*this, 4, text, "");
-            throw ChannelOpenFailure(4, text, "en");
+            channel->OnOpenFailed(*this, OpenResourceShortage, text, "");
+            throw ChannelOpenFailure(OpenResourceShortage, text, "en");
         }
         if (!channel->IsMaxPacketValid(channel->SendMaxPacket())) {
-            channel->OnOpenFailed(*this, 1, "invalid max packet size", "");
-            throw ChannelOpenFailure(1, "invalid max packet size", "en");
+            channel->OnOpenFailed(*this, OpenAdministrativelyProhibited, "invalid max packet size", "");
+            throw ChannelOpenFailure(OpenAdministrativelyProhibited, "invalid max packet size", "en");
         }
         AddChannel(channel);
         inTable = true;
@@ -995,16 +1014,18 @@ void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTra
     std::uint32_t recipient;
     DecodeUint32(in, recipient);
     Channel* channel = ChannelByNumber(recipient);
-    if (!channel) throw CauseToDisconnect(2, "unrecognized channel number in " + MessageName(number), "en");
+    if (!channel)
+        throw CauseToDisconnect(DisconnectProtocolError, "unrecognized channel number in " + MessageName(number), "en");
     Channel& c = *channel;
     const bool open = c.ChannelState() == Channel::Open;
     const bool takesData = open && !c.EofReceived() && !c.CloseReceived();
     const bool takesRequests = open && !c.CloseReceived();
     auto expect = [](bool accepted, const char* text) {
-        if (!accepted) throw CauseToDisconnect(2, text, "en");
+        if (!accepted)
+            throw CauseToDisconnect(DisconnectProtocolError, text, "en");
     };
     switch (number) {
-    case 91: {
+    case SSH_MSG_CHANNEL_OPEN_CONFIRMATION: {
         expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open confirmation message");
         std::uint32_t sender, window, maxPacket;
         DecodeUint32(in, sender);
@@ -1013,12 +1034,13 @@ void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTra
         c.SetRemoteNumber(sender);
         c.SetSendWindow(window);
         c.SetSendMaxPacket(std::min(maxPacket, c.SendMaxPacket()));
-        if (!c.IsMaxPacketValid(c.SendMaxPacket())) throw ChannelOpenFailure(1, "invalid max packet size", "en");
+        if (!c.IsMaxPacketValid(c.SendMaxPacket()))
+            throw ChannelOpenFailure(OpenAdministrativelyProhibited, "invalid max packet size", "en");
         c.SetChannelState(Channel::Open);
         c.OnOpenConfirmed(*this, in, Output());
         break;
     }
-    case 92: {
+    case SSH_MSG_CHANNEL_OPEN_FAILURE: {
         expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open failure message");
         std::uint32_t reason;
         std::string description, language;
@@ -1030,33 +1052,33 @@ void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTra
         RemoveChannel(recipient);
         break;
     }
-    case 93: {
+    case SSH_MSG_CHANNEL_WINDOW_ADJUST: {
         expect(open, "unexpected channel window adjust message");
         std::uint32_t bytes;
         DecodeUint32(in, bytes);
         c.OnWindowAdjust(bytes);
         break;
     }
-    case 94:
+    case SSH_MSG_CHANNEL_DATA:
         expect(takesData, "unexpected channel data message");
         c.OnData(in, false, 0);
         break;
-    case 95: {
+    case SSH_MSG_CHANNEL_EXTENDED_DATA: {
         expect(takesData, "unexpected channel extended data message");
         std::uint32_t dataType;
         DecodeUint32(in, dataType);
         c.OnData(in, true, dataType);
         break;
     }
-    case 96:
+    case SSH_MSG_CHANNEL_EOF:
         expect(takesData, "unexpected channel eof message");
         c.OnEof();
         break;
-    case 97:
+    case SSH_MSG_CHANNEL_CLOSE:
         expect(takesRequests, "unexpected channel close message");
         c.OnClose();
         break;
-    case 98: {
+    case SSH_MSG_CHANNEL_REQUEST: {
         expect(takesRequests, "unexpected channel request");
         std::string type;
         bool wantReply;
@@ -1064,7 +1086,7 @@ void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTra
         DecodeBoolean(in, wantReply);
         const bool ok = c.OnRequest(*this, type, wantReply, in, Output());
         if (wantReply && !c.CloseSent()) {
-            EncodeByte(Output(), ok ? 99 : 100);
+            EncodeByte(Output(), ok ? SSH_MSG_CHANNEL_SUCCESS : SSH_MSG_CHANNEL_FAILURE);
             EncodeUint32(Output(), c.RemoteNumber());
             EndMessage();
         }
@@ -1072,7 +1094,7 @@ void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTra
     }
     default:
         expect(takesRequests, "unexpected channel request success/failure message");
-        c.OnRequestReplyData(*this, number == 99, in);
+        c.OnRequestReplyData(*this, number == SSH_MSG_CHANNEL_SUCCESS, in);
         break;
     }
 }

@@ -7,6 +7,7 @@
 // transport_probe --host-key PEM --kex LIST --cipher LIST --mac LIST --compression LIST
 // (the option names of sshprobe); --help prints that line, bad usage exits with 4.
 #include "ssh/key_files.h"
+#include "ssh/message_numbers.h"
 #include "ssh/protocol_names.h"
 #include "transport_peer.h"
 
@@ -35,7 +36,7 @@ void WriteAll(HANDLE out, CryptoPP::BufferedTransformation& wire)
 
 void SendDisconnect(Endpoint& server, std::uint32_t reason, const std::string& description)
 {
-    SSH::EncodeByte(server.encoder, 1);
+    SSH::EncodeByte(server.encoder, SSH::SSH_MSG_DISCONNECT);
     SSH::EncodeUint32(server.encoder, reason);
     SSH::EncodeString(server.encoder, description);
     SSH::EncodeString(server.encoder, "en");
@@ -92,7 +93,7 @@ int main(int argc, char** argv)
                 WriteAll(out, server.Wire());
                 return 2;
             }
-            if (!reported && server.state.TransportStateNumber() == 4) {
+            if (!reported && server.state.TransportStateNumber() == SSH::TransportServerAwaitsService) {
                 reported = true;
                 TransportState& s = server.state;
                 std::fprintf(stderr, "probe: kex %s, host key %s, c2s %s %s %s, s2c %s %s %s\n",
@@ -103,12 +104,12 @@ int main(int argc, char** argv)
             for (const std::string& message : server.received) {
                 const unsigned char number = message.empty() ? 0 : static_cast<unsigned char>(message[0]);
                 std::fprintf(stderr, "probe: received %s\n", SSH::MessageName(number).c_str());
-                if (number == 5) {
-                    SSH::EncodeByte(server.encoder, 6);
+                if (number == SSH::SSH_MSG_SERVICE_REQUEST) {
+                    SSH::EncodeByte(server.encoder, SSH::SSH_MSG_SERVICE_ACCEPT);
                     SSH::EncodeString(server.encoder, "ssh-userauth");
                     server.encoder.MessageEnd();
-                } else if (number == 50) {
-                    SendDisconnect(server, 11, "probe done");
+                } else if (number == SSH::SSH_MSG_USERAUTH_REQUEST) {
+                    SendDisconnect(server, SSH::DisconnectByApplication, "probe done");
                     WriteAll(out, server.Wire());
                     return 0;
                 }
