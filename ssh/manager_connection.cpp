@@ -35,8 +35,10 @@ void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
     const bool success = name == KeepAliveRequestName() ? true : OnGlobalRequest(name, wantReply, in, response);
     // The data of a request we refused or do not know (such as a peer's host-key
     // announcement) is not ours to read: it goes quietly.
-    if (!success) in.Skip();
-    if (!wantReply) return;
+    if (!success)
+        in.Skip();
+    if (!wantReply)
+        return;
     EncodeByte(Output(), success ? SSH_MSG_REQUEST_SUCCESS : SSH_MSG_REQUEST_FAILURE);
     response.TransferAllTo(Output());
     EndMessage();
@@ -64,7 +66,8 @@ void Manager::ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::Buffere
 bool Manager::FailUnimplementedGlobalRequest(std::uint32_t sequence)
 {
     for (auto it = pendingGlobalRequests_.begin(); it != pendingGlobalRequests_.end(); ++it) {
-        if (it->sequence != sequence) continue;
+        if (it->sequence != sequence)
+            continue;
         GlobalRequestHandler* handler = it->handler;
         pendingGlobalRequests_.erase(it);
         CryptoPP::ByteQueue none;
@@ -84,15 +87,18 @@ void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTrans
     requestData.TransferAllTo(Output());
     EndMessage();
     // The packet has just been encoded: its sequence number is the one before the next.
-    if (handler) pendingGlobalRequests_.push_back({handler, transport_.OutgoingSequence() - 1});
+    if (handler)
+        pendingGlobalRequests_.push_back({handler, transport_.OutgoingSequence() - 1});
 }
 
 void Manager::ReplaceGlobalRequestHandler(GlobalRequestHandler* oldHandler, GlobalRequestHandler* newHandler)
 {
-    if (oldHandler == newHandler) return;
+    if (oldHandler == newHandler)
+        return;
     GlobalRequestHandler* replacement = newHandler ? newHandler : &NullGlobalRequestHandler::Shared();
     for (PendingGlobalRequest& entry : pendingGlobalRequests_) {
-        if (entry.handler != oldHandler) continue;
+        if (entry.handler != oldHandler)
+            continue;
         oldHandler->Release();
         entry.handler = replacement;
     }
@@ -108,25 +114,25 @@ void Manager::AddChannelOpenHandler(ChannelOpenHandler* handler)
 void Manager::RemoveChannelOpenHandler(ChannelOpenHandler* handler)
 {
     auto it = std::find(channelOpenHandlers_.begin(), channelOpenHandlers_.end(), handler);
-    if (it == channelOpenHandlers_.end()) return;
+    if (it == channelOpenHandlers_.end())
+        return;
     channelOpenHandlers_.erase(it);
     handler->Release();
 }
 
 Channel* Manager::AddChannel(Channel* channel)
 {
-    if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) throw TooManyWaitObjects();
+    if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects())
+        throw TooManyWaitObjects();
     auto slot = std::find(channels_.begin(), channels_.end(), nullptr);
-    if (slot == channels_.end()) slot = channels_.insert(channels_.end(), nullptr);
+    if (slot == channels_.end())
+        slot = channels_.insert(channels_.end(), nullptr);
     *slot = channel;
     channel->SetLocalNumber(static_cast<std::uint32_t>(slot - channels_.begin()));
     return channel;
 }
 
-void Manager::OpenChannel(Channel& channel)
-{
-    channel.SendOpen(*this, Output());
-}
+void Manager::OpenChannel(Channel& channel) { channel.SendOpen(*this, Output()); }
 
 bool Manager::HasChannels() const
 {
@@ -185,7 +191,8 @@ void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
     try {
         for (auto it = channelOpenHandlers_.rbegin(); it != channelOpenHandlers_.rend() && !channel; ++it)
             channel = (*it)->CreateChannel(type, in);
-        if (!channel) channel = CreateChannel(type, in);
+        if (!channel)
+            channel = CreateChannel(type, in);
         if (!channel)
             throw ChannelOpenFailure(OpenUnknownChannelType, "channel type not supported", "en");
         channel->SetRemoteNumber(sender);
@@ -204,7 +211,8 @@ void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
         AddChannel(channel);
         inTable = true;
     } catch (const ChannelOpenFailure& failure) {
-        if (!inTable) delete channel;
+        if (!inTable)
+            delete channel;
         SendOpenFailure(sender, failure);
         in.Skip();
         return;
@@ -212,7 +220,8 @@ void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
 
     CryptoPP::ByteQueue confirmation;
     try {
-        if (channel->AcceptOpen(*this, in, confirmation)) SendOpenConfirmation(*channel, confirmation);
+        if (channel->AcceptOpen(*this, in, confirmation))
+            SendOpenConfirmation(*channel, confirmation);
     } catch (const ChannelOpenFailure& failure) {
         RemoveChannel(channel->LocalNumber());
         SendOpenFailure(sender, failure);

@@ -19,10 +19,9 @@ void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
     if (!ParsePeerVersion(line, peer)) {
         // A text line before the identification; a peer that only sends such lines is cut off.
         if (++linesBeforeIdentification_ > MaxLinesBeforeIdentification)
-            throw CauseToDisconnect(DisconnectProtocolError,
-                                    "more than " + Uint64ToDecimal(MaxLinesBeforeIdentification) +
-                                        " lines before the version line",
-                                    "en");
+            throw CauseToDisconnect(
+                DisconnectProtocolError,
+                "more than " + Uint64ToDecimal(MaxLinesBeforeIdentification) + " lines before the version line", "en");
         return;
     }
     transport_.SetPeerVersion(peer);
@@ -37,7 +36,8 @@ void Manager::ProcessKexMethodMessage(CryptoPP::BufferedTransformation& in)
         return;
     }
     transport_.ExpectKexState(KexInitSent);
-    if (!transport_.ChosenKexHandler()->ProcessMessage(in, Output())) return;
+    if (!transport_.ChosenKexHandler()->ProcessMessage(in, Output()))
+        return;
     EncodeByte(Output(), SSH_MSG_NEWKEYS);
     EndMessage();
     transport_.SwitchOutgoingAlgorithms();
@@ -68,8 +68,8 @@ void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
                          transport_.ChooseCompression(serverToClient).empty();
     }
     ignoreNextKexPacket_ = wrongGuess;
-    Log(&TransportLog::LogKex, wrongGuess ? "Will ignore first key exchange method packet"
-                                          : "Will act on first key exchange method packet");
+    Log(&TransportLog::LogKex,
+        wrongGuess ? "Will ignore first key exchange method packet" : "Will act on first key exchange method packet");
     SetTransportState(TransportKexRunning);
     if (transport_.KexStateNumber() > KexInitSent) {
         SendKexInit(transport_.OurKexInit(), true);
@@ -96,7 +96,8 @@ void Manager::ProcessServiceRequest(CryptoPP::BufferedTransformation& in)
     DecodeMessageNumber(in, SSH_MSG_SERVICE_REQUEST);
     std::string service;
     DecodeString(in, service);
-    if (service != "ssh-userauth") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
+    if (service != "ssh-userauth")
+        throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
     EncodeByte(Output(), SSH_MSG_SERVICE_ACCEPT);
     EncodeString(Output(), service);
     EndMessage();
@@ -107,14 +108,16 @@ void Manager::SetTransportState(int n)
 {
     const int previous = transport_.TransportStateNumber();
     transport_.SetTransportStateNumber(n);
-    if (n != previous) OnTransportStateChanged(n);
+    if (n != previous)
+        OnTransportStateChanged(n);
 }
 
 void Manager::SetKexState(int n)
 {
     const int previous = transport_.KexStateNumber();
     transport_.SetKexStateNumber(n);
-    if (n != previous) OnKexStateChanged(n);
+    if (n != previous)
+        OnKexStateChanged(n);
 }
 
 void Manager::SendVersion(const VersionInfo& ours)

@@ -29,8 +29,10 @@ void Manager::ProcessUserAuthRequest(CryptoPP::BufferedTransformation& in)
     DecodeString(in, service);
     DecodeString(in, method);
     auth.currentMethod = method;
-    if (service != "ssh-connection") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
-    if (auth.userKnown && auth.user != user) auth.OnUserChanged(user);
+    if (service != "ssh-connection")
+        throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
+    if (auth.userKnown && auth.user != user)
+        auth.OnUserChanged(user);
     auth.user = user;
     auth.userKnown = true;
     if (NameListContains(auth.methodsThatCanContinue, method))
