@@ -6,6 +6,7 @@
 //
 // transport_probe --host-key PEM --kex LIST --cipher LIST --mac LIST --compression LIST
 // (the option names of sshprobe); --help prints that line, bad usage exits with 4.
+#include "foundation/command_line.h"
 #include "ssh/key_files.h"
 #include "ssh/message_numbers.h"
 #include "ssh/protocol_names.h"
@@ -18,6 +19,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -48,18 +51,19 @@ const char Usage[] = "usage: ssh_transport_probe --host-key PEM --kex LIST --cip
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main()
 {
     std::map<std::string, std::string> options;
     const char* const names[] = {"--host-key", "--kex", "--cipher", "--mac", "--compression"};
-    for (int i = 1; i < argc; i += 2) {
-        const std::string name = argv[i];
+    const std::vector<std::string> args = Utf8Arguments();
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+        const std::string& name = args[i];
         const bool known = std::find(std::begin(names), std::end(names), name) != std::end(names);
-        if (name == "--help" || !known || i + 1 >= argc) {
+        if (name == "--help" || !known || i + 1 >= args.size()) {
             std::fputs(Usage, name == "--help" ? stdout : stderr);
             return name == "--help" ? 0 : 4;
         }
-        options[name] = argv[i + 1];
+        options[name] = args[i + 1];
     }
     Proposal proposal;
     proposal.kex = options["--kex"];
