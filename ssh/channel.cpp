@@ -1,6 +1,7 @@
 #include "ssh/channel.h"
 
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/wire.h"
 
 #include <algorithm>
@@ -14,12 +15,6 @@ using CryptoPP::lword;
 
 namespace {
 
-const byte MsgChannelOpen = 90;
-const byte MsgWindowAdjust = 93;
-const byte MsgChannelData = 94;
-const byte MsgChannelExtendedData = 95;
-const byte MsgChannelEof = 96;
-const byte MsgChannelClose = 97;
 
 const std::uint32_t WindowTargetDoublingLimit = 0x100000;
 const std::uint32_t WindowTargetHalvingBuffered = 0x8000;
@@ -67,7 +62,7 @@ void Channel::SetComponent(BufferedTransformation* component)
 
 void Channel::SendOpen(ChannelHost& host, BufferedTransformation& output)
 {
-    EncodeByte(output, MsgChannelOpen);
+    EncodeByte(output, SSH_MSG_CHANNEL_OPEN);
     EncodeString(output, m_type);
     EncodeUint32(output, m_localNumber);
     EncodeUint32(output, m_recvWindow);
@@ -228,7 +223,7 @@ void Channel::AdjustWindow()
     // first. Both fit in 32 bits only as long as their sum does; the rest stays owed.
     const std::uint64_t granted = std::min<std::uint64_t>(std::uint64_t(increment) + m_recvOverrun, MaxWindow);
     BufferedTransformation& out = m_manager.ChannelOutput();
-    EncodeByte(out, MsgWindowAdjust);
+    EncodeByte(out, SSH_MSG_CHANNEL_WINDOW_ADJUST);
     EncodeUint32(out, m_remoteNumber);
     EncodeUint32(out, static_cast<std::uint32_t>(granted));
     out.MessageEnd();
@@ -285,11 +280,11 @@ void Channel::SendQueuedData(std::uint32_t budget)
     while (!m_outgoingChunks.empty() && budget != 0) {
         ChannelChunk& chunk = m_outgoingChunks.front();
         if (chunk.extended) {
-            EncodeByte(out, MsgChannelExtendedData);
+            EncodeByte(out, SSH_MSG_CHANNEL_EXTENDED_DATA);
             EncodeUint32(out, m_remoteNumber);
             EncodeUint32(out, chunk.dataType);
         } else {
-            EncodeByte(out, MsgChannelData);
+            EncodeByte(out, SSH_MSG_CHANNEL_DATA);
             EncodeUint32(out, m_remoteNumber);
         }
         // No message carries more than the peer's maximum packet: it may drop larger ones.
@@ -306,13 +301,13 @@ void Channel::SendQueuedData(std::uint32_t budget)
     }
     if (m_outgoingChunks.empty()) {
         if (m_eofQueued && !m_eofSent) {
-            EncodeByte(out, MsgChannelEof);
+            EncodeByte(out, SSH_MSG_CHANNEL_EOF);
             EncodeUint32(out, m_remoteNumber);
             out.MessageEnd();
             m_eofSent = true;
         }
         if (m_closeQueued && !m_closeSent) {
-            EncodeByte(out, MsgChannelClose);
+            EncodeByte(out, SSH_MSG_CHANNEL_CLOSE);
             EncodeUint32(out, m_remoteNumber);
             out.MessageEnd();
             m_closeSent = true;

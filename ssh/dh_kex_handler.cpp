@@ -1,6 +1,7 @@
 #include "ssh/dh_kex_handler.h"
 
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/signer.h"
 #include "ssh/wire.h"
 
@@ -15,14 +16,6 @@ using CryptoPP::Integer;
 using CryptoPP::SecByteBlock;
 
 namespace {
-
-enum : byte {
-    MsgKexdhInit = 30,  // also SSH_MSG_KEX_DH_GEX_REQUEST_OLD
-    MsgKexdhReply = 31,  // also SSH_MSG_KEX_DH_GEX_GROUP
-    MsgGexInit = 32,
-    MsgGexReply = 33,
-    MsgGexRequest = 34,
-};
 
 const char Group1Modulus[] =
     "0x"
@@ -131,7 +124,7 @@ void DhKexHandler::Start(BufferedTransformation& out)
         SendInit(out);
         return;
     }
-    SSH::EncodeByte(out, MsgGexRequest);
+    SSH::EncodeByte(out, SSH::SSH_MSG_KEX_DH_GEX_REQUEST);
     SSH::EncodeUint32(out, min_);
     SSH::EncodeUint32(out, n_);
     SSH::EncodeUint32(out, max_);
@@ -143,7 +136,7 @@ void DhKexHandler::SendInit(BufferedTransformation& out)
     SecByteBlock publicValue(domain_->PublicKeyLength());
     domain_->GenerateKeyPair(state_->Rng(), privateValue_, publicValue);
     e_.Decode(publicValue, publicValue.size());
-    SSH::EncodeByte(out, groupExchange_ ? MsgGexInit : MsgKexdhInit);
+    SSH::EncodeByte(out, groupExchange_ ? SSH::SSH_MSG_KEX_DH_GEX_INIT : SSH::SSH_MSG_KEXDH_INIT);
     SSH::EncodeMpint(out, e_);
     out.MessageEnd();
 }
@@ -173,12 +166,12 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
     if (groupExchange_ && !domain_) {
         byte number;
         SSH::DecodeByte(message, number);
-        if (number == MsgKexdhInit) {
+        if (number == SSH::SSH_MSG_KEX_DH_GEX_REQUEST_OLD) {
             oldRequest_ = true;
             SSH::DecodeUint32(message, n_);
             min_ = std::min<std::uint32_t>(1024, n_);
             max_ = std::max<std::uint32_t>(8192, n_);
-        } else if (number == MsgGexRequest) {
+        } else if (number == SSH::SSH_MSG_KEX_DH_GEX_REQUEST) {
             oldRequest_ = false;
             SSH::DecodeUint32(message, min_);
             SSH::DecodeUint32(message, n_);
@@ -194,7 +187,7 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
                        "no Diffie-Hellman group of " + std::to_string(min_) + " to " + std::to_string(max_) +
                            " bits is available (groups of 1024 and 2048 bits are)");
         SetGroup(*group);
-        SSH::EncodeByte(out, MsgKexdhReply);
+        SSH::EncodeByte(out, SSH::SSH_MSG_KEX_DH_GEX_GROUP);
         SSH::EncodeMpint(out, group_.p);
         SSH::EncodeMpint(out, group_.g);
         out.MessageEnd();
@@ -210,7 +203,7 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
     }
     state_->SetHostKey(hostKey, signer->AlgorithmName());
 
-    SSH::DecodeMessageNumber(message, groupExchange_ ? MsgGexInit : MsgKexdhInit);
+    SSH::DecodeMessageNumber(message, groupExchange_ ? SSH::SSH_MSG_KEX_DH_GEX_INIT : SSH::SSH_MSG_KEXDH_INIT);
     SSH::DecodeMpint(message, e_);
 
     SecByteBlock publicValue(domain_->PublicKeyLength());
@@ -221,7 +214,7 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
 
     const SecByteBlock& H = state_->ExchangeHash();
     const std::string signature = signer->Sign(state_->Rng(), H.data(), H.size());
-    SSH::EncodeByte(out, groupExchange_ ? MsgGexReply : MsgKexdhReply);
+    SSH::EncodeByte(out, groupExchange_ ? SSH::SSH_MSG_KEX_DH_GEX_REPLY : SSH::SSH_MSG_KEXDH_REPLY);
     EncodeBytesString(out, hostKey);
     SSH::EncodeMpint(out, f_);
     EncodeBytesString(out, signature);
@@ -232,7 +225,7 @@ bool DhKexHandler::ServerProcessMessage(BufferedTransformation& message, Buffere
 bool DhKexHandler::ClientProcessMessage(BufferedTransformation& message, BufferedTransformation& out)
 {
     if (groupExchange_ && !domain_) {
-        SSH::DecodeMessageNumber(message, MsgKexdhReply);
+        SSH::DecodeMessageNumber(message, SSH::SSH_MSG_KEX_DH_GEX_GROUP);
         Integer p, g;
         SSH::DecodeMpint(message, p);
         SSH::DecodeMpint(message, g);
@@ -253,7 +246,7 @@ bool DhKexHandler::ClientProcessMessage(BufferedTransformation& message, Buffere
         return false;
     }
 
-    SSH::DecodeMessageNumber(message, groupExchange_ ? MsgGexReply : MsgKexdhReply);
+    SSH::DecodeMessageNumber(message, groupExchange_ ? SSH::SSH_MSG_KEX_DH_GEX_REPLY : SSH::SSH_MSG_KEXDH_REPLY);
     std::string hostKey;
     SSH::DecodeString(message, hostKey);
     SSH::DecodeMpint(message, f_);

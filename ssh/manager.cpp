@@ -1,19 +1,17 @@
+// The connection manager's intake: messages held during a key re-exchange, the dispatch by
+// message number to each protocol layer, and the filter channels that address channels.
 #include "ssh/manager.h"
 
-#include "ssh/dh_kex_handler.h"
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/protocol_names.h"
 #include "ssh/wire.h"
 
 #include <cryptopp/algparam.h>
 
-#include <algorithm>
-
 namespace SSH {
 
 namespace {
-
-const char* const ProtocolErrorLanguage = "en";
 
 std::string Decimal(std::uint64_t value) { return Uint64ToDecimal(value); }
 
@@ -43,23 +41,6 @@ void QueuedMessage::ReadOwnPayload()
     store.IsolatedInitialize(CryptoPP::MakeParameters("InputBuffer", CryptoPP::ConstByteArrayParameter(payload.data(), payload.size(), false)));
     source = &store;
 }
-
-}  // namespace SSH
-
-NullGlobalRequestHandler& NullGlobalRequestHandler::Shared()
-{
-    static NullGlobalRequestHandler shared;
-    return shared;
-}
-
-void UserAuthState::ExpectState(int n) const
-{
-    if (state != n)
-        throw SSH::CauseToDisconnect(SSH::DisconnectProtocolError,
-                                     "received packet inappropriate for current authentication state", "en");
-}
-
-namespace SSH {
 
 Manager::Manager(TransportState& transport, UserAuthState& userAuth, CryptoPP::BufferedTransformation* attachment)
     : transport_(transport), userAuth_(userAuth)
@@ -144,15 +125,18 @@ std::size_t Manager::Put2(const CryptoPP::byte* data, std::size_t length, int me
     }
     // Nothing counts after SSH_MSG_DISCONNECT, sent or received: a KEXINIT would otherwise
     // start a key exchange on a connection that has ended.
-    if (transport_.TransportStateNumber() == 7) return 0;
+    if (transport_.TransportStateNumber() == TransportDisconnected)
+        return 0;
     QueuedMessage record(messageNumber_, transport_.IncomingSequence(), &currentMessage_);
     const bool hold = transport_.IsReexchangePending() && transport_.KexCount() > 1 &&
-                      (messageNumber_ > 49 || messageNumber_ == 5 || messageNumber_ == 6);
+                      (messageNumber_ > SSH_MSG_KEX_LAST || messageNumber_ == SSH_MSG_SERVICE_REQUEST ||
+                       messageNumber_ == SSH_MSG_SERVICE_ACCEPT);
     if (hold) {
         // Channel data is bounded by the receive windows we granted, which may be larger than
         // the queue's byte limit (a fast download during a re-exchange): it is measured
         // against those windows, everything else against the limit.
-        const bool channelData = messageNumber_ == 94 || messageNumber_ == 95;
+        const bool channelData = messageNumber_ == SSH_MSG_CHANNEL_DATA ||
+                                 messageNumber_ == SSH_MSG_CHANNEL_EXTENDED_DATA;
         const std::uint64_t counted = channelData ? heldChannelDataBytes_ : heldBytes_ - heldChannelDataBytes_;
         const std::uint64_t limit =
             std::uint64_t(transport_.MaxQueuedBytes()) + (channelData ? GrantedReceiveWindows() : 0);
@@ -205,7 +189,8 @@ void Manager::ReleaseHeldMessages()
                 Log(&TransportLog::LogQueue, "Processing queued message of type " + MessageName(first.payload[0]) +
                                                  ", size " + Decimal(n));
         }
-        const bool channelData = first.messageNumber == 94 || first.messageNumber == 95;
+        const bool channelData = first.messageNumber == SSH_MSG_CHANNEL_DATA ||
+                                 first.messageNumber == SSH_MSG_CHANNEL_EXTENDED_DATA;
         ProcessMessage(first);
         held_.pop_front();
         heldBytes_ -= n;
@@ -221,36 +206,36 @@ void Manager::ProcessMessage(QueuedMessage& message)
     CryptoPP::BufferedTransformation& in = *message.source;
     const CryptoPP::byte number = message.messageNumber;
     bool unimplemented = false;
-    if (number >= 30 && number <= 49) {
+    if (number >= SSH_MSG_KEX_FIRST && number <= SSH_MSG_KEX_LAST) {
         ProcessKexMethodMessage(in);
     } else {
         switch (number) {
         case IdentificationLineMessage:
             ProcessIdentificationLine(in);
             break;
-        case 1: {
-            SetTransportState(7);
-            SetKexState(5);
+        case SSH_MSG_DISCONNECT: {
+            SetTransportState(TransportDisconnected);
+            SetKexState(KexDisconnected);
             disconnectOrigin_ = PeerDisconnected;
-            DecodeMessageNumber(in, 1);
+            DecodeMessageNumber(in, SSH_MSG_DISCONNECT);
             DecodeUint32(in, disconnectReason_);
             DecodeString(in, disconnectDescription_);
             DecodeString(in, disconnectLanguage_);
             break;
         }
-        case 2:
+        case SSH_MSG_IGNORE:
             OnIgnore(static_cast<std::size_t>(in.MaxRetrievable()));
             in.Skip();
             break;
-        case 3: {
-            DecodeMessageNumber(in, 3);
+        case SSH_MSG_UNIMPLEMENTED: {
+            DecodeMessageNumber(in, SSH_MSG_UNIMPLEMENTED);
             std::uint32_t sequence;
             DecodeUint32(in, sequence);
             if (!FailUnimplementedGlobalRequest(sequence)) OnUnimplemented(sequence);
             break;
         }
-        case 4: {
-            DecodeMessageNumber(in, 4);
+        case SSH_MSG_DEBUG: {
+            DecodeMessageNumber(in, SSH_MSG_DEBUG);
             bool alwaysDisplay;
             std::string text, language;
             DecodeBoolean(in, alwaysDisplay);
@@ -259,42 +244,51 @@ void Manager::ProcessMessage(QueuedMessage& message)
             OnDebug(alwaysDisplay, text, language);
             break;
         }
-        case 5:
+        case SSH_MSG_SERVICE_REQUEST:
             ProcessServiceRequest(in);
             break;
-        case 6:
+        case SSH_MSG_SERVICE_ACCEPT:
             transport_.ExpectClient();
-            transport_.ExpectTransportState(5);
-            DecodeMessageNumber(in, 6);
+            transport_.ExpectTransportState(TransportClientAwaitsService);
+            DecodeMessageNumber(in, SSH_MSG_SERVICE_ACCEPT);
             ServiceStarted();
             in.Skip();  // the service name is not needed
             break;
-        case 20:
+        case SSH_MSG_KEXINIT:
             ProcessKexInit(in);
             break;
-        case 21:
+        case SSH_MSG_NEWKEYS:
             ProcessNewKeys(in);
             break;
-        case 50:
+        case SSH_MSG_USERAUTH_REQUEST:
             ProcessUserAuthRequest(in);
             break;
-        case 51:
-        case 52:
-        case 53:
-        case 60:
+        case SSH_MSG_USERAUTH_FAILURE:
+        case SSH_MSG_USERAUTH_SUCCESS:
+        case SSH_MSG_USERAUTH_BANNER:
+        case SSH_MSG_USERAUTH_PK_OK:
             ProcessUserAuthAnswer(number, in, unimplemented);
             break;
-        case 80:
+        case SSH_MSG_GLOBAL_REQUEST:
             ProcessGlobalRequest(in);
             break;
-        case 81:
-        case 82:
+        case SSH_MSG_REQUEST_SUCCESS:
+        case SSH_MSG_REQUEST_FAILURE:
             ProcessGlobalRequestReply(number, in);
             break;
-        case 90:
+        case SSH_MSG_CHANNEL_OPEN:
             ProcessChannelOpen(in);
             break;
-        case 91: case 92: case 93: case 94: case 95: case 96: case 97: case 98: case 99: case 100:
+        case SSH_MSG_CHANNEL_OPEN_CONFIRMATION:
+        case SSH_MSG_CHANNEL_OPEN_FAILURE:
+        case SSH_MSG_CHANNEL_WINDOW_ADJUST:
+        case SSH_MSG_CHANNEL_DATA:
+        case SSH_MSG_CHANNEL_EXTENDED_DATA:
+        case SSH_MSG_CHANNEL_EOF:
+        case SSH_MSG_CHANNEL_CLOSE:
+        case SSH_MSG_CHANNEL_REQUEST:
+        case SSH_MSG_CHANNEL_SUCCESS:
+        case SSH_MSG_CHANNEL_FAILURE:
             ProcessChannelMessage(number, in);
             break;
         default:
@@ -302,332 +296,13 @@ void Manager::ProcessMessage(QueuedMessage& message)
         }
     }
     if (unimplemented) {
-        EncodeByte(Output(), 3);
+        EncodeByte(Output(), SSH_MSG_UNIMPLEMENTED);
         EncodeUint32(Output(), message.sequenceNumber);
         EndMessage();
         in.Skip();
         return;
     }
     if (in.AnyRetrievable()) Log(&TransportLog::LogWarning, "Packet not completely processed");
-}
-
-void Manager::ProcessIdentificationLine(CryptoPP::BufferedTransformation& in)
-{
-    transport_.ExpectTransportState(0);
-    DecodeMessageNumber(in, IdentificationLineMessage);
-    std::string line;
-    line.resize(static_cast<std::size_t>(in.MaxRetrievable()));
-    in.Get(reinterpret_cast<CryptoPP::byte*>(&line[0]), line.size());
-    VersionInfo peer;
-    if (!ParsePeerVersion(line, peer)) {
-        // A text line before the identification; a peer that only sends such lines is cut off.
-        if (++linesBeforeIdentification_ > MaxLinesBeforeIdentification)
-            throw CauseToDisconnect(DisconnectProtocolError,
-                                    "more than " + Uint64ToDecimal(MaxLinesBeforeIdentification) +
-                                        " lines before the version line",
-                                    "en");
-        return;
-    }
-    transport_.SetPeerVersion(peer);
-    SetTransportState(1);
-}
-
-void Manager::ProcessKexMethodMessage(CryptoPP::BufferedTransformation& in)
-{
-    transport_.ExpectTransportState(2);
-    if (ignoreNextKexPacket_) {
-        ignoreNextKexPacket_ = false;
-        return;
-    }
-    transport_.ExpectKexState(2);
-    if (!transport_.ChosenKexHandler()->ProcessMessage(in, Output())) return;
-    EncodeByte(Output(), 21);
-    EndMessage();
-    transport_.SwitchOutgoingAlgorithms();
-    transport_.ClearReexchangePending();
-    OnNewKeysSent();
-    OnKeyExchangeComplete(transport_.KexCount(), transport_.KexReason());
-    SetKexState(transport_.ServiceStarted() ? 4 : 3);
-    SetTransportState(3);
-}
-
-void Manager::ProcessKexInit(CryptoPP::BufferedTransformation& in)
-{
-    const int t = transport_.TransportStateNumber();
-    if (!(t == 1 || t > 3))
-        throw CauseToDisconnect(DisconnectProtocolError,
-                                "received KexInit packet inappropriate for current transport state", "en");
-    KexInit peer;
-    peer.Decode(in);
-    transport_.SetPeerKexInit(peer);
-    bool wrongGuess = false;
-    if (peer.firstKexPacketFollows) {
-        const KexInit& ours = transport_.OurKexInit();
-        wrongGuess = NameListFirst(peer.kexAlgorithms) != NameListFirst(ours.kexAlgorithms) ||
-                     NameListFirst(peer.hostKeyAlgorithms) != NameListFirst(ours.hostKeyAlgorithms);
-        for (bool serverToClient : {false, true})
-            wrongGuess = wrongGuess || transport_.ChooseCipher(serverToClient).empty() ||
-                         transport_.ChooseMac(serverToClient).empty() ||
-                         transport_.ChooseCompression(serverToClient).empty();
-    }
-    ignoreNextKexPacket_ = wrongGuess;
-    Log(&TransportLog::LogKex, wrongGuess ? "Will ignore first key exchange method packet"
-                                          : "Will act on first key exchange method packet");
-    SetTransportState(2);
-    if (transport_.KexStateNumber() > 2) {
-        SendKexInit(transport_.OurKexInit(), true);
-    } else {
-        transport_.Negotiate();
-        transport_.ChosenKexHandler()->Start(Output());
-    }
-}
-
-void Manager::ProcessNewKeys(CryptoPP::BufferedTransformation& in)
-{
-    transport_.ExpectTransportState(3);
-    DecodeMessageNumber(in, 21);
-    transport_.SwitchIncomingAlgorithms();
-    SetTransportState(transport_.ServiceStarted() ? 6 : transport_.IsClient() ? 5 : 4);
-}
-
-void Manager::ProcessServiceRequest(CryptoPP::BufferedTransformation& in)
-{
-    transport_.ExpectServer();
-    transport_.ExpectTransportState(4);
-    DecodeMessageNumber(in, 5);
-    std::string service;
-    DecodeString(in, service);
-    if (service != "ssh-userauth") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
-    EncodeByte(Output(), 6);
-    EncodeString(Output(), service);
-    EndMessage();
-    ServiceStarted();
-}
-
-void Manager::ProcessUserAuthRequest(CryptoPP::BufferedTransformation& in)
-{
-    transport_.ExpectServer();
-    transport_.ExpectTransportState(6);
-    UserAuthState& auth = userAuth_;
-    if (auth.state == UserAuthState::Success) {
-        auth.OnRequestAfterSuccess(in);
-        in.Skip();
-        return;
-    }
-    DecodeMessageNumber(in, 50);
-    std::string user, service, method;
-    DecodeString(in, user);
-    DecodeString(in, service);
-    DecodeString(in, method);
-    auth.currentMethod = method;
-    if (service != "ssh-connection") throw CauseToDisconnect(DisconnectServiceNotAvailable, "", "en");
-    if (auth.userKnown && auth.user != user) auth.OnUserChanged(user);
-    auth.user = user;
-    auth.userKnown = true;
-    if (NameListContains(auth.methodsThatCanContinue, method))
-        auth.HandleRequest(*this, method, in);
-    else
-        auth.RejectMethod(method);
-
-    CryptoPP::BufferedTransformation& out = Output();
-    switch (auth.state) {
-    case UserAuthState::PublicKeyOk:
-        EncodeByte(out, 60);
-        EncodeString(out, auth.publicKeyAlgorithm);
-        EncodeString(out, auth.publicKeyBlob);
-        break;
-    case UserAuthState::PasswordChangeRequested:
-        EncodeByte(out, 60);
-        EncodeString(out, auth.prompt);
-        EncodeString(out, auth.promptLanguage);
-        break;
-    case UserAuthState::Failure:
-    case UserAuthState::PartialSuccess:
-        EncodeByte(out, 51);
-        EncodeString(out, auth.methodsThatCanContinue);
-        EncodeBoolean(out, auth.state == UserAuthState::PartialSuccess);
-        break;
-    case UserAuthState::Success:
-        EncodeByte(out, 52);
-        break;
-    default:
-        return;
-    }
-    EndMessage();
-}
-
-void Manager::ProcessUserAuthAnswer(CryptoPP::byte number, CryptoPP::BufferedTransformation& in, bool& unimplemented)
-{
-    transport_.ExpectClient();
-    UserAuthState& auth = userAuth_;
-    if (number == 53) {
-        if (auth.state == UserAuthState::Success) {
-            in.Skip();
-            return;
-        }
-        DecodeMessageNumber(in, 53);
-        std::string text, language;
-        DecodeString(in, text);
-        DecodeString(in, language);
-        OnBanner(text, language);
-        return;
-    }
-    transport_.ExpectTransportState(6);
-    DecodeMessageNumber(in, number);
-    if (number == 51) {
-        bool partial;
-        DecodeString(in, auth.methodsThatCanContinue);
-        DecodeBoolean(in, partial);
-        auth.state = partial ? UserAuthState::PartialSuccess : UserAuthState::Failure;
-    } else if (number == 52) {
-        auth.state = UserAuthState::Success;
-    } else {
-        if (auth.state == UserAuthState::Success) {
-            in.Skip();
-            return;
-        }
-        if (auth.currentMethod == "publickey") {
-            DecodeString(in, auth.publicKeyAlgorithm);
-            DecodeString(in, auth.publicKeyBlob);
-            auth.state = UserAuthState::PublicKeyOk;
-        } else if (auth.currentMethod == "password") {
-            DecodeString(in, auth.prompt);
-            DecodeString(in, auth.promptLanguage);
-            auth.state = UserAuthState::PasswordChangeRequested;
-        } else {
-            unimplemented = true;
-            return;
-        }
-    }
-    auth.OnStateChanged(*this);
-}
-
-void Manager::EnterConnectionLayer()
-{
-    transport_.ExpectTransportState(6);
-    userAuth_.ExpectState(UserAuthState::Success);
-    OnConnectionActivity();
-}
-
-void Manager::ProcessGlobalRequest(CryptoPP::BufferedTransformation& in)
-{
-    EnterConnectionLayer();
-    DecodeMessageNumber(in, 80);
-    std::string name;
-    bool wantReply;
-    DecodeString(in, name);
-    DecodeBoolean(in, wantReply);
-    CryptoPP::ByteQueue response;
-    const bool success = name == KeepAliveRequestName() ? true : OnGlobalRequest(name, wantReply, in, response);
-    // The data of a request we refused or do not know (such as a peer's host-key
-    // announcement) is not ours to read: it goes quietly.
-    if (!success) in.Skip();
-    if (!wantReply) return;
-    EncodeByte(Output(), success ? 81 : 82);
-    response.TransferAllTo(Output());
-    EndMessage();
-}
-
-void Manager::ProcessGlobalRequestReply(CryptoPP::byte number, CryptoPP::BufferedTransformation& in)
-{
-    EnterConnectionLayer();
-    DecodeMessageNumber(in, number);
-    const bool success = number == 81;
-    if (pendingGlobalRequests_.empty()) {
-        OnGlobalRequestReply(*this, success, in);
-        return;
-    }
-    GlobalRequestHandler* handler = pendingGlobalRequests_.front().handler;
-    // Off the list before it is called, so that a handler may send the next request.
-    pendingGlobalRequests_.pop_front();
-    handler->OnReply(*this, success, in);
-    handler->Release();
-}
-
-// A peer that does not know one of our global requests may answer it with
-// SSH_MSG_UNIMPLEMENTED instead of a failure (sshd does for a keep-alive before login ends):
-// that request has failed, or it would wait for a reply for ever.
-bool Manager::FailUnimplementedGlobalRequest(std::uint32_t sequence)
-{
-    for (auto it = pendingGlobalRequests_.begin(); it != pendingGlobalRequests_.end(); ++it) {
-        if (it->sequence != sequence) continue;
-        GlobalRequestHandler* handler = it->handler;
-        pendingGlobalRequests_.erase(it);
-        CryptoPP::ByteQueue none;
-        handler->OnReply(*this, false, none);
-        handler->Release();
-        return true;
-    }
-    return false;
-}
-
-void Manager::SetTransportState(int n)
-{
-    const int previous = transport_.TransportStateNumber();
-    transport_.SetTransportStateNumber(n);
-    if (n != previous) OnTransportStateChanged(n);
-}
-
-void Manager::SetKexState(int n)
-{
-    const int previous = transport_.KexStateNumber();
-    transport_.SetKexStateNumber(n);
-    if (n != previous) OnKexStateChanged(n);
-}
-
-void Manager::SendVersion(const VersionInfo& ours)
-{
-    transport_.ExpectKexState(0);
-    PutText(Output(), ours.Line() + "\r\n");
-    EndMessage();
-    transport_.SetOurVersion(ours);
-    SetKexState(1);
-}
-
-void Manager::SendDisconnect(const CauseToDisconnect& cause)
-{
-    if (transport_.TransportStateNumber() == 7) return;
-    EncodeByte(Output(), 1);
-    EncodeUint32(Output(), cause.reason());
-    EncodeString(Output(), cause.description());
-    EncodeString(Output(), cause.language());
-    EndMessage();
-    SetTransportState(7);
-    SetKexState(5);
-    disconnectOrigin_ = WeDisconnected;
-    disconnectReason_ = cause.reason();
-    disconnectDescription_ = cause.description();
-    disconnectLanguage_ = cause.language();
-}
-
-void Manager::SendKexInit(KexInit kexInit, bool peerInitiated)
-{
-    transport_.Rng().GenerateBlock(kexInit.cookie, sizeof kexInit.cookie);
-    kexInit.Encode(Output());
-    EndMessage();
-    transport_.SetOurKexInit(kexInit);
-    SetKexState(2);
-    const int reason = transport_.KexCount() == 0 ? 0 : peerInitiated ? 2 : 1;
-    transport_.BeginKeyExchange(reason);
-    OnKexInitSent(transport_.KexCount(), reason);
-    if (transport_.PeerKexInitReceived()) {
-        transport_.Negotiate();
-        transport_.ChosenKexHandler()->Start(Output());
-    }
-}
-
-void Manager::SendIgnore()
-{
-    EncodeByte(Output(), 2);
-    EncodeUint32(Output(), 0);
-    EndMessage();
-}
-
-void Manager::ServiceStarted()
-{
-    transport_.SetServiceStarted();
-    SetTransportState(6);
-    SetKexState(4);
 }
 
 std::size_t Manager::ChannelPut2(const std::string& channel, const CryptoPP::byte* data, std::size_t length,
@@ -669,412 +344,6 @@ Channel& Manager::AddressedChannel(const std::string& channel) const
     // Local code names only channels it added; anything else is a caller's mistake.
     if (!found) throw CryptoPP::InvalidArgument("Manager: no channel " + Decimal(number));
     return *found;
-}
-
-void Manager::SendGlobalRequest(const std::string& name, CryptoPP::BufferedTransformation& requestData,
-                                GlobalRequestHandler* handler)
-{
-    EncodeByte(Output(), 80);
-    EncodeString(Output(), name);
-    EncodeBoolean(Output(), handler != nullptr);
-    requestData.TransferAllTo(Output());
-    EndMessage();
-    // The packet has just been encoded: its sequence number is the one before the next.
-    if (handler) pendingGlobalRequests_.push_back({handler, transport_.OutgoingSequence() - 1});
-}
-
-void Manager::ReplaceGlobalRequestHandler(GlobalRequestHandler* oldHandler, GlobalRequestHandler* newHandler)
-{
-    if (oldHandler == newHandler) return;
-    GlobalRequestHandler* replacement = newHandler ? newHandler : &NullGlobalRequestHandler::Shared();
-    for (PendingGlobalRequest& entry : pendingGlobalRequests_) {
-        if (entry.handler != oldHandler) continue;
-        oldHandler->Release();
-        entry.handler = replacement;
-    }
-}
-
-void Manager::AddChannelOpenHandler(ChannelOpenHandler* handler)
-{
-    channelOpenHandlers_.erase(std::remove(channelOpenHandlers_.begin(), channelOpenHandlers_.end(), handler),
-                               channelOpenHandlers_.end());
-    channelOpenHandlers_.push_back(handler);
-}
-
-void Manager::RemoveChannelOpenHandler(ChannelOpenHandler* handler)
-{
-    auto it = std::find(channelOpenHandlers_.begin(), channelOpenHandlers_.end(), handler);
-    if (it == channelOpenHandlers_.end()) return;
-    channelOpenHandlers_.erase(it);
-    handler->Release();
-}
-
-void Manager::RegisterComponent(ManagerComponent* component, bool owned)
-{
-    components_.erase(std::remove_if(components_.begin(), components_.end(),
-                                     [component](const std::pair<ManagerComponent*, bool>& e) {
-                                         return e.first == component;
-                                     }),
-                      components_.end());
-    components_.emplace_back(component, owned);
-}
-
-void Manager::UnregisterComponent(ManagerComponent* component)
-{
-    auto it = std::find_if(components_.begin(), components_.end(),
-                           [component](const std::pair<ManagerComponent*, bool>& e) { return e.first == component; });
-    if (it == components_.end()) return;
-    for (Channel* channel : channels_) {
-        if (!channel || !channel->Component()) continue;
-        if (dynamic_cast<ManagerComponent*>(channel->Component()) != component) continue;
-        channel->OnComponentUnregistered();
-        channel->LoseComponent();
-    }
-    it = std::find_if(components_.begin(), components_.end(),
-                      [component](const std::pair<ManagerComponent*, bool>& e) { return e.first == component; });
-    const bool owned = it->second;
-    components_.erase(it);
-    component->OnUnregistered();
-    if (owned) delete component;
-}
-
-bool Manager::IsComponentRegistered(ManagerComponent* component) const
-{
-    for (const auto& entry : components_)
-        if (entry.first == component) return true;
-    return false;
-}
-
-bool Manager::IsComponentRegistered(const CryptoPP::BufferedTransformation* component) const
-{
-    // Channels are bound to the data objects of components; the component is that object.
-    const ManagerComponent* asComponent = dynamic_cast<const ManagerComponent*>(component);
-    return asComponent && IsComponentRegistered(const_cast<ManagerComponent*>(asComponent));
-}
-
-bool Manager::OutputNearlyDrained()
-{
-    return !meter_ || meter_->BufferedBytes() < 1024;
-}
-
-unsigned int Manager::GetMaxWaitObjectCount() const
-{
-    unsigned int count = GetConnectionMaxWaitObjectCount();
-    if (const CryptoPP::BufferedTransformation* out = AttachedTransformation()) count += out->GetMaxWaitObjectCount();
-    for (const auto& entry : components_) count += entry.first->GetMaxWaitObjectCount();
-    for (const Channel* channel : channels_)
-        if (channel) count += channel->GetMaxWaitObjectCount();
-    return count;
-}
-
-void Manager::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack)
-{
-    GetConnectionWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - connection", &callStack));
-    if (CryptoPP::BufferedTransformation* out = AttachedTransformation())
-        out->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - attachment", &callStack));
-    if (transport_.KexStateNumber() != 4) return;
-    for (auto it = components_.rbegin(); it != components_.rend(); ++it)
-        it->first->GetWaitObjects(container, CryptoPP::CallStack("Manager::GetWaitObjects() - component", &callStack));
-    const bool drained = OutputNearlyDrained();
-    if (!meter_) {
-        sendQuantum_ = 8206;
-    } else {
-        int channels = 0;
-        for (const Channel* channel : channels_) {
-            if (channel && ++channels == 2) break;
-        }
-        const double factor = channels == 1 ? 1.0 : 0.1;
-        const double wanted = meter_->CurrentSpeed() * factor;
-        // A huge or non-finite speed only means "as much as allowed".
-        long long q = wanted >= 16128.0 ? 16128 : wanted > 0 ? static_cast<long long>(wanted) : 0;
-        q = (q + 1023) / 1024 * 1024;
-        q = std::max<long long>(2048, std::min<long long>(q, 16128));
-        sendQuantum_ = static_cast<std::uint32_t>(q) + 14;
-    }
-    for (std::size_t i = 0; i < channels_.size(); ++i) {
-        Channel* channel = channels_[i];
-        if (!channel) continue;
-        if (channel->DeliveryCapped()) {
-            container.SetNoWait(CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel no wait", i, callStack));
-            return;
-        }
-        if (drained && channel->SendPriority(sendQuantum_) > 0) {
-            container.SetNoWait(CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel priority", i, callStack));
-            return;
-        }
-        const bool sinkOnly = channel->EofQueued() || channel->CloseQueued() || ChannelRoom(*channel) == 0;
-        channel->GetWaitObjects(container, sinkOnly,
-                                CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel collect", i, callStack));
-    }
-}
-
-void Manager::Poll()
-{
-    PollConnection();
-    for (auto it = components_.rbegin(); it != components_.rend(); ++it) it->first->Poll();
-    for (std::size_t i = 0; i < channels_.size(); ++i)
-        if (channels_[i]) channels_[i]->Poll();
-}
-
-std::uint32_t Manager::ChannelRoom(const Channel& channel) const
-{
-    const std::uint64_t limit = std::min(channel.SendWindow(), sendQuantum_);
-    const std::uint64_t queued = channel.QueuedOutgoingBytes();
-    return queued < limit ? static_cast<std::uint32_t>(limit - queued) : 0;
-}
-
-void Manager::AutoCloseIfDone(Channel& channel)
-{
-    if (channel.AutoClose() && !channel.CloseSent() && channel.EofSent() &&
-        (channel.EofReceived() || channel.IncomingDiscarded()))
-        channel.SendClose();
-}
-
-void Manager::PumpChannels()
-{
-    CryptoPP::BufferedTransformation* out = AttachedTransformation();
-    if (transport_.KexStateNumber() != 4 || userAuth_.state != UserAuthState::Success) {
-        if (out) out->Flush(false, -1, false);
-        return;
-    }
-    OnChannelPump();
-    for (std::size_t i = 0; i < channels_.size(); ++i) {
-        Channel* channel = channels_[i];
-        if (!channel) continue;
-        if (channel->ChannelState() == Channel::OpenedByPeer) {
-            CryptoPP::ByteQueue confirmation;
-            try {
-                if (channel->CompleteOpen(*this, confirmation)) SendOpenConfirmation(*channel, confirmation);
-            } catch (const ChannelOpenFailure& failure) {
-                const std::uint32_t remote = channel->RemoteNumber();
-                RemoveChannel(static_cast<std::uint32_t>(i));
-                SendOpenFailure(remote, failure);
-            }
-        } else if (channel->ChannelState() == Channel::Open) {
-            if (channel->CloseReceived() && !channel->CloseSent()) channel->SendClose();
-            channel->ProcessIncoming();
-            const bool busy = channel->IsBusy();
-            if (!channel->EofReceived() && !channel->CloseReceived() && !channel->IncomingDiscarded() &&
-                !channel->CloseSent())
-                channel->AdjustWindow();
-            if (!channel->EofQueued() && !channel->CloseQueued()) channel->PumpOutgoing(ChannelRoom(*channel));
-            AutoCloseIfDone(*channel);
-            if (channel->CloseSent() && channel->CloseReceived() && channel->AllIncomingDelivered() && !busy)
-                RemoveChannel(static_cast<std::uint32_t>(i));
-        }
-    }
-    if (out) out->Flush(false, -1, false);
-    if (!OutputNearlyDrained()) return;
-    Channel* chosen = nullptr;
-    double best = 0.0;
-    for (Channel* channel : channels_) {
-        if (!channel) continue;
-        const double priority = channel->SendPriority(sendQuantum_);
-        if (priority > best) {
-            best = priority;
-            chosen = channel;
-        }
-    }
-    if (!chosen) return;
-    chosen->SendQueuedData(std::min(chosen->SendWindow(), sendQuantum_));
-    AutoCloseIfDone(*chosen);
-    if (out) out->Flush(false, -1, false);
-    OnConnectionActivity();
-}
-
-Channel* Manager::AddChannel(Channel* channel)
-{
-    if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) throw TooManyWaitObjects();
-    auto slot = std::find(channels_.begin(), channels_.end(), nullptr);
-    if (slot == channels_.end()) slot = channels_.insert(channels_.end(), nullptr);
-    *slot = channel;
-    channel->SetLocalNumber(static_cast<std::uint32_t>(slot - channels_.begin()));
-    return channel;
-}
-
-void Manager::OpenChannel(Channel& channel)
-{
-    channel.SendOpen(*this, Output());
-}
-
-bool Manager::HasChannels() const
-{
-    return std::any_of(channels_.begin(), channels_.end(), [](const Channel* c) { return c != nullptr; });
-}
-
-Channel* Manager::ChannelByNumber(std::uint32_t number) const
-{
-    return number < channels_.size() ? channels_[number] : nullptr;
-}
-
-void Manager::RemoveChannel(std::uint32_t number)
-{
-    Channel* channel = channels_[number];
-    channels_[number] = nullptr;
-    delete channel;
-}
-
-void Manager::SendOpenConfirmation(Channel& channel, CryptoPP::BufferedTransformation& confirmationData)
-{
-    channel.SetChannelState(Channel::Open);
-    CryptoPP::BufferedTransformation& out = Output();
-    EncodeByte(out, 91);
-    EncodeUint32(out, channel.RemoteNumber());
-    EncodeUint32(out, channel.LocalNumber());
-    EncodeUint32(out, channel.RecvWindow());
-    EncodeUint32(out, channel.RecvMaxPacket());
-    confirmationData.TransferAllTo(out);
-    EndMessage();
-}
-
-void Manager::SendOpenFailure(std::uint32_t remoteNumber, const ChannelOpenFailure& failure)
-{
-    CryptoPP::BufferedTransformation& out = Output();
-    EncodeByte(out, 92);
-    EncodeUint32(out, remoteNumber);
-    EncodeUint32(out, failure.reason());
-    EncodeString(out, failure.description());
-    EncodeString(out, failure.language());
-    EndMessage();
-}
-
-void Manager::ProcessChannelOpen(CryptoPP::BufferedTransformation& in)
-{
-    EnterConnectionLayer();
-    DecodeMessageNumber(in, 90);
-    std::string type;
-    std::uint32_t sender, initialWindow, maxPacket;
-    DecodeString(in, type);
-    DecodeUint32(in, sender);
-    DecodeUint32(in, initialWindow);
-    DecodeUint32(in, maxPacket);
-
-    Channel* channel = nullptr;
-    bool inTable = false;
-    try {
-        for (auto it = channelOpenHandlers_.rbegin(); it != channelOpenHandlers_.rend() && !channel; ++it)
-            channel = (*it)->CreateChannel(type, in);
-        if (!channel) channel = CreateChannel(type, in);
-        if (!channel) throw ChannelOpenFailure(3, "channel type not supported", "en");
-        channel->SetRemoteNumber(sender);
-        channel->SetSendWindow(initialWindow);
-        channel->SetSendMaxPacket(std::min(maxPacket, channel->SendMaxPacket()));
-        channel->SetChannelState(Channel::OpenedByPeer);
-        if (GetMaxWaitObjectCount() + channel->GetMaxWaitObjectCount() > MaxWaitObjects()) {
-            const char* text = "number of synchronization objects exceeds supported limit";
-            channel->OnOpenFailed(*this, 4, text, "");
-            throw ChannelOpenFailure(4, text, "en");
-        }
-        if (!channel->IsMaxPacketValid(channel->SendMaxPacket())) {
-            channel->OnOpenFailed(*this, 1, "invalid max packet size", "");
-            throw ChannelOpenFailure(1, "invalid max packet size", "en");
-        }
-        AddChannel(channel);
-        inTable = true;
-    } catch (const ChannelOpenFailure& failure) {
-        if (!inTable) delete channel;
-        SendOpenFailure(sender, failure);
-        in.Skip();
-        return;
-    }
-
-    CryptoPP::ByteQueue confirmation;
-    try {
-        if (channel->AcceptOpen(*this, in, confirmation)) SendOpenConfirmation(*channel, confirmation);
-    } catch (const ChannelOpenFailure& failure) {
-        RemoveChannel(channel->LocalNumber());
-        SendOpenFailure(sender, failure);
-    }
-    in.Skip();
-}
-
-void Manager::ProcessChannelMessage(CryptoPP::byte number, CryptoPP::BufferedTransformation& in)
-{
-    EnterConnectionLayer();
-    DecodeMessageNumber(in, number);
-    std::uint32_t recipient;
-    DecodeUint32(in, recipient);
-    Channel* channel = ChannelByNumber(recipient);
-    if (!channel) throw CauseToDisconnect(2, "unrecognized channel number in " + MessageName(number), "en");
-    Channel& c = *channel;
-    const bool open = c.ChannelState() == Channel::Open;
-    const bool takesData = open && !c.EofReceived() && !c.CloseReceived();
-    const bool takesRequests = open && !c.CloseReceived();
-    auto expect = [](bool accepted, const char* text) {
-        if (!accepted) throw CauseToDisconnect(2, text, "en");
-    };
-    switch (number) {
-    case 91: {
-        expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open confirmation message");
-        std::uint32_t sender, window, maxPacket;
-        DecodeUint32(in, sender);
-        DecodeUint32(in, window);
-        DecodeUint32(in, maxPacket);
-        c.SetRemoteNumber(sender);
-        c.SetSendWindow(window);
-        c.SetSendMaxPacket(std::min(maxPacket, c.SendMaxPacket()));
-        if (!c.IsMaxPacketValid(c.SendMaxPacket())) throw ChannelOpenFailure(1, "invalid max packet size", "en");
-        c.SetChannelState(Channel::Open);
-        c.OnOpenConfirmed(*this, in, Output());
-        break;
-    }
-    case 92: {
-        expect(c.ChannelState() == Channel::OpenSent, "unexpected channel open failure message");
-        std::uint32_t reason;
-        std::string description, language;
-        DecodeUint32(in, reason);
-        DecodeString(in, description);
-        DecodeString(in, language);
-        c.SetChannelState(Channel::OpenFailed);
-        c.OnOpenFailed(*this, reason, description, language);
-        RemoveChannel(recipient);
-        break;
-    }
-    case 93: {
-        expect(open, "unexpected channel window adjust message");
-        std::uint32_t bytes;
-        DecodeUint32(in, bytes);
-        c.OnWindowAdjust(bytes);
-        break;
-    }
-    case 94:
-        expect(takesData, "unexpected channel data message");
-        c.OnData(in, false, 0);
-        break;
-    case 95: {
-        expect(takesData, "unexpected channel extended data message");
-        std::uint32_t dataType;
-        DecodeUint32(in, dataType);
-        c.OnData(in, true, dataType);
-        break;
-    }
-    case 96:
-        expect(takesData, "unexpected channel eof message");
-        c.OnEof();
-        break;
-    case 97:
-        expect(takesRequests, "unexpected channel close message");
-        c.OnClose();
-        break;
-    case 98: {
-        expect(takesRequests, "unexpected channel request");
-        std::string type;
-        bool wantReply;
-        DecodeString(in, type);
-        DecodeBoolean(in, wantReply);
-        const bool ok = c.OnRequest(*this, type, wantReply, in, Output());
-        if (wantReply && !c.CloseSent()) {
-            EncodeByte(Output(), ok ? 99 : 100);
-            EncodeUint32(Output(), c.RemoteNumber());
-            EndMessage();
-        }
-        break;
-    }
-    default:
-        expect(takesRequests, "unexpected channel request success/failure message");
-        c.OnRequestReplyData(*this, number == 99, in);
-        break;
-    }
 }
 
 }  // namespace SSH

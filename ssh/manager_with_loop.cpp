@@ -1,5 +1,6 @@
 #include "ssh/manager_with_loop.h"
 
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/protocol_names.h"
 #include "ssh/wire.h"
@@ -146,7 +147,8 @@ void ManagerWithLoop::DoLoop(Socket& socket, SocketSource& source, SocketSink* s
 
 void ManagerWithLoop::EndIfDisconnected()
 {
-    if (Transport().TransportStateNumber() != 7 && !source_->SourceExhausted()) return;
+    if (Transport().TransportStateNumber() != SSH::TransportDisconnected && !source_->SourceExhausted())
+        return;
     // Our own SSH_MSG_DISCONNECT gets the same short time to leave as in Disconnect.
     if (DisconnectOriginOf() == WeDisconnected && sink_) {
         try {
@@ -174,10 +176,11 @@ void ManagerWithLoop::RunPasses()
         std::uint64_t wait = WaitTime();
         if (keepAliveSent)
             wait = std::min(wait, Remaining(std::uint64_t(notRespondingSeconds_) * 1000, now - keepAliveTime));
-        else if (keepAliveSeconds_ != 0 && transport.TransportStateNumber() != 0)
+        else if (keepAliveSeconds_ != 0 && transport.TransportStateNumber() != SSH::TransportStart)
             wait = std::min(wait, Remaining(std::uint64_t(keepAliveSeconds_) * 1000,
                                             now - std::max(lastTrafficTime, lastIgnoreTime)));
-        if (reexchangeEnabled_ && transport.TransportStateNumber() > 3 && transport.KexStateNumber() > 2)
+        if (reexchangeEnabled_ && transport.TransportStateNumber() > SSH::TransportNewKeysSent &&
+            transport.KexStateNumber() > SSH::KexInitSent)
             wait = std::min(wait, Remaining(std::uint64_t(reexchangeSeconds_) * 1000, now - lastKeyExchangeTime_));
         wait = std::min(wait, CheckDeadlines(now));
         container.Wait(static_cast<unsigned long>(std::min<std::uint64_t>(wait, 0xFFFFFFFFu)));
@@ -188,7 +191,7 @@ void ManagerWithLoop::RunPasses()
         CryptoPP::lword slice = PumpSliceBytes;
         source.GeneralPump2(slice, true, 0);
         EndIfDisconnected();
-        const bool servicing = transport.KexStateNumber() == 4;
+        const bool servicing = transport.KexStateNumber() == SSH::KexServiceRunning;
         if (servicing) BeforeChannelPump();
         PumpChannels();
         if (servicing) AfterChannelPump();
@@ -207,12 +210,13 @@ void ManagerWithLoop::RunPasses()
         if (incomingMeter_->GetTotalBytes() != receivedBefore) {
             lastTrafficTime = now;
             keepAliveSent = false;
-        } else if (keepAliveSeconds_ != 0 && !keepAliveSent && transport.TransportStateNumber() != 0 &&
+        } else if (keepAliveSeconds_ != 0 && !keepAliveSent &&
+                   transport.TransportStateNumber() != SSH::TransportStart &&
                    now - std::max(lastTrafficTime, lastIgnoreTime) >= std::uint64_t(keepAliveSeconds_) * 1000) {
             OnKeepAliveDue();
             // A keep-alive request waits for login to succeed: before that a client may take
             // any connection-layer message as a protocol error (OpenSSH's does).
-            if (notRespondingSeconds_ == 0 || transport.KexStateNumber() != 4 ||
+            if (notRespondingSeconds_ == 0 || transport.KexStateNumber() != SSH::KexServiceRunning ||
                 UserAuth().state != UserAuthState::Success) {
                 SendIgnore();
                 lastIgnoreTime = now;
@@ -248,7 +252,8 @@ std::uint64_t ManagerWithLoop::CheckDeadlines(std::uint64_t now)
         }
         wait = std::min(wait, left);
     };
-    if (!firstKeyExchangeDone_ && Transport().KexStateNumber() == 4) firstKeyExchangeDone_ = true;
+    if (!firstKeyExchangeDone_ && Transport().KexStateNumber() == SSH::KexServiceRunning)
+        firstKeyExchangeDone_ = true;
     if (!firstKeyExchangeDone_) check(keyExchangeLimitSeconds_, SSH::DisconnectKeyExchangeFailed, "key exchange");
     if (Transport().IsServer() && UserAuth().state != UserAuthState::Success)
         check(loginLimitSeconds_, SSH::DisconnectNoMoreAuthMethodsAvailable, "user authentication");

@@ -1,6 +1,7 @@
 #include "ssh/packet_codec.h"
 
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/protocol_names.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
@@ -36,7 +37,6 @@ std::string Hex(const byte* data, std::size_t length)
     throw SSH::CauseToDisconnect(SSH::DisconnectProtocolError, text, "en");
 }
 
-const byte MsgIgnore = 2;
 
 // The packet length and padding length fields before the payload.
 const std::size_t PacketHeaderSize = 5;
@@ -68,7 +68,8 @@ void LogMessage(const BufferedTransformation& payload, const char* verb, void (T
     payload.Peek(number);
     (log.*logLine)(std::string(verb) + SSH::MessageName(number) + " (" +
                    SSH::Uint64ToDecimal(payload.MaxRetrievable()) + " bytes)");
-    if (dataOn) (log.*logData)(number == MsgIgnore ? "(Data for SSH_MSG_IGNORE not shown)" : "Data: " + Hex(payload));
+    if (dataOn)
+        (log.*logData)(number == SSH::SSH_MSG_IGNORE ? "(Data for SSH_MSG_IGNORE not shown)" : "Data: " + Hex(payload));
 }
 
 }  // namespace
@@ -117,7 +118,7 @@ std::size_t PacketEncoder::Put2(const byte* data, std::size_t length, int messag
         ~NextPacket() { packet.Clear(); }
     } next{packet_};
     BufferedTransformation& out = *AttachedTransformation();
-    if (state_.KexStateNumber() == 0) {
+    if (state_.KexStateNumber() == SSH::KexStart) {
         // Our identification line goes out as it is.
         if (logging) {
             log->LogSentMessage("Sending version: " + Hex(logCopy_));
@@ -180,7 +181,8 @@ std::size_t PacketDecoder::Put2(const byte* data, std::size_t length, int messag
         } keep{input_};
         input_.Lend(data, length);
         for (;;) {
-            const bool progressed = state_.TransportStateNumber() == 0 ? TakeIdentificationLine() : TakePacket();
+            const bool progressed = state_.TransportStateNumber() == SSH::TransportStart ? TakeIdentificationLine()
+                                                                                         : TakePacket();
             if (!progressed) break;
         }
     }

@@ -1,5 +1,7 @@
 #include "ssh/protocol_names.h"
 
+#include "ssh/message_numbers.h"
+
 #include <iterator>
 
 namespace SSH {
@@ -36,12 +38,15 @@ std::string MessageName(unsigned char messageNumber)
         "SSH_MSG_CHANNEL_SUCCESS",       "SSH_MSG_CHANNEL_FAILURE"};
     const int n = messageNumber;
     std::string name;
-    if (LookUp(transport, 1, n, name) || LookUp(algorithms, 20, n, name) || LookUp(userauth, 50, n, name) ||
-        LookUp(global, 80, n, name) || LookUp(channel, 90, n, name))
+    if (LookUp(transport, SSH_MSG_DISCONNECT, n, name) || LookUp(algorithms, SSH_MSG_KEXINIT, n, name) ||
+        LookUp(userauth, SSH_MSG_USERAUTH_REQUEST, n, name) || LookUp(global, SSH_MSG_GLOBAL_REQUEST, n, name) ||
+        LookUp(channel, SSH_MSG_CHANNEL_OPEN, n, name))
         return name;
     // The method-specific ranges have generic names.
-    if (n >= 30 && n <= 49) return "SSH_MSG_KEX_" + std::to_string(n);
-    if (n >= 60 && n <= 79) return "SSH_MSG_USERAUTH_" + std::to_string(n);
+    if (n >= SSH_MSG_KEX_FIRST && n <= SSH_MSG_KEX_LAST)
+        return "SSH_MSG_KEX_" + std::to_string(n);
+    if (n >= SSH_MSG_USERAUTH_METHOD_FIRST && n <= SSH_MSG_USERAUTH_METHOD_LAST)
+        return "SSH_MSG_USERAUTH_" + std::to_string(n);
     return Unrecognized(n);
 }
 

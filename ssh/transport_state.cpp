@@ -1,6 +1,7 @@
 #include "ssh/transport_state.h"
 
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/signer.h"
 #include "ssh/wire.h"
 
@@ -48,7 +49,7 @@ void KexInit::SetPair(std::string (&pair)[2], const std::string& list, int direc
 
 void KexInit::Encode(BufferedTransformation& out) const
 {
-    SSH::EncodeByte(out, 20);
+    SSH::EncodeByte(out, SSH::SSH_MSG_KEXINIT);
     SSH::EncodeRaw(out, cookie, sizeof cookie);
     SSH::EncodeString(out, kexAlgorithms);
     SSH::EncodeString(out, hostKeyAlgorithms);
@@ -62,7 +63,7 @@ void KexInit::Encode(BufferedTransformation& out) const
 
 void KexInit::Decode(BufferedTransformation& in)
 {
-    SSH::DecodeMessageNumber(in, 20);
+    SSH::DecodeMessageNumber(in, SSH::SSH_MSG_KEXINIT);
     SSH::DecodeRaw(in, cookie, sizeof cookie);
     SSH::DecodeString(in, kexAlgorithms);
     SSH::DecodeString(in, hostKeyAlgorithms);
@@ -263,7 +264,8 @@ void TransportState::BeginKeyExchange(int reason)
 
 bool TransportState::IsTransferReady() const
 {
-    return transportState_ >= 4 && transportState_ <= 6 && (kexState_ == 3 || kexState_ == 4);
+    return transportState_ >= SSH::TransportServerAwaitsService && transportState_ <= SSH::TransportServiceRunning &&
+           (kexState_ == SSH::KexNewKeysSent || kexState_ == SSH::KexServiceRunning);
 }
 
 void TransportState::SetHostKey(const std::string& blob, const std::string& algorithm)

@@ -2,6 +2,7 @@
 
 #include "ssh/key_files.h"
 #include "ssh/manager.h"
+#include "ssh/message_numbers.h"
 #include "ssh/signer.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
@@ -16,15 +17,11 @@ using CryptoPP::ConstByteArrayParameter;
 
 namespace {
 
-const CryptoPP::byte MsgIgnore = 2;
-const CryptoPP::byte MsgServiceRequest = 5;
-const CryptoPP::byte MsgUserauthRequest = 50;
-const CryptoPP::byte MsgUserauthBanner = 53;
 const char ConnectionService[] = "ssh-connection";
 
 void EncodeRequestStart(BufferedTransformation& out, const std::string& user, const char* method)
 {
-    EncodeByte(out, MsgUserauthRequest);
+    EncodeByte(out, SSH_MSG_USERAUTH_REQUEST);
     EncodeString(out, user);
     EncodeString(out, ConnectionService);
     EncodeString(out, method);
@@ -37,7 +34,7 @@ void EncodePassword(BufferedTransformation& out, const ConstByteArrayParameter& 
 
 void SendIgnore(BufferedTransformation& out, std::uint32_t zeroBytes)
 {
-    EncodeByte(out, MsgIgnore);
+    EncodeByte(out, SSH_MSG_IGNORE);
     EncodeUint32(out, zeroBytes);
     const CryptoPP::byte zeros[1024] = {};
     for (std::uint32_t left = zeroBytes; left != 0;) {
@@ -64,14 +61,14 @@ void SendPadded(BufferedTransformation& out, const TransportState& transport, Wr
 
 void SendServiceRequest(BufferedTransformation& out)
 {
-    EncodeByte(out, MsgServiceRequest);
+    EncodeByte(out, SSH_MSG_SERVICE_REQUEST);
     EncodeString(out, "ssh-userauth");
     out.MessageEnd();
 }
 
 void SendUserauthBanner(BufferedTransformation& out, const std::string& message, const std::string& language)
 {
-    EncodeByte(out, MsgUserauthBanner);
+    EncodeByte(out, SSH_MSG_USERAUTH_BANNER);
     EncodeString(out, message);
     EncodeString(out, language);
     out.MessageEnd();

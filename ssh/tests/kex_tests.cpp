@@ -1,4 +1,5 @@
 #include "ssh/dh_kex_handler.h"
+#include "ssh/message_numbers.h"
 #include "transport_peer.h"
 #include "stream_helpers.h"
 
@@ -67,10 +68,10 @@ void ExpectTraffic(Connection& c)
 
 void ExpectHandshakeDone(Connection& c)
 {
-    EXPECT_EQ(c.client.state.TransportStateNumber(), 5);
-    EXPECT_EQ(c.server.state.TransportStateNumber(), 4);
-    EXPECT_EQ(c.client.state.KexStateNumber(), 3);
-    EXPECT_EQ(c.server.state.KexStateNumber(), 3);
+    EXPECT_EQ(c.client.state.TransportStateNumber(), SSH::TransportClientAwaitsService);
+    EXPECT_EQ(c.server.state.TransportStateNumber(), SSH::TransportServerAwaitsService);
+    EXPECT_EQ(c.client.state.KexStateNumber(), SSH::KexNewKeysSent);
+    EXPECT_EQ(c.server.state.KexStateNumber(), SSH::KexNewKeysSent);
     EXPECT_EQ(c.client.state.ExchangeHash(), c.server.state.ExchangeHash());
     EXPECT_EQ(c.client.state.SharedSecret(), c.server.state.SharedSecret());
     EXPECT_EQ(c.client.state.SessionId().size(), 20u);
@@ -100,7 +101,7 @@ std::string Drain(CryptoPP::BufferedTransformation& from)
 std::vector<std::string> DecodePackets(const std::string& bytes)
 {
     TransportState state(TestRng(), nullptr, 0, 0, -1);
-    state.SetTransportStateNumber(1);
+    state.SetTransportStateNumber(SSH::TransportPeerVersionTaken);
     CryptoPP::MessageQueue messages;
     PacketDecoder decoder(state, new CryptoPP::Redirector(messages));
     decoder.Put(reinterpret_cast<const byte*>(bytes.data()), bytes.size());
@@ -277,7 +278,7 @@ TEST(KeyExchangeFailures, ForgedRepliesAreRefused)
                                                               : Integer(TestRng(), 2, prime - 2);
         const std::string signature = DsaKey().Sign(TestRng(), "not H", 5);
         std::string reply = Written([&](CryptoPP::BufferedTransformation& q) {
-            SSH::EncodeByte(q, 31);
+            SSH::EncodeByte(q, SSH::SSH_MSG_KEXDH_REPLY);
             SSH::EncodeStringBytes(q, blob.data(), blob.size());
             SSH::EncodeMpint(q, f);
             SSH::EncodeStringBytes(q, signature.data(), signature.size());
@@ -297,7 +298,7 @@ TEST(KeyExchangeFailures, ServerRefusesBadInitValues)
         Deliver(c.server, Drain(c.client.Wire()));
         const Integer e = pMinusOne ? DhKexHandler::Group1Params().p - 1 : Integer::One();
         const std::string init = Written([&](CryptoPP::BufferedTransformation& q) {
-            SSH::EncodeByte(q, 30);
+            SSH::EncodeByte(q, SSH::SSH_MSG_KEXDH_INIT);
             SSH::EncodeMpint(q, e);
         });
         EXPECT_EQ(RefusalOf(c.server, Unencrypted(c.client.state, init)), std::make_pair(3u, std::string("invalid DH value")));
@@ -336,7 +337,7 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
         const auto group = DecodePackets(Drain(c.server.Wire()));
         ASSERT_EQ(group.size(), 1u);
         CryptoPP::StringSource groupIn(group[0], true);
-        SSH::DecodeMessageNumber(groupIn, 31);
+        SSH::DecodeMessageNumber(groupIn, SSH::SSH_MSG_KEX_DH_GEX_GROUP);
         Integer prime, generator;
         SSH::DecodeMpint(groupIn, prime);
         SSH::DecodeMpint(groupIn, generator);
@@ -346,15 +347,15 @@ TEST(GroupExchangeServer, ChoosesTheGroupAndHashesWhatWasAsked)
         const Integer x(TestRng(), 2, prime - 2);
         const Integer e = a_exp_b_mod_c(generator, x, prime);
         const std::string initPacket = Unencrypted(c.client.state, Written([&](CryptoPP::BufferedTransformation& q) {
-            SSH::EncodeByte(q, 32);
-            SSH::EncodeMpint(q, e);
-        }));
+                                                       SSH::EncodeByte(q, SSH::SSH_MSG_KEX_DH_GEX_INIT);
+                                                       SSH::EncodeMpint(q, e);
+                                                   }));
         Deliver(c.server, initPacket);
         const auto reply = DecodePackets(Drain(c.server.Wire()));
         ASSERT_EQ(reply.size(), 2u);  // the reply and NEWKEYS
         EXPECT_EQ(reply[1], "\x15");
         CryptoPP::StringSource replyIn(reply[0], true);
-        SSH::DecodeMessageNumber(replyIn, 33);
+        SSH::DecodeMessageNumber(replyIn, SSH::SSH_MSG_KEX_DH_GEX_REPLY);
         std::string hostKey, signature;
         Integer f;
         SSH::DecodeString(replyIn, hostKey);
@@ -398,9 +399,10 @@ TEST(GroupExchangeServer, RefusesARangeWithoutAGroup)
         Connection c(p, p);
         Deliver(c.server, Drain(c.client.Wire()));
         const std::string packet = Unencrypted(c.client.state, Written([&](CryptoPP::BufferedTransformation& q) {
-            SSH::EncodeByte(q, 34);
-            for (std::uint32_t v : r) SSH::EncodeUint32(q, v);
-        }));
+                                                   SSH::EncodeByte(q, SSH::SSH_MSG_KEX_DH_GEX_REQUEST);
+                                                   for (std::uint32_t v : r)
+                                                       SSH::EncodeUint32(q, v);
+                                               }));
         EXPECT_EQ(RefusalOf(c.server, packet),
                   std::make_pair(3u, "no Diffie-Hellman group of " + std::to_string(r[0]) + " to " +
                                          std::to_string(r[2]) + " bits is available (groups of 1024 and 2048 bits are)"));
@@ -428,7 +430,7 @@ TEST(GroupExchangeClient, RefusesGroupsOutsideItsRequest)
         Drain(c.client.Wire());
         Deliver(c.client, Drain(c.server.Wire()));
         EXPECT_EQ(DecodePackets(Drain(c.client.Wire())).at(0), Written([](CryptoPP::BufferedTransformation& q) {
-                      SSH::EncodeByte(q, 34);
+                      SSH::EncodeByte(q, SSH::SSH_MSG_KEX_DH_GEX_REQUEST);
                       SSH::EncodeUint32(q, 1024);
                       SSH::EncodeUint32(q, 2048);
                       SSH::EncodeUint32(q, 8192);
@@ -436,10 +438,10 @@ TEST(GroupExchangeClient, RefusesGroupsOutsideItsRequest)
         // Too small for the request, or of the right size but even.
         const Integer prime = bits == 512 ? Integer::Power2(511) + 1 : DhKexHandler::Group1Params().p - 1;
         const std::string group = Unencrypted(c.server.state, Written([&](CryptoPP::BufferedTransformation& q) {
-            SSH::EncodeByte(q, 31);
-            SSH::EncodeMpint(q, prime);
-            SSH::EncodeMpint(q, Integer(2));
-        }));
+                                                  SSH::EncodeByte(q, SSH::SSH_MSG_KEX_DH_GEX_GROUP);
+                                                  SSH::EncodeMpint(q, prime);
+                                                  SSH::EncodeMpint(q, Integer(2));
+                                              }));
         EXPECT_EQ(RefusalOf(c.client, group),
                   std::make_pair(3u, std::string("server-proposed DH group parameters did not validate")));
     }

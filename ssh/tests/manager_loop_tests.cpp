@@ -1,5 +1,6 @@
 #include "ssh/manager_with_loop.h"
 #include "ssh/dh_kex_handler.h"
+#include "ssh/message_numbers.h"
 #include "ssh/net/network_address.h"
 #include "ssh/wire.h"
 #include "forwarding_fixtures.h"
@@ -39,10 +40,10 @@ public:
     SSH::Channel* CreateChannel(const std::string&, CryptoPP::BufferedTransformation&) override { return nullptr; }
     void OnTransportStateChanged(int n) override
     {
-        // A re-exchange that starts before the service accept passes through 5 again.
-        if (n == 5 && !serviceRequested) {
+        // A re-exchange that starts before the service accept passes through that state again.
+        if (n == SSH::TransportClientAwaitsService && !serviceRequested) {
             serviceRequested = true;
-            SSH::EncodeByte(Output(), 5);
+            SSH::EncodeByte(Output(), SSH::SSH_MSG_SERVICE_REQUEST);
             SSH::EncodeString(Output(), serviceName);
             Output().MessageEnd();
         }

@@ -1,4 +1,5 @@
 #include "ssh/key_files.h"
+#include "ssh/message_numbers.h"
 #include "ssh/tunnelling.h"
 #include "ssh/net/tests/winsock_environment.h"
 #include "manager_peer.h"
@@ -15,15 +16,15 @@ namespace {
 // A manager whose answers are collected as plain payloads, one message each, and into which
 // messages are put directly, as the packet decoder would.
 struct DirectManager {
-    explicit DirectManager(bool client = false, int transportState = 6, std::uint32_t maxQueuedMessages = 100)
+    explicit DirectManager(bool client = false, int transportState = SSH::TransportServiceRunning,
+                           std::uint32_t maxQueuedMessages = 100)
         : state(TestRng(), &log, 1 << 20, maxQueuedMessages, 6),
-          handler(client ? new DhKexHandler(verifier) : new DhKexHandler),
-          out(new CryptoPP::MessageQueue),
+          handler(client ? new DhKexHandler(verifier) : new DhKexHandler), out(new CryptoPP::MessageQueue),
           manager(state, auth, out)
     {
         state.AddKexHandler(*handler);
         manager.SetTransportState(transportState);
-        manager.SetKexState(transportState == 6 ? 4 : 2);
+        manager.SetKexState(transportState == SSH::TransportServiceRunning ? SSH::KexServiceRunning : SSH::KexInitSent);
     }
     void Put(const std::string& message)
     {
@@ -69,10 +70,10 @@ auto U32(std::uint32_t v) { return [v](CryptoPP::BufferedTransformation& q) { SS
 TEST(Manager, KeyExchangeServiceAndPasswordAuthentication)
 {
     ManagerPair pair;
-    EXPECT_EQ(pair.client.state.TransportStateNumber(), 6);
-    EXPECT_EQ(pair.client.state.KexStateNumber(), 4);
-    EXPECT_EQ(pair.server.state.TransportStateNumber(), 6);
-    EXPECT_EQ(pair.server.state.KexStateNumber(), 4);
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), SSH::TransportServiceRunning);
+    EXPECT_EQ(pair.client.state.KexStateNumber(), SSH::KexServiceRunning);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), SSH::TransportServiceRunning);
+    EXPECT_EQ(pair.server.state.KexStateNumber(), SSH::KexServiceRunning);
     EXPECT_EQ(pair.client.manager.events,
               (std::vector<std::string>{"kexinit sent 1 reason 0", "kex complete 1 reason 0"}));
 
@@ -152,7 +153,7 @@ TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
                                         "global request no-reply-wanted"}));
 
     // A reply with nothing pending goes to the hooks.
-    SSH::EncodeByte(pair.server.manager.Output(), 82);
+    SSH::EncodeByte(pair.server.manager.Output(), SSH::SSH_MSG_REQUEST_FAILURE);
     pair.server.manager.Output().MessageEnd();
     Exchange(pair.client, pair.server);
     EXPECT_EQ(pair.client.manager.events.back(), "unmatched reply failure");
@@ -180,7 +181,7 @@ TEST(Manager, GlobalRequestsAreAnsweredAndMatchedInOrder)
     const std::uint32_t first = pair.client.state.OutgoingSequence() - 1;
     client.SendGlobalRequest("tcpip-forward", none, &b);
     pair.client.Wire().Skip();  // the server never sees them
-    SSH::EncodeByte(pair.server.manager.Output(), 3);
+    SSH::EncodeByte(pair.server.manager.Output(), SSH::SSH_MSG_UNIMPLEMENTED);
     SSH::EncodeUint32(pair.server.manager.Output(), first);
     pair.server.manager.Output().MessageEnd();
     Exchange(pair.client, pair.server);
@@ -207,8 +208,8 @@ TEST(Manager, ReexchangeWeStartHoldsConnectionMessagesUntilNewKeys)
     EXPECT_EQ(pair.client.manager.events.back(), "global request from-server");
     EXPECT_EQ(pair.client.manager.events[pair.client.manager.events.size() - 3], "ignore 5");
     EXPECT_EQ(pair.client.state.KexCount(), 2u);
-    EXPECT_EQ(pair.client.state.TransportStateNumber(), 6);
-    EXPECT_EQ(pair.server.state.TransportStateNumber(), 6);
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), SSH::TransportServiceRunning);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), SSH::TransportServiceRunning);
     EXPECT_NE(pair.server.manager.events.end(),
               std::find(pair.server.manager.events.begin(), pair.server.manager.events.end(), "kexinit sent 2 reason 2"));
 
@@ -224,13 +225,13 @@ TEST(Manager, DisconnectCarriesItsReason)
 {
     ManagerPair pair;
     pair.client.manager.SendDisconnect(SSH::CauseToDisconnect(SSH::DisconnectByApplication, "bye", "en"));
-    EXPECT_EQ(pair.client.state.TransportStateNumber(), 7);
+    EXPECT_EQ(pair.client.state.TransportStateNumber(), SSH::TransportDisconnected);
     EXPECT_EQ(pair.client.manager.DisconnectOriginOf(), SSH::Manager::WeDisconnected);
     // A second one is not sent.
     pair.client.manager.SendDisconnect(SSH::CauseToDisconnect(2, "again", "en"));
     Exchange(pair.client, pair.server);
-    EXPECT_EQ(pair.server.state.TransportStateNumber(), 7);
-    EXPECT_EQ(pair.server.state.KexStateNumber(), 5);
+    EXPECT_EQ(pair.server.state.TransportStateNumber(), SSH::TransportDisconnected);
+    EXPECT_EQ(pair.server.state.KexStateNumber(), SSH::KexDisconnected);
     EXPECT_EQ(pair.server.manager.DisconnectOriginOf(), SSH::Manager::PeerDisconnected);
     EXPECT_EQ(pair.server.manager.DisconnectReason(), SSH::DisconnectByApplication);
     EXPECT_EQ(pair.server.manager.DisconnectDescription(), "bye");
@@ -275,7 +276,7 @@ TEST(Manager, IntakeLimitsEmptyAndUnknownMessages)
         EXPECT_EQ(d.manager.events.back(), "ignore 262144");
         // One byte more is refused while it is being put, before it is kept.
         std::string big(SSH::MaxIncomingMessageBytes, 'x');
-        big[0] = 2;
+        big[0] = SSH::SSH_MSG_IGNORE;
         d.manager.Put(reinterpret_cast<const CryptoPP::byte*>(big.data()), big.size());
         EXPECT_EQ(DisconnectOf([&] { d.manager.Put(reinterpret_cast<const CryptoPP::byte*>("x"), 1); }),
                   std::make_pair(2u, std::string("decompressed packet length too large")));
@@ -392,11 +393,11 @@ TEST(Manager, NothingIsProcessedAfterADisconnect)
 {
     DirectManager d;
     d.Put(Message({Byte(1), U32(11), Str("bye"), Str("en")}));
-    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    EXPECT_EQ(d.state.TransportStateNumber(), SSH::TransportDisconnected);
     // A KEXINIT after the disconnect starts no key exchange; an unknown number is not answered.
     d.Put(Written([](CryptoPP::BufferedTransformation& q) { KexInit().Encode(q); }));
     d.Put(Message({Byte(7)}));
-    EXPECT_EQ(d.state.TransportStateNumber(), 7);
+    EXPECT_EQ(d.state.TransportStateNumber(), SSH::TransportDisconnected);
     EXPECT_TRUE(d.Sent().empty());
 }
 
@@ -528,7 +529,7 @@ TEST(ManagerChannels, DataBothWaysWithinWindowsThenEofAndClose)
     EXPECT_FALSE(p.server.manager.HasChannels());
     EXPECT_EQ(p.serverLog, (std::vector<std::string>{"pipe deleted, received " + upload}));
     EXPECT_EQ(p.clientLog, (std::vector<std::string>{"pipe deleted, received pong"}));
-    EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+    EXPECT_EQ(p.client.state.TransportStateNumber(), SSH::TransportServiceRunning);
 }
 
 // A window larger than the hold limit (1 MiB here) is the peer's to fill while our re-exchange
@@ -553,7 +554,7 @@ TEST(ManagerChannels, DataWithinTheWindowsIsHeldDuringAReexchangeBeyondTheQueueL
     ASSERT_EQ(server->QueuedOutgoingBytes(), 0u);
     Exchange(p.client, p.server);
     p.Run();
-    EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+    EXPECT_EQ(p.client.state.TransportStateNumber(), SSH::TransportServiceRunning);
     EXPECT_EQ(p.client.state.KexCount(), 2u);
     EXPECT_EQ(client->target.received.size(), download.size());
 }
@@ -577,7 +578,7 @@ TEST(ManagerChannels, RefusedOpensCarryTheirReasonAndKeepTheConnection)
         EXPECT_FALSE(p.server.manager.HasChannels());
         ASSERT_FALSE(p.clientLog.empty());
         EXPECT_EQ(p.clientLog.front(), c.expected);
-        EXPECT_EQ(p.client.state.TransportStateNumber(), 6);
+        EXPECT_EQ(p.client.state.TransportStateNumber(), SSH::TransportServiceRunning);
         // The connection still carries channels.
         EXPECT_EQ(p.Open("pipe").ChannelState(), SSH::Channel::Open);
     }

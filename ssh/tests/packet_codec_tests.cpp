@@ -1,4 +1,5 @@
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
@@ -27,7 +28,8 @@ public:
         current_.append(reinterpret_cast<const char*>(data), length);
         taken += length;
         if (messageEnd) {
-            if (current_.compare(0, 5, "\xffSSH-") == 0) state_.SetTransportStateNumber(1);
+            if (current_.compare(0, 5, "\xffSSH-") == 0)
+                state_.SetTransportStateNumber(SSH::TransportPeerVersionTaken);
             messages.push_back(current_);
             current_.clear();
         }
@@ -226,7 +228,7 @@ TEST(PacketDecoder, BlockSizeSixteenLengths)
 TEST(PacketEncoder, FramesAndPadsToTheBlockSize)
 {
     TransportState state(TestRng(), nullptr, 0, 0, -1);
-    state.SetKexStateNumber(1);
+    state.SetKexStateNumber(SSH::KexVersionSent);
     std::string wire;
     PacketEncoder encoder(state, new CryptoPP::StringSink(wire));
     const struct {
@@ -253,7 +255,7 @@ TEST(PacketCodec, TraceLines)
     PacketEncoder encoder(state, new CryptoPP::StringSink(wire));
     SSH::PutText(encoder, "SSH-2.0-x\r\n");
     encoder.MessageEnd();
-    state.SetKexStateNumber(1);
+    state.SetKexStateNumber(SSH::KexVersionSent);
     for (const std::string& payload : {std::string("\x05\x01\xab", 3), std::string("\x02\0\0\0\0", 5), std::string()}) {
         SSH::PutText(encoder, payload);
         encoder.MessageEnd();
@@ -270,7 +272,7 @@ TEST(PacketCodec, TraceLines)
     log.lines.clear();
     log.raw = true;
     TransportState peer(TestRng(), &log, 0, 0, -1);
-    peer.SetTransportStateNumber(1);
+    peer.SetTransportStateNumber(SSH::TransportPeerVersionTaken);
     CryptoPP::MessageQueue messages;
     PacketDecoder decoder(peer, new CryptoPP::Redirector(messages));
     const std::string packets = wire.substr(11);
@@ -307,7 +309,7 @@ namespace {
 struct KeyedDirection {
     KeyedDirection()
     {
-        sender.SetKexStateNumber(3);
+        sender.SetKexStateNumber(SSH::KexNewKeysSent);
         sender.OutgoingCipher().SetAlgorithm("aes128-cbc", hash, K, Zeros(), Zeros(), false, false);
         sender.OutgoingMac().SetAlgorithm("hmac-sha1", hash, K, Zeros(), Zeros(), false, true, VersionInfo());
         receiver.state.IncomingCipher().SetAlgorithm("aes128-cbc", hash, K, Zeros(), Zeros(), false, true);

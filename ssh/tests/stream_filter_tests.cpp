@@ -1,3 +1,4 @@
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/stream_filters.h"
 #include "ssh/transport_state.h"
@@ -79,7 +80,7 @@ struct KnownAnswerSender {
     std::string wire;
     PacketEncoder encoder{state, new CryptoPP::StringSink(wire)};
 
-    KnownAnswerSender() { state.SetKexStateNumber(3); }
+    KnownAnswerSender() { state.SetKexStateNumber(SSH::KexNewKeysSent); }
     void Send(const std::string& payload)
     {
         SSH::PutText(encoder, payload);
@@ -132,7 +133,7 @@ TEST(PacketKnownAnswer, Aes128CbcWithHmacSha1)
 
     // And the decoder, on the receiving side, takes them back.
     TransportState peer(TestRng(), nullptr, 0, 0, -1);
-    peer.SetTransportStateNumber(3);
+    peer.SetTransportStateNumber(SSH::TransportNewKeysSent);
     peer.IncomingCipher().SetAlgorithm("aes128-cbc", hash, m.K, m.H, m.sessionId, false, true);
     peer.IncomingMac().SetAlgorithm("hmac-sha1", hash, m.K, m.H, m.sessionId, false, false, VersionInfo());
     CryptoPP::MessageQueue messages;

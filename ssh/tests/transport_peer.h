@@ -6,6 +6,7 @@
 
 #include "ssh/dh_kex_handler.h"
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
@@ -63,11 +64,11 @@ public:
     {
         if (kexInit.hostKeyAlgorithms.empty()) kexInit.SetHostKeyList(state.HostKeyAlgorithms());
         const VersionInfo ours(appName, false);
-        state.ExpectKexState(0);
+        state.ExpectKexState(SSH::KexStart);
         SSH::PutText(encoder, ours.Line() + "\r\n");
         encoder.MessageEnd();
         state.SetOurVersion(ours);
-        state.SetKexStateNumber(1);
+        state.SetKexStateNumber(SSH::KexVersionSent);
         SendKexInit(false);
     }
 
@@ -77,7 +78,7 @@ public:
         kexInit.Encode(encoder);
         encoder.MessageEnd();
         state.SetOurKexInit(kexInit);
-        state.SetKexStateNumber(2);
+        state.SetKexStateNumber(SSH::KexInitSent);
         state.BeginKeyExchange(state.KexCount() == 0 ? 0 : peerInitiated ? 2 : 1);
         if (state.PeerKexInitReceived()) NegotiateAndStart();
     }
@@ -122,41 +123,43 @@ private:
         CryptoPP::StringSource in(message, true);
         const unsigned number = message.empty() ? 0 : static_cast<unsigned char>(message[0]);
         if (number == SSH::IdentificationLineMessage) {
-            state.ExpectTransportState(0);
+            state.ExpectTransportState(SSH::TransportStart);
             VersionInfo peer;
             if (!SSH::ParsePeerVersion(message.substr(1), peer)) {
                 ignoredLines.push_back(message.substr(1));
                 return;
             }
             state.SetPeerVersion(peer);
-            state.SetTransportStateNumber(1);
-        } else if (number == 20) {
+            state.SetTransportStateNumber(SSH::TransportPeerVersionTaken);
+        } else if (number == SSH::SSH_MSG_KEXINIT) {
             const int t = state.TransportStateNumber();
-            if (!(t == 1 || t > 3))
-                throw SSH::CauseToDisconnect(2, "received KexInit packet inappropriate for current transport state", "en");
+            if (!(t == SSH::TransportPeerVersionTaken || t > SSH::TransportNewKeysSent))
+                throw SSH::CauseToDisconnect(SSH::DisconnectProtocolError,
+                                             "received KexInit packet inappropriate for current transport state", "en");
             KexInit peer;
             peer.Decode(in);
             state.SetPeerKexInit(peer);
-            state.SetTransportStateNumber(2);
-            if (state.KexStateNumber() > 2)
+            state.SetTransportStateNumber(SSH::TransportKexRunning);
+            if (state.KexStateNumber() > SSH::KexInitSent)
                 SendKexInit(true);
             else
                 NegotiateAndStart();
-        } else if (number >= 30 && number <= 49) {
-            state.ExpectTransportState(2);
-            state.ExpectKexState(2);
+        } else if (number >= SSH::SSH_MSG_KEX_FIRST && number <= SSH::SSH_MSG_KEX_LAST) {
+            state.ExpectTransportState(SSH::TransportKexRunning);
+            state.ExpectKexState(SSH::KexInitSent);
             if (state.ChosenKexHandler()->ProcessMessage(in, encoder)) {
-                SSH::EncodeByte(encoder, 21);
+                SSH::EncodeByte(encoder, SSH::SSH_MSG_NEWKEYS);
                 encoder.MessageEnd();
                 state.SwitchOutgoingAlgorithms();
                 state.ClearReexchangePending();
-                state.SetKexStateNumber(state.ServiceStarted() ? 4 : 3);
-                state.SetTransportStateNumber(3);
+                state.SetKexStateNumber(state.ServiceStarted() ? SSH::KexServiceRunning : SSH::KexNewKeysSent);
+                state.SetTransportStateNumber(SSH::TransportNewKeysSent);
             }
-        } else if (number == 21) {
-            state.ExpectTransportState(3);
+        } else if (number == SSH::SSH_MSG_NEWKEYS) {
+            state.ExpectTransportState(SSH::TransportNewKeysSent);
             state.SwitchIncomingAlgorithms();
-            state.SetTransportStateNumber(state.IsClient() ? 5 : 4);
+            state.SetTransportStateNumber(state.IsClient() ? SSH::TransportClientAwaitsService
+                                                           : SSH::TransportServerAwaitsService);
         } else {
             received.push_back(message);
         }

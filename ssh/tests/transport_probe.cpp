@@ -6,7 +6,9 @@
 //
 // transport_probe --host-key PEM --kex LIST --cipher LIST --mac LIST --compression LIST
 // (the option names of sshprobe); --help prints that line, bad usage exits with 4.
+#include "foundation/command_line.h"
 #include "ssh/key_files.h"
+#include "ssh/message_numbers.h"
 #include "ssh/protocol_names.h"
 #include "transport_peer.h"
 
@@ -17,6 +19,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -35,7 +39,7 @@ void WriteAll(HANDLE out, CryptoPP::BufferedTransformation& wire)
 
 void SendDisconnect(Endpoint& server, std::uint32_t reason, const std::string& description)
 {
-    SSH::EncodeByte(server.encoder, 1);
+    SSH::EncodeByte(server.encoder, SSH::SSH_MSG_DISCONNECT);
     SSH::EncodeUint32(server.encoder, reason);
     SSH::EncodeString(server.encoder, description);
     SSH::EncodeString(server.encoder, "en");
@@ -47,18 +51,19 @@ const char Usage[] = "usage: ssh_transport_probe --host-key PEM --kex LIST --cip
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main()
 {
     std::map<std::string, std::string> options;
     const char* const names[] = {"--host-key", "--kex", "--cipher", "--mac", "--compression"};
-    for (int i = 1; i < argc; i += 2) {
-        const std::string name = argv[i];
+    const std::vector<std::string> args = Utf8Arguments();
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+        const std::string& name = args[i];
         const bool known = std::find(std::begin(names), std::end(names), name) != std::end(names);
-        if (name == "--help" || !known || i + 1 >= argc) {
+        if (name == "--help" || !known || i + 1 >= args.size()) {
             std::fputs(Usage, name == "--help" ? stdout : stderr);
             return name == "--help" ? 0 : 4;
         }
-        options[name] = argv[i + 1];
+        options[name] = args[i + 1];
     }
     Proposal proposal;
     proposal.kex = options["--kex"];
@@ -92,7 +97,7 @@ int main(int argc, char** argv)
                 WriteAll(out, server.Wire());
                 return 2;
             }
-            if (!reported && server.state.TransportStateNumber() == 4) {
+            if (!reported && server.state.TransportStateNumber() == SSH::TransportServerAwaitsService) {
                 reported = true;
                 TransportState& s = server.state;
                 std::fprintf(stderr, "probe: kex %s, host key %s, c2s %s %s %s, s2c %s %s %s\n",
@@ -103,12 +108,12 @@ int main(int argc, char** argv)
             for (const std::string& message : server.received) {
                 const unsigned char number = message.empty() ? 0 : static_cast<unsigned char>(message[0]);
                 std::fprintf(stderr, "probe: received %s\n", SSH::MessageName(number).c_str());
-                if (number == 5) {
-                    SSH::EncodeByte(server.encoder, 6);
+                if (number == SSH::SSH_MSG_SERVICE_REQUEST) {
+                    SSH::EncodeByte(server.encoder, SSH::SSH_MSG_SERVICE_ACCEPT);
                     SSH::EncodeString(server.encoder, "ssh-userauth");
                     server.encoder.MessageEnd();
-                } else if (number == 50) {
-                    SendDisconnect(server, 11, "probe done");
+                } else if (number == SSH::SSH_MSG_USERAUTH_REQUEST) {
+                    SendDisconnect(server, SSH::DisconnectByApplication, "probe done");
                     WriteAll(out, server.Wire());
                     return 0;
                 }

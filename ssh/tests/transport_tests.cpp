@@ -1,5 +1,6 @@
 #include "ssh/dh_kex_handler.h"
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/transport_state.h"
 #include "ssh/wire.h"
 #include "key_fixtures.h"
@@ -181,9 +182,9 @@ TEST(Negotiation, HandlersSignersAndTheirLists)
 
     EXPECT_EQ(DisconnectOf([&] { client.ExpectServer(); }).second, "received packet meant for server");
     EXPECT_EQ(DisconnectOf([&] { server.ExpectClient(); }).second, "received packet meant for client");
-    EXPECT_EQ(DisconnectOf([&] { client.ExpectTransportState(1); }).second,
+    EXPECT_EQ(DisconnectOf([&] { client.ExpectTransportState(SSH::TransportPeerVersionTaken); }).second,
               "received packet inappropriate for current transport state");
-    EXPECT_EQ(DisconnectOf([&] { client.ExpectKexState(1); }).second,
+    EXPECT_EQ(DisconnectOf([&] { client.ExpectKexState(SSH::KexVersionSent); }).second,
               "received packet inappropriate for current transport state");
 }
 

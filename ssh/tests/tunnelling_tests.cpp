@@ -2,6 +2,7 @@
 #include "ssh/tunnelling.h"
 
 #include "ssh/exceptions.h"
+#include "ssh/message_numbers.h"
 #include "ssh/wire.h"
 #include "ssh/net/tests/winsock_environment.h"
 #include "ssh/tests/message_recorder.h"
@@ -117,7 +118,7 @@ TEST(TunnelingResponder, RelaysBetweenTheChannelAndTheTarget)
     channel.SendQueuedData(channel.SendWindow());
     ASSERT_EQ(host.output.messages.size(), 2u);
     EXPECT_EQ(host.output.messages[0], Written([](BufferedTransformation& q) {
-                  EncodeByte(q, 94);
+                  EncodeByte(q, SSH_MSG_CHANNEL_DATA);
                   EncodeUint32(q, 5);
                   EncodeString(q, "pong");
               }));

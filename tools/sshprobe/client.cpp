@@ -6,6 +6,7 @@
 #include "ssh/dh_kex_handler.h"
 #include "ssh/exceptions.h"
 #include "ssh/key_files.h"
+#include "ssh/message_numbers.h"
 #include "ssh/net/connecting_socket.h"
 #include "ssh/net/network_address.h"
 #include "ssh/tunnelling.h"
@@ -167,7 +168,7 @@ public:
     void OnOpenConfirmed(SSH::ChannelHost&, CryptoPP::BufferedTransformation&,
                          CryptoPP::BufferedTransformation& out) override
     {
-        SSH::EncodeByte(out, 98);  // SSH_MSG_CHANNEL_REQUEST
+        SSH::EncodeByte(out, SSH::SSH_MSG_CHANNEL_REQUEST);
         SSH::EncodeUint32(out, RemoteNumber());
         SSH::EncodeString(out, command_.empty() ? "shell" : "exec");
         SSH::EncodeBoolean(out, true);
@@ -295,12 +296,12 @@ public:
 
     void OnTransportStateChanged(int n) override
     {
-        // A re-exchange before the service accept passes through 5 again.
-        if (n == 5 && !serviceRequested_) {
+        // A re-exchange before the service accept passes through that state again.
+        if (n == SSH::TransportClientAwaitsService && !serviceRequested_) {
             serviceRequested_ = true;
             if (options_.ignoreSet) SendZeros();
             SendServiceRequest();
-        } else if (n == 6 && !loginScheduled_) {
+        } else if (n == SSH::TransportServiceRunning && !loginScheduled_) {
             loginScheduled_ = true;
             loginAt_ = Clock::now() + std::chrono::seconds(options_.loginDelaySeconds);
             if (options_.loginDelaySeconds != 0)
@@ -434,7 +435,7 @@ private:
     // is a small packet that inflates far beyond what a message may hold.
     void SendZeros()
     {
-        SSH::EncodeByte(Output(), 2);  // SSH_MSG_IGNORE
+        SSH::EncodeByte(Output(), SSH::SSH_MSG_IGNORE);
         SSH::EncodeString(Output(), std::string(options_.ignoreBytes, '\0'));
         EndMessage();
         Event("sent IGNORE of " + std::to_string(options_.ignoreBytes) + " zero bytes");

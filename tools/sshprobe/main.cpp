@@ -21,11 +21,14 @@
 // ended early.
 #include "tools/sshprobe/probe.h"
 
+#include "foundation/command_line.h"
 #include "foundation/random_source.h"
 #include "ssh/key_files.h"
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -43,18 +46,19 @@ const char kUsage[] =
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main()
 {
     try {
         NoCrtRandom random;
         WinsockSession sockets;
-        if (argc < 2) throw probe::UsageError("no role");
-        const std::string role = argv[1];
-        if (role == "--help" && argc == 2) {
+        const std::vector<std::string> all = Utf8Arguments();
+        if (all.empty()) throw probe::UsageError("no role");
+        const std::string& role = all[0];
+        if (role == "--help" && all.size() == 1) {
             std::fputs(kUsage, stdout);
             return probe::ExitOk;
         }
-        probe::Arguments args(std::vector<std::string>(argv + 2, argv + argc));
+        probe::Arguments args(std::vector<std::string>(all.begin() + 1, all.end()));
         if (role == "server") return probe::RunServer(args);
         if (role == "client") return probe::RunClient(args);
         throw probe::UsageError("unknown role " + role);

@@ -5,6 +5,7 @@
 #include "ssh/dh_kex_handler.h"
 #include "ssh/exceptions.h"
 #include "ssh/key_files.h"
+#include "ssh/message_numbers.h"
 #include "ssh/net/network_address.h"
 #include "ssh/public_key_info.h"
 #include "ssh/signer.h"
@@ -206,7 +207,7 @@ public:
     {
         if (!ReadyToEnd()) return;
         CryptoPP::BufferedTransformation& out = Host().ChannelOutput();
-        SSH::EncodeByte(out, 98);  // SSH_MSG_CHANNEL_REQUEST
+        SSH::EncodeByte(out, SSH::SSH_MSG_CHANNEL_REQUEST);
         SSH::EncodeUint32(out, RemoteNumber());
         SSH::EncodeString(out, "exit-status");
         SSH::EncodeBoolean(out, false);

@@ -9,6 +9,7 @@
 // wire bytes, and both decoders must give back every payload. --cipher NAME (aes128-cbc or
 // 3des-cbc) measures only that suite; the 3DES suite moves a quarter of the bytes, being ten
 // times slower.
+#include "ssh/message_numbers.h"
 #include "ssh/packet_codec.h"
 #include "ssh/stream_filters.h"
 #include "ssh/transport_state.h"
@@ -106,7 +107,7 @@ struct Message {
     explicit Message(std::size_t dataSize) : data(dataSize)
     {
         for (std::size_t i = 0; i < dataSize; ++i) data[i] = byte(i * 7 + (i >> 8));
-        header[0] = 94;
+        header[0] = SSH::SSH_MSG_CHANNEL_DATA;
         CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, header + 1, std::uint32_t(0));
         CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, header + 5, std::uint32_t(dataSize));
     }
@@ -127,8 +128,8 @@ struct OurEnds {
         : sender(senderRng, nullptr, 0, 0, -1), receiver(receiverRng, nullptr, 0, 0, -1),
           encoder(sender, wire), decoder(receiver, payloads)
     {
-        sender.SetKexStateNumber(3);
-        receiver.SetTransportStateNumber(1);
+        sender.SetKexStateNumber(SSH::KexNewKeysSent);
+        receiver.SetTransportStateNumber(SSH::TransportPeerVersionTaken);
         sender.OutgoingCipher().SetAlgorithm(s.cipher, keys.hash, keys.K, keys.H, keys.sessionId, false, false);
         sender.OutgoingMac().SetAlgorithm(s.mac, keys.hash, keys.K, keys.H, keys.sessionId, false, true, VersionInfo());
         receiver.IncomingCipher().SetAlgorithm(s.cipher, keys.hash, keys.K, keys.H, keys.sessionId, false, true);

@@ -1,5 +1,6 @@
 """sshprobe with key files it cannot use: before any connection, it names the file and says
-what is wrong with it, and ends as a usage error (2), not as a failed connection (3)."""
+what is wrong with it, and ends as a usage error (2), not as a failed connection (3). File
+names outside the ANSI code page are read as they are."""
 import os
 import shutil
 import subprocess
@@ -33,6 +34,15 @@ class UnusableKeyFiles(winetest.SharedPrefixTestCase):
              f"{ours}: the private key is encrypted; only an unencrypted key can be used here"),
             (server + ("--host-key", ours + ".pub"), f"{ours}.pub: not a PEM private-key file"),
             (server + ("--host-key", missing), f"{missing}: cannot open the file (OS error 2"),
+        ]
+        # A name outside the ANSI code page reaches the key-file reader whole; messages are UTF-8.
+        unicode = "Z:" + os.path.join(folder, "ключ-键")
+        shutil.copy(ours[2:], unicode[2:])
+        shown = unicode.encode().decode("latin-1")
+        cases += [
+            (client + ("--key", unicode), f"{shown}: the private key is encrypted; give its passphrase with --passphrase"),
+            (server + ("--host-key", unicode),
+             f"{shown}: the private key is encrypted; only an unencrypted key can be used here"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
