@@ -284,6 +284,8 @@ private:
     Channel& AddressedChannel(const std::string& channel) const;
     std::uint32_t ChannelRoom(const Channel& channel) const;
     void AutoCloseIfDone(Channel& channel);
+    // Lets the channels send within the pass's budget; false when none had anything to send.
+    bool SendReadyChannels();
     void EnterConnectionLayer();
     bool FailUnimplementedGlobalRequest(std::uint32_t sequence);
     std::uint64_t GrantedReceiveWindows() const;
@@ -317,6 +319,10 @@ private:
     std::string disconnectLanguage_;
     ConnectionMeter* meter_ = nullptr;
     std::uint32_t sendQuantum_ = 8206;
+    // Channels that had something to send in the last pass (at least 1): they share the budget
+    // of a pass, and each may take that share from its source.
+    std::size_t sendingChannels_ = 1;
+    std::vector<std::pair<double, Channel*>> readyToSend_;  // kept to spare an allocation per pass
 };
 
 }  // namespace SSH

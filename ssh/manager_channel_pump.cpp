@@ -8,6 +8,22 @@
 
 namespace SSH {
 
+namespace {
+
+// What all channels together may hand to the connection in one pass. Several sends of a quantum
+// each cost little more than one, as the pass ends with one socket write; the budget keeps a
+// pass short enough for the channels' other work and the loop's timers.
+const std::uint64_t PassSendBudget = 256 * 1024;
+
+// Whether a channel can send anything now: data within its window, or an EOF or CLOSE.
+bool CanSend(const Channel& channel)
+{
+    return (channel.QueuedOutgoingBytes() != 0 && channel.SendWindow() != 0) ||
+           (channel.EofQueued() && !channel.EofSent()) || (channel.CloseQueued() && !channel.CloseSent());
+}
+
+}  // namespace
+
 void Manager::RegisterComponent(ManagerComponent* component, bool owned)
 {
     components_.erase(
@@ -100,15 +116,17 @@ void Manager::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const Cry
         Channel* channel = channels_[i];
         if (!channel)
             continue;
+        // A channel that goes on at once still leaves the others to be collected: a wait tells
+        // each socket whether it has news, and one left out would be asked again without cause.
         if (channel->DeliveryCapped()) {
             container.SetNoWait(
                 CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel no wait", i, callStack));
-            return;
+            continue;
         }
         if (drained && channel->SendPriority(sendQuantum_) > 0) {
             container.SetNoWait(
                 CryptoPP::CallStackWithNumber("Manager::GetWaitObjects() - channel priority", i, callStack));
-            return;
+            continue;
         }
         const bool sinkOnly = channel->EofQueued() || channel->CloseQueued() || ChannelRoom(*channel) == 0;
         channel->GetWaitObjects(
@@ -129,7 +147,9 @@ void Manager::Poll()
 
 std::uint32_t Manager::ChannelRoom(const Channel& channel) const
 {
-    const std::uint64_t limit = std::min(channel.SendWindow(), sendQuantum_);
+    // What the channel may send in one pass: its share of the pass's budget, at least a quantum.
+    const std::uint64_t share = std::max<std::uint64_t>(sendQuantum_, PassSendBudget / sendingChannels_);
+    const std::uint64_t limit = std::min<std::uint64_t>(channel.SendWindow(), share);
     const std::uint64_t queued = channel.QueuedOutgoingBytes();
     return queued < limit ? static_cast<std::uint32_t>(limit - queued) : 0;
 }
@@ -183,24 +203,48 @@ void Manager::PumpChannels()
         out->Flush(false, -1, false);
     if (!OutputNearlyDrained())
         return;
-    Channel* chosen = nullptr;
-    double best = 0.0;
+    if (!SendReadyChannels())
+        return;
+    if (out)
+        out->Flush(false, -1, false);
+    OnConnectionActivity();
+}
+
+bool Manager::SendReadyChannels()
+{
+    // Every channel that can send takes turns of one quantum, the one waiting longest first (its
+    // priority grows with the time since it last sent), until the pass's budget is spent.
+    readyToSend_.clear();
     for (Channel* channel : channels_) {
         if (!channel)
             continue;
         const double priority = channel->SendPriority(sendQuantum_);
-        if (priority > best) {
-            best = priority;
-            chosen = channel;
+        if (priority > 0.0)
+            readyToSend_.emplace_back(priority, channel);
+    }
+    sendingChannels_ = std::max<std::size_t>(1, readyToSend_.size());
+    std::stable_sort(readyToSend_.begin(), readyToSend_.end(),
+                     [](const std::pair<double, Channel*>& a, const std::pair<double, Channel*>& b) {
+                         return a.first > b.first;
+                     });
+    std::uint64_t budget = PassSendBudget;
+    for (bool turned = true; turned && budget != 0;) {
+        turned = false;
+        for (const auto& entry : readyToSend_) {
+            Channel& channel = *entry.second;
+            if (budget == 0)
+                break;
+            if (!CanSend(channel))
+                continue;
+            const std::uint64_t before = channel.BytesSent();
+            channel.SendQueuedData(static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(std::min(channel.SendWindow(), sendQuantum_), budget)));
+            AutoCloseIfDone(channel);
+            budget -= std::min(budget, channel.BytesSent() - before);
+            turned = true;
         }
     }
-    if (!chosen)
-        return;
-    chosen->SendQueuedData(std::min(chosen->SendWindow(), sendQuantum_));
-    AutoCloseIfDone(*chosen);
-    if (out)
-        out->Flush(false, -1, false);
-    OnConnectionActivity();
+    return !readyToSend_.empty();
 }
 
 }  // namespace SSH

@@ -13,7 +13,9 @@
 namespace {
 
 const std::size_t SinkMaxBufferSize = 4194304;
-const std::size_t SinkAutoFlushBound = 32768;
+// Above the most channels send in one pass (256 KiB), so that a pass's messages leave in one
+// socket write at its end.
+const std::size_t SinkAutoFlushBound = 512 * 1024;
 // What one pass takes from the socket: all it holds as a rule (a socket call per slice of 16 KiB
 // would cost more than the work on the bytes), yet bounded, so that channel work and timers are
 // still served between slices.
