@@ -2,9 +2,10 @@
 and PuTTY's plink -nc to a local echo server: 2 MB come back byte for byte, the end of the
 client's stream reaches the echo server, the echo server's end comes back and the client exits
 0. Our client's local forwarding through OpenSSH's sshd carries 5 concurrent connections of
-1 MB each, which end cleanly whichever side ends first. Our server reaches the target through
-real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server and tinyproxy), and a target the
-proxy cannot reach fails the channel open."""
+1 MB each, which end cleanly whichever side ends first, and 200 concurrent ones intact. Our
+server reaches the target through real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server
+and tinyproxy), and a target the proxy cannot reach fails the channel open."""
+import hashlib
 import os
 import re
 import socket
@@ -220,6 +221,21 @@ class OurClientForwards(peers.ProbeTestCase):
         self.assertEqual(echo.half_closed, 5)
         self.assertEqual(code, 0, log)
         self.assertIn("5 forwarded connections ended", log)
+
+    def test_200_concurrent_connections_through_one_ssh_connection(self):
+        echo = peers.EchoServer()
+        self.addCleanup(echo.stop)
+        count = 200
+        payloads = [os.urandom(64 * 1024) for _ in range(count)]
+        outcomes, code, log = self.run_connections(echo.port, payloads, wait_for_end=True)
+        broken = [i for i, (payload, outcome) in enumerate(zip(payloads, outcomes))
+                  if outcome is None or hashlib.sha256(outcome.received).digest() != hashlib.sha256(payload).digest()
+                  or not outcome.ended]
+        self.assertEqual(broken, [], log[-3000:])
+        self.assertNotIn("dropped", log)
+        self.assertEqual(echo.half_closed, count)
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertIn(f"{count} forwarded connections ended", log)
 
     def test_a_connection_ended_by_the_target_ends_here(self):
         # The target sends its bytes and ends its side first; our end has sent nothing yet.
