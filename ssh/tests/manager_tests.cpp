@@ -638,6 +638,44 @@ TEST(ManagerChannels, MessagesAreTakenOrRefusedByTheChannelState)
     }
 }
 
+// In one pass every channel that can send does, a quantum per turn, until the pass's budget
+// of 256 KiB is spent: much queued on one channel keeps neither a small one nor an EOF waiting,
+// and a channel alone sends the whole budget.
+TEST(ManagerChannels, APassLetsEveryReadyChannelSendWithinItsBudget)
+{
+    const std::uint64_t budget = 256 * 1024;
+    std::vector<std::string> log;
+    DirectManager d;
+    d.auth.state = UserAuthState::Success;
+    auto open = [&](std::size_t bytes, bool eof) {
+        auto* channel = new PipeChannel(d.manager, log, "pipe", 1000);
+        d.manager.AddChannel(channel);
+        channel->SetChannelState(SSH::Channel::Open);
+        channel->SetSendWindow(0xFFFFFFFFu);
+        const std::string data(bytes, 'x');
+        d.manager.ChannelPut(SSH::ChannelNumberToString(channel->LocalNumber()),
+                             reinterpret_cast<const CryptoPP::byte*>(data.data()), data.size());
+        if (eof) d.manager.ChannelMessageEnd(SSH::ChannelNumberToString(channel->LocalNumber()));
+        return channel;
+    };
+    SSH::Channel* big = open(1 << 20, false);
+    SSH::Channel* small = open(10000, false);
+    SSH::Channel* ending = open(3, true);
+    d.manager.PumpChannels();
+    EXPECT_EQ(small->BytesSent(), 10000u);
+    EXPECT_EQ(ending->BytesSent(), 3u);
+    EXPECT_TRUE(ending->EofSent());
+    EXPECT_EQ(big->BytesSent() + small->BytesSent() + ending->BytesSent(), budget);
+    d.manager.PumpChannels();
+    EXPECT_EQ(big->BytesSent(), 2 * budget - 10003);
+    // The window still bounds each channel.
+    SSH::Channel* narrow = open(50000, false);
+    narrow->SetSendWindow(20000);
+    d.manager.PumpChannels();
+    EXPECT_EQ(narrow->BytesSent(), 20000u);
+    EXPECT_EQ(big->BytesSent(), 3 * budget - 10003 - 20000);
+}
+
 TEST(ManagerChannels, SendQuantumFollowsTheMeasuredSpeed)
 {
     struct Meter : ConnectionMeter {

@@ -397,7 +397,7 @@ public:
             try {
                 AddChannel(channel.get());
             } catch (const SSH::Manager::TooManyWaitObjects&) {
-                Event("forwarded connection dropped: too many wait objects");
+                Event("forwarded connection refused: too many wait objects");
                 continue;
             }
             // The manager owns it now.
