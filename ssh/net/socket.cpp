@@ -233,6 +233,7 @@ SocketSource::SocketSource(CryptoPP::BufferedTransformation* attachment)
 bool SocketSource::ReceiveMore() {
     // Selecting the event first makes every later arrival signal it. After a receive that
     // found nothing, only a recorded arrival (or end) is worth another one.
+    m_socket.NetworkEvent();
     if (m_blocked && !(m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE))) return false;
     m_socket.TakeNetworkEvents(FD_READ);
     // The buffer is empty here: growing it loses nothing.
@@ -243,11 +244,14 @@ bool SocketSource::ReceiveMore() {
         m_blocked = true;
         return false;
     }
-    m_blocked = false;
     if (received == 0) {
+        m_blocked = false;
         m_eof = true;
         return false;
     }
+    // Less than the buffer holds was all there was: asking again would only be told to wait.
+    // The receive re-enabled the read event, so whatever comes later signals the event.
+    m_blocked = static_cast<size_t>(received) < m_buffer.size();
     m_dataEnd = static_cast<size_t>(received);
     return true;
 }
