@@ -63,9 +63,8 @@ struct Socket::Shared {
     bool selected = false;
     long pending = 0;
     long awaited = 0;
-    // Whether the event was signalled when the last wait on it ended; Clear also once the
-    // events are collected. Clear means nothing new has been recorded since: collecting again
-    // would cost a server round trip for nothing.
+    // Whether the event was signalled when the last wait on it ended. Clear means nothing new
+    // was recorded up to then: collecting would cost a server round trip for nothing.
     CryptoPP::HandleState eventState = CryptoPP::HandleState::Unknown;
     ~Shared() {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
@@ -186,17 +185,18 @@ HANDLE Socket::NetworkEvent() {
         CheckAndHandleError("WSAEventSelect",
                             WSAEventSelect(m_socket, m_shared->event, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR);
         m_shared->selected = true;
+        // The selection records at once what holds already (a connected socket can write).
+        m_shared->eventState = CryptoPP::HandleState::Signalled;
     }
     return m_shared->event;
 }
 
 long Socket::PendingNetworkEvents() {
     HANDLE event = NetworkEvent();
-    if (m_shared->eventState == CryptoPP::HandleState::Clear) return m_shared->pending;
     WSANETWORKEVENTS events;
     CheckAndHandleError("WSAEnumNetworkEvents", WSAEnumNetworkEvents(m_socket, event, &events) == SOCKET_ERROR);
     m_shared->pending |= events.lNetworkEvents;
-    m_shared->eventState = CryptoPP::HandleState::Clear;
+    m_shared->eventState = CryptoPP::HandleState::Unknown;
     // The source and the sink of a connection wait on one event: the one that collects the
     // other's event after the other has chosen to wait must not leave it waiting for good.
     if (events.lNetworkEvents & m_shared->awaited) {
@@ -204,6 +204,19 @@ long Socket::PendingNetworkEvents() {
         m_shared->eventState = CryptoPP::HandleState::Signalled;
     }
     return m_shared->pending;
+}
+
+long Socket::NetworkEventsBeforeWait() {
+    if (!m_shared) throw Err(m_socket, "WSAEventSelect", WSAENOTSOCK);
+    // A wait on an event known to be signalled would end at once; otherwise it tells.
+    if (m_shared->eventState == CryptoPP::HandleState::Signalled) return PendingNetworkEvents();
+    return m_shared->pending;
+}
+
+bool Socket::TakeClearWait() {
+    if (!m_shared || m_shared->eventState != CryptoPP::HandleState::Clear) return false;
+    m_shared->eventState = CryptoPP::HandleState::Unknown;
+    return true;
 }
 
 void Socket::AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container,
@@ -234,7 +247,8 @@ bool SocketSource::ReceiveMore() {
     // Selecting the event first makes every later arrival signal it. After a receive that
     // found nothing, only a recorded arrival (or end) is worth another one.
     m_socket.NetworkEvent();
-    if (m_blocked && !(m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE))) return false;
+    if (m_blocked && (m_socket.TakeClearWait() || !(m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE))))
+        return false;
     m_socket.TakeNetworkEvents(FD_READ);
     // The buffer is empty here: growing it loses nothing.
     if (m_dataEnd == m_buffer.size() && m_buffer.size() < MaxSourceBuffer) m_buffer.New(m_buffer.size() * 2);
@@ -260,9 +274,13 @@ size_t SocketSource::GeneralPump2(lword& byteCount, bool blockingOutput, unsigne
     lword wanted = byteCount;
     byteCount = 0;
     Deadline deadline(maxTime);
+    bool received = false;
     while (byteCount < wanted) {
         if (m_dataBegin == m_dataEnd) {
             if (m_eof) break;
+            // What one receive left was all there was; a pump that does not wait is done.
+            if (received && m_blocked && maxTime == 0) break;
+            received = true;
             if (!ReceiveMore()) {
                 if (m_eof) break;
                 DWORD wait = deadline.Remaining();
@@ -299,8 +317,7 @@ unsigned int SocketSource::GetMaxWaitObjectCount() const {
 
 void SocketSource::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) {
     if (!m_eof) {
-        if (m_dataBegin != m_dataEnd || !m_blocked ||
-            (m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE)))
+        if (m_dataBegin != m_dataEnd || !m_blocked || (m_socket.NetworkEventsBeforeWait() & (FD_READ | FD_CLOSE)))
             container.SetNoWait(CryptoPP::CallStack("SocketSource::GetWaitObjects() - data or end ready", &callStack));
         else
             m_socket.AwaitNetworkEvents(FD_READ | FD_CLOSE, container,
@@ -431,7 +448,7 @@ void SocketSink::GetWaitObjects(CryptoPP::WaitObjectContainer& container, const 
     if (Drained()) return;
     // A write that has not been tried, or an event already collected, would never signal
     // the handle again: whoever flushes the sink goes on at once instead.
-    if (!m_blocked || m_buffer.IsEmpty() || (m_socket.PendingNetworkEvents() & (FD_WRITE | FD_CLOSE)))
+    if (!m_blocked || m_buffer.IsEmpty() || (m_socket.NetworkEventsBeforeWait() & (FD_WRITE | FD_CLOSE)))
         container.SetNoWait(CryptoPP::CallStack("SocketSink::GetWaitObjects() - ready to send", &callStack));
     else
         m_socket.AwaitNetworkEvents(FD_WRITE | FD_CLOSE, container,

@@ -85,8 +85,15 @@ public:
     // events collected so far and not yet taken. Collecting an event that some user of the
     // handle awaits signals the event again, so that its wait still ends.
     long PendingNetworkEvents();
+    // Before a wait: the events collected so far, collecting anew only when the last wait found
+    // the event signalled (a wait on it would end at once). What else was recorded meanwhile
+    // ends the wait.
+    long NetworkEventsBeforeWait();
+    // True once after a wait found the event not signalled: nothing was recorded, so there is
+    // nothing to try. A later call without a wait in between is false.
+    bool TakeClearWait();
     // Adds the network event to the container, for a wait on the given events until they
-    // are taken; the wait tells the socket whether anything was recorded meanwhile.
+    // are taken; the wait tells the socket whether anything was recorded.
     void AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack);
     // Waits for the network event by itself, at most the given milliseconds.
     void WaitForNetworkEvent(unsigned long milliseconds);

@@ -233,8 +233,10 @@ bool WaitObjectContainer::WaitForHandles(DWORD timeout)
     }
     if (!m_helpers) m_helpers.reset(new Helpers);
     // This thread waits on the first group and on the helpers' event, the helpers on the rest.
-    std::vector<HANDLE> own(1, m_helpers->Woken());
-    own.insert(own.end(), m_handles.begin(), m_handles.begin() + GroupSize);
+    // The event comes last: a handle of the first group signalled as well is then the one
+    // reported, being the first.
+    std::vector<HANDLE> own(m_handles.begin(), m_handles.begin() + GroupSize);
+    own.push_back(m_helpers->Woken());
     m_helpers->Start(m_handles.data() + GroupSize, count - GroupSize);
     const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(own.size()), own.data(), FALSE, timeout);
     const DWORD error = result == WAIT_FAILED ? GetLastError() : 0;
@@ -242,8 +244,8 @@ bool WaitObjectContainer::WaitForHandles(DWORD timeout)
     if (error) throw WaitFailed(error);
     const size_t index = SignalledIndex(result, own.size());
     size_t found = count;
-    if (index != None && index != 0)
-        found = index - 1;
+    if (index != None && index < GroupSize)
+        found = index;
     else if (helperFound != None)
         found = GroupSize + helperFound;
     ReportStates(found);
