@@ -454,7 +454,8 @@ private:
             NetworkAddress at;
             at.Set("127.0.0.1", options_.forwardPort);
             listener_.Bind(at.ToSockAddr());
-            listener_.Listen();
+            // Room for a burst of local connections: an overflowing queue loses them silently.
+            listener_.Listen(SOMAXCONN);
             listenerEvent_ = listener_.NetworkEvent();  // also makes the socket non-blocking
             if (WSAEventSelect(listener_.GetSocket(), listenerEvent_, FD_ACCEPT) != 0)
                 throw Socket::Err(listener_.GetSocket(), "WSAEventSelect", WSAGetLastError());

@@ -228,7 +228,8 @@ class OurClientForwards(peers.ProbeTestCase):
         count = 200
         payloads = [os.urandom(64 * 1024) for _ in range(count)]
         outcomes, code, log = self.run_connections(echo.port, payloads, wait_for_end=True)
-        broken = [i for i, (payload, outcome) in enumerate(zip(payloads, outcomes))
+        broken = [(i, outcome and (len(outcome.received), outcome.ended))
+                  for i, (payload, outcome) in enumerate(zip(payloads, outcomes))
                   if outcome is None or hashlib.sha256(outcome.received).digest() != hashlib.sha256(payload).digest()
                   or not outcome.ended]
         self.assertEqual(broken, [], log[-3000:])
