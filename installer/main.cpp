@@ -54,7 +54,8 @@ JournalEntry* newestStep = nullptr;
 
 // A step held so that the last-chance handlers can undo it. The step is journaled once its
 // constructor has returned (a step whose constructor fails undoes nothing, as when it throws)
-// and leaves the journal before its own destructor runs.
+// and leaves the journal before its own destructor runs. A step that makes several changes is
+// constructed empty and filled once journaled, so that the part done is undone too.
 template <class Step>
 class Journaled {
 public:
@@ -193,9 +194,16 @@ int RunInstaller(int argc, char** argv)
     const std::string& installDir = installerState.installDir;
     Journaled<DirectoryStep> installDirectory(installDir, true);
     Journaled<PayloadFileList> payloadFiles;
+    for (size_t index = 0; index < PayloadFileCount; ++index) {
+        payloadFiles->Write(index);
+#if defined(ORVIDEX_INJECTED_FAULTS)
+        InjectFaultAt("payload-" + std::to_string(index + 1));
+#endif
+    }
     const std::string startMenuDir = CombinePath(GetUserProgramsDir(), "Morlune Orvidex");
     Journaled<DirectoryStep> startMenuFolder(startMenuDir, false);
     Journaled<ShortcutList> shortcuts(startMenuDir);
+    shortcuts->Create();
     const std::string progId = "Morlune.Orvidex." + ProductVersion + ".Settings";
     const std::vector<FileAssociationVerb> verbs = {
         {"Manage", "\"" + CombinePath(installDir, "Rivurere.exe\" \"%1\"")}};
@@ -208,7 +216,7 @@ int RunInstaller(int argc, char** argv)
         ProductShortName, "Morlune Orvidex " + ProductVersion + " (remove only)", ProductVersion);
 
 #if defined(ORVIDEX_INJECTED_FAULTS)
-    InjectFaultAfterSteps();
+    InjectFaultAt("after-steps");
 #endif
     // Not a step of its own: when it aborts, every step above is still uncommitted.
     RunSettingsStep(settingsFile);

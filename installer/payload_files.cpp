@@ -36,10 +36,16 @@ std::string PayloadFileList::TargetPath(size_t index)
     return name.empty() ? std::string() : CombinePath(installerState.installDir, name);
 }
 
+void PayloadFileList::Write(size_t index)
+{
+    steps[index].emplace(PayloadFiles[index].resourceId, TargetPath(index));
+}
+
 void PayloadFileList::Commit()
 {
-    for (PayloadFileStep& step : steps)
-        step.Commit();
+    for (std::optional<PayloadFileStep>& step : steps)
+        if (step)
+            step->Commit();
 }
 
 PayloadFileStep::PayloadFileStep(int resourceId, const std::string& target)

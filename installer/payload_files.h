@@ -5,8 +5,8 @@
 #include "installer/install_step.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
-#include <utility>
 
 // One payload file: written from its resource, deleted again in a rollback unless it
 // existed before.
@@ -38,21 +38,18 @@ struct PayloadFile {
 constexpr size_t PayloadFileCount = 15;
 extern const PayloadFile PayloadFiles[PayloadFileCount];
 
-// The fifteen steps, written in table order and rolled back in reverse.
+// The fifteen steps, written in table order and rolled back in reverse. The list starts
+// empty and is filled one file at a time, so that the installer can journal it before the
+// first file is written: a run that ends without unwinding still undoes the files written.
 class PayloadFileList {
 public:
-    PayloadFileList() : PayloadFileList(std::make_index_sequence<PayloadFileCount>()) {}
-
+    // Writes the file of table entry index; entries are written in table order.
+    void Write(size_t index);
     void Commit();
 
 private:
-    template <size_t... Index>
-    explicit PayloadFileList(std::index_sequence<Index...>)
-        : steps{{PayloadFiles[Index].resourceId, TargetPath(Index)}...}
-    {
-    }
-
     static std::string TargetPath(size_t index);
 
-    PayloadFileStep steps[PayloadFileCount];
+    // Destroyed in reverse table order: the uninstaller first, "Orvidex.exe" last.
+    std::optional<PayloadFileStep> steps[PayloadFileCount];
 };

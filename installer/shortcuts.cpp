@@ -161,37 +161,26 @@ void ShortcutStep::RestorePreviousLink()
     }
 }
 
-ShortcutList::ShortcutList(std::string startMenuDir)
+void ShortcutList::Create()
 {
     const std::string& installDir = installerState.installDir;
     const std::string controlPanel = CombinePath(installDir, "raridava.exe");
     const std::string controlPanelDescription = "Morlune Orvidex " + ProductVersion + " Control Panel";
-    try {
-        first.reset(new ShortcutStep(CombinePath(startMenuDir, "Orvidex Control Panel.lnk"), controlPanel, "",
-                                     installDir, controlPanelDescription, controlPanel, 0));
-        second.reset(new ShortcutStep(CombinePath(startMenuDir, "Uninstall Orvidex.lnk"),
-                                      installerState.uninstallerPath, ProductShortName, installDir,
-                                      "Uninstall Morlune Orvidex " + ProductVersion, installerState.uninstallerPath,
-                                      0));
-        const std::string adminTools = GetAdminToolsDir();
-        if (!adminTools.empty()) {
-            hasThird = true;
-            third.reset(new ShortcutStep(CombinePath(adminTools, "Orvidex Control Panel.lnk"), controlPanel, "",
-                                         installDir, controlPanelDescription, controlPanel, 0));
-        }
-    } catch (...) {
-        // The members would go in reverse order; a rollback removes links in creation order.
-        DestroyInCreationOrder();
-        throw;
+    first.reset(new ShortcutStep(CombinePath(startMenuDir, "Orvidex Control Panel.lnk"), controlPanel, "", installDir,
+                                 controlPanelDescription, controlPanel, 0));
+    second.reset(new ShortcutStep(CombinePath(startMenuDir, "Uninstall Orvidex.lnk"), installerState.uninstallerPath,
+                                  ProductShortName, installDir, "Uninstall Morlune Orvidex " + ProductVersion,
+                                  installerState.uninstallerPath, 0));
+    const std::string adminTools = GetAdminToolsDir();
+    if (!adminTools.empty()) {
+        hasThird = true;
+        third.reset(new ShortcutStep(CombinePath(adminTools, "Orvidex Control Panel.lnk"), controlPanel, "", installDir,
+                                     controlPanelDescription, controlPanel, 0));
     }
 }
 
+// The members would go in reverse order; a rollback removes links in creation order.
 ShortcutList::~ShortcutList()
-{
-    DestroyInCreationOrder();
-}
-
-void ShortcutList::DestroyInCreationOrder()
 {
     first.reset();
     second.reset();

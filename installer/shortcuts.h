@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 // The user's and all users' Start Menu "Programs" folders and the Administrative Tools
 // folder of this Windows version; "" when not found or, for the last, not applicable.
@@ -38,19 +39,21 @@ private:
     std::string previousLink;
 };
 
-// The two or three shortcuts of the product. A rollback deletes them in creation order.
+// The two or three shortcuts of the product. A rollback deletes them in creation order. The
+// list is made empty and the links by Create, so that the installer can journal the list
+// before the first link is written: a run that ends without unwinding still undoes them.
 class ShortcutList {
 public:
-    explicit ShortcutList(std::string startMenuDir);
+    explicit ShortcutList(std::string startMenuDir) : startMenuDir(std::move(startMenuDir)) {}
     ~ShortcutList();
     ShortcutList(const ShortcutList&) = delete;
     ShortcutList& operator=(const ShortcutList&) = delete;
 
+    void Create();
     void Commit();
 
 private:
-    void DestroyInCreationOrder();
-
+    std::string startMenuDir;
     std::unique_ptr<ShortcutStep> first;
     std::unique_ptr<ShortcutStep> second;
     std::unique_ptr<ShortcutStep> third;

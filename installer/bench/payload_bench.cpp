@@ -36,6 +36,8 @@ void Step()
 {
     installerState.uninstallParams.clear();
     PayloadFileList files;
+    for (size_t index = 0; index < PayloadFileCount; ++index)
+        files.Write(index);
     files.Commit();
 }
 

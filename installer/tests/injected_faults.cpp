@@ -12,21 +12,24 @@ namespace {
 char* const badPointer = reinterpret_cast<char*>(16);
 volatile size_t sink;
 
-std::string FaultName()
+std::string Variable(const char* name)
 {
-    char name[32];
-    const DWORD length = GetEnvironmentVariableA("ORVIDEX_INJECTED_FAULT", name, sizeof name);
-    return length < sizeof name ? std::string(name, length) : std::string();
+    char value[32];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length < sizeof value ? std::string(value, length) : std::string();
 }
 
 } // namespace
 
-void InjectFaultAfterSteps()
+void InjectFaultAt(const std::string& point)
 {
+    const std::string chosen = Variable("ORVIDEX_INJECTED_FAULT_AT");
+    if (point != (chosen.empty() ? "after-steps" : chosen))
+        return;
     // Opaque to the optimiser, so that each call reaches the runtime or the system.
     char* volatile source = badPointer;
     volatile size_t size = 64;
-    const std::string fault = FaultName();
+    const std::string fault = Variable("ORVIDEX_INJECTED_FAULT");
     if (fault == "strlen") {
         const std::string text(source);
         sink = text.size();

@@ -45,5 +45,31 @@ class FaultAfterEveryStep(unittest.TestCase):
                     self.assertEqual(files, {})
 
 
+class FaultWhileWritingPayload(unittest.TestCase):
+    """A fault between two payload files: the files written so far and the folder go too."""
+
+    def test_written_files_are_removed(self):
+        # The first file written, and the last before the Start Menu folder.
+        cases = [("payload-1", 1), ("payload-15", 15)]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(cases)) as pool:
+            runs = [(point, written, pool.submit(run, [], {"ORVIDEX_INJECTED_FAULT": "strlen",
+                                                           "ORVIDEX_INJECTED_FAULT_AT": point}))
+                    for point, written in cases]
+            for point, written, outcome in runs:
+                with self.subTest(point):
+                    result, registry, files = outcome.result()
+                    self.assertEqual(result.code, 150, result)
+                    lines = rollback_lines(result.stdout)
+                    self.assertEqual(len(lines), written + 1, result)
+                    self.assertTrue(all(line.startswith("Rollback: removing previously created " + DIR + "\\")
+                                        for line in lines[:-1]), lines)
+                    self.assertEqual(lines[-1], "Rollback: removing previously created " + DIR)
+                    self.assertTrue(result.stdout.endswith("std::exception caught: EXCEPTION_ACCESS_VIOLATION\n"),
+                                    result)
+                    self.assertEqual(registry.pop(MAKER_KEY.upper(), None), (None, {}))
+                    self.assertEqual(registry, {})
+                    self.assertEqual(files, {})
+
+
 if __name__ == "__main__":
     winetest.main()
