@@ -223,10 +223,9 @@ bool Manager::SendReadyChannels()
             readyToSend_.emplace_back(priority, channel);
     }
     sendingChannels_ = std::max<std::size_t>(1, readyToSend_.size());
-    std::stable_sort(readyToSend_.begin(), readyToSend_.end(),
-                     [](const std::pair<double, Channel*>& a, const std::pair<double, Channel*>& b) {
-                         return a.first > b.first;
-                     });
+    std::stable_sort(
+        readyToSend_.begin(), readyToSend_.end(),
+        [](const std::pair<double, Channel*>& a, const std::pair<double, Channel*>& b) { return a.first > b.first; });
     std::uint64_t budget = PassSendBudget;
     for (bool turned = true; turned && budget != 0;) {
         turned = false;

@@ -211,7 +211,8 @@ bool ConnectingSocket::PumpStates() {
         // A wait that just found the event not signalled spares asking again.
         const bool knownClear = m_connectEventState == CryptoPP::HandleState::Clear;
         m_connectEventState = CryptoPP::HandleState::Unknown;
-        if (knownClear || WaitForSingleObject(m_connectEvent, 0) != WAIT_OBJECT_0) return false;
+        if (knownClear || WaitForSingleObject(m_connectEvent, 0) != WAIT_OBJECT_0)
+            return false;
         ResetEvent(m_connectEvent);
         WSANETWORKEVENTS events;
         if (WSAEnumNetworkEvents(m_source.AccessSocket().GetSocket(), m_connectEvent, &events) != 0) {

@@ -24,8 +24,10 @@ const unsigned QuietFlushesBeforeSend = 4;
 class Deadline {
 public:
     explicit Deadline(unsigned long maxTime) : m_maxTime(maxTime) {}
-    DWORD Remaining() {
-        if (m_maxTime == 0 || m_maxTime == INFINITE) return m_maxTime;
+    DWORD Remaining()
+    {
+        if (m_maxTime == 0 || m_maxTime == INFINITE)
+            return m_maxTime;
         const DWORD now = GetTickCount();
         if (!m_started) {
             m_start = now;
@@ -206,27 +208,34 @@ long Socket::PendingNetworkEvents() {
     return m_shared->pending;
 }
 
-long Socket::NetworkEventsBeforeWait() {
-    if (!m_shared) throw Err(m_socket, "WSAEventSelect", WSAENOTSOCK);
+long Socket::NetworkEventsBeforeWait()
+{
+    if (!m_shared)
+        throw Err(m_socket, "WSAEventSelect", WSAENOTSOCK);
     // A wait on an event known to be signalled would end at once; otherwise it tells.
-    if (m_shared->eventState == CryptoPP::HandleState::Signalled) return PendingNetworkEvents();
+    if (m_shared->eventState == CryptoPP::HandleState::Signalled)
+        return PendingNetworkEvents();
     return m_shared->pending;
 }
 
-bool Socket::TakeClearWait() {
-    if (!m_shared || m_shared->eventState != CryptoPP::HandleState::Clear) return false;
+bool Socket::TakeClearWait()
+{
+    if (!m_shared || m_shared->eventState != CryptoPP::HandleState::Clear)
+        return false;
     m_shared->eventState = CryptoPP::HandleState::Unknown;
     return true;
 }
 
 void Socket::AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container,
-                                const CryptoPP::CallStack& callStack) {
+                                const CryptoPP::CallStack& callStack)
+{
     HANDLE event = NetworkEvent();
     m_shared->awaited |= events;
     container.AddHandle(event, callStack, &m_shared->eventState);
 }
 
-void Socket::WaitForNetworkEvent(unsigned long milliseconds) {
+void Socket::WaitForNetworkEvent(unsigned long milliseconds)
+{
     WaitForSingleObject(NetworkEvent(), milliseconds);
     m_shared->eventState = CryptoPP::HandleState::Unknown;
 }
@@ -279,7 +288,8 @@ size_t SocketSource::GeneralPump2(lword& byteCount, bool blockingOutput, unsigne
         if (m_dataBegin == m_dataEnd) {
             if (m_eof) break;
             // What one receive left was all there was; a pump that does not wait is done.
-            if (received && m_blocked && maxTime == 0) break;
+            if (received && m_blocked && maxTime == 0)
+                break;
             received = true;
             if (!ReceiveMore()) {
                 if (m_eof) break;

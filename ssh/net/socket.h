@@ -94,7 +94,8 @@ public:
     bool TakeClearWait();
     // Adds the network event to the container, for a wait on the given events until they
     // are taken; the wait tells the socket whether anything was recorded.
-    void AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack);
+    void AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container,
+                            const CryptoPP::CallStack& callStack);
     // Waits for the network event by itself, at most the given milliseconds.
     void WaitForNetworkEvent(unsigned long milliseconds);
     // Forgets the given collected events: the next attempt tells anew whether it blocks.

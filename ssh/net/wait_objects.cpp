@@ -26,8 +26,10 @@ OS_Error WaitFailed(DWORD code)
 // The index of the handle that ended a wait on count handles, None when none did.
 size_t SignalledIndex(DWORD result, size_t count)
 {
-    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) return result - WAIT_OBJECT_0;
-    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count) return result - WAIT_ABANDONED_0;
+    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count)
+        return result - WAIT_OBJECT_0;
+    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count)
+        return result - WAIT_ABANDONED_0;
     return None;
 }
 
@@ -35,7 +37,8 @@ class Event {
 public:
     explicit Event(bool manualReset) : m_handle(CreateEventA(nullptr, manualReset, FALSE, nullptr))
     {
-        if (!m_handle) throw WaitFailed(GetLastError());
+        if (!m_handle)
+            throw WaitFailed(GetLastError());
     }
     ~Event() { CloseHandle(m_handle); }
     Event(const Event&) = delete;
@@ -69,7 +72,8 @@ public:
     void Start(const HANDLE* handles, size_t count)
     {
         m_started = (count + GroupSize - 1) / GroupSize;
-        while (m_helpers.size() < m_started) m_helpers.emplace_back(new Helper(*this));
+        while (m_helpers.size() < m_started)
+            m_helpers.emplace_back(new Helper(*this));
         for (size_t i = 0; i < m_started; ++i) {
             Helper& helper = *m_helpers[i];
             const size_t first = i * GroupSize;
@@ -86,16 +90,21 @@ public:
     {
         SetEvent(m_stop.Get());
         std::vector<HANDLE> finished;
-        for (size_t i = 0; i < m_started; ++i) finished.push_back(m_helpers[i]->finished.Get());
-        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(finished.size()), finished.data(), TRUE, INFINITE);
-        if (result == WAIT_FAILED) std::terminate();  // the helpers would go on using the handles
+        for (size_t i = 0; i < m_started; ++i)
+            finished.push_back(m_helpers[i]->finished.Get());
+        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(finished.size()), finished.data(), TRUE,
+                                                    INFINITE);
+        if (result == WAIT_FAILED)
+            std::terminate();  // the helpers would go on using the handles
         ResetEvent(m_stop.Get());
         ResetEvent(m_woken.Get());
         size_t found = None;
         for (size_t i = 0; i < m_started; ++i) {
             Helper& helper = *m_helpers[i];
-            if (helper.error) throw WaitFailed(helper.error);
-            if (found == None && helper.signalled != None) found = i * GroupSize + helper.signalled;
+            if (helper.error)
+                throw WaitFailed(helper.error);
+            if (found == None && helper.signalled != None)
+                found = i * GroupSize + helper.signalled;
         }
         m_started = 0;
         return found;
@@ -108,13 +117,15 @@ private:
         {
             for (;;) {
                 WaitForSingleObject(start.Get(), INFINITE);
-                if (owner.m_quit) return;
-                const DWORD result =
-                    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+                if (owner.m_quit)
+                    return;
+                const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                                            INFINITE);
                 const size_t index = SignalledIndex(result, handles.size());
                 error = result == WAIT_FAILED ? GetLastError() : 0;
                 signalled = index == None || index == 0 ? None : index - 1;
-                if (signalled != None || error) SetEvent(owner.m_woken.Get());
+                if (signalled != None || error)
+                    SetEvent(owner.m_woken.Get());
                 SetEvent(finished.Get());
             }
         }
@@ -164,7 +175,8 @@ void WaitObjectContainer::AddHandle(HANDLE handle, const CallStack& callStack, H
     // only once.
     const auto placed = m_positions.emplace(handle, m_handles.size());
     if (!placed.second) {
-        if (state) m_states[placed.first->second] = state;
+        if (state)
+            m_states[placed.first->second] = state;
         return;
     }
     m_handles.push_back(handle);
@@ -193,7 +205,8 @@ void WaitObjectContainer::CountNoWait()
 size_t WaitObjectContainer::FirstSignalled(size_t first, size_t count, DWORD timeout)
 {
     const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), m_handles.data() + first, FALSE, timeout);
-    if (result == WAIT_FAILED) throw WaitFailed(GetLastError());
+    if (result == WAIT_FAILED)
+        throw WaitFailed(GetLastError());
     const size_t index = SignalledIndex(result, count);
     return index == None ? m_handles.size() : first + index;
 }
@@ -202,7 +215,8 @@ size_t WaitObjectContainer::NextSignalled(size_t position, size_t end)
 {
     for (; position < end; position += kHandlesPerSystemWait) {
         const size_t found = FirstSignalled(position, std::min(kHandlesPerSystemWait, m_handles.size() - position), 0);
-        if (found != m_handles.size()) return found;
+        if (found != m_handles.size())
+            return found;
     }
     return m_handles.size();
 }
@@ -211,14 +225,18 @@ void WaitObjectContainer::ReportStates(size_t found)
 {
     // Only as far as someone wants to know: each further look costs a system call.
     size_t end = m_states.size();
-    while (end > 0 && !m_states[end - 1]) --end;
-    if (found == None) found = NextSignalled(0, end);
+    while (end > 0 && !m_states[end - 1])
+        --end;
+    if (found == None)
+        found = NextSignalled(0, end);
     for (size_t i = 0; i < end; ++i) {
         if (i != found) {
-            if (m_states[i]) *m_states[i] = HandleState::Clear;
+            if (m_states[i])
+                *m_states[i] = HandleState::Clear;
             continue;
         }
-        if (m_states[i]) *m_states[i] = HandleState::Signalled;
+        if (m_states[i])
+            *m_states[i] = HandleState::Signalled;
         found = NextSignalled(i + 1, end);
     }
 }
@@ -231,7 +249,8 @@ bool WaitObjectContainer::WaitForHandles(DWORD timeout)
         ReportStates(found);
         return found != count;
     }
-    if (!m_helpers) m_helpers.reset(new Helpers);
+    if (!m_helpers)
+        m_helpers.reset(new Helpers);
     // This thread waits on the first group and on the helpers' event, the helpers on the rest.
     // The event comes last: a handle of the first group signalled as well is then the one
     // reported, being the first.
@@ -241,7 +260,8 @@ bool WaitObjectContainer::WaitForHandles(DWORD timeout)
     const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(own.size()), own.data(), FALSE, timeout);
     const DWORD error = result == WAIT_FAILED ? GetLastError() : 0;
     const size_t helperFound = m_helpers->Stop();
-    if (error) throw WaitFailed(error);
+    if (error)
+        throw WaitFailed(error);
     const size_t index = SignalledIndex(result, own.size());
     size_t found = count;
     if (index != None && index < GroupSize)

@@ -655,7 +655,8 @@ TEST(ManagerChannels, APassLetsEveryReadyChannelSendWithinItsBudget)
         const std::string data(bytes, 'x');
         d.manager.ChannelPut(SSH::ChannelNumberToString(channel->LocalNumber()),
                              reinterpret_cast<const CryptoPP::byte*>(data.data()), data.size());
-        if (eof) d.manager.ChannelMessageEnd(SSH::ChannelNumberToString(channel->LocalNumber()));
+        if (eof)
+            d.manager.ChannelMessageEnd(SSH::ChannelNumberToString(channel->LocalNumber()));
         return channel;
     };
     SSH::Channel* big = open(1 << 20, false);

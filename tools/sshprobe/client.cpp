@@ -102,7 +102,8 @@ ClientOptions ReadClientOptions(Arguments& args)
         }
     }
     if (o.host.empty() || o.port == 0 || o.user.empty()) throw UsageError("client needs --host, --port and --user");
-    if (o.havePassword && !o.keyFile.empty()) throw UsageError("--password and --key exclude each other");
+    if (o.havePassword && !o.keyFile.empty())
+        throw UsageError("--password and --key exclude each other");
     if (!o.havePassword && o.keyFile.empty() && !o.noneFirst)
         throw UsageError("client needs --password, --key or --none-first");
     return o;

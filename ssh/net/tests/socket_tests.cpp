@@ -65,11 +65,13 @@ struct Events {
     std::vector<HANDLE> handles;
     explicit Events(size_t count)
     {
-        for (size_t i = 0; i < count; ++i) handles.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        for (size_t i = 0; i < count; ++i)
+            handles.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     }
     ~Events()
     {
-        for (HANDLE h : handles) CloseHandle(h);
+        for (HANDLE h : handles)
+            CloseHandle(h);
     }
 };
 
@@ -77,7 +79,8 @@ struct Events {
 // calling thread's group, a helper's, or the last place there is; the wait tells each holder
 // of a state whether its handle was signalled, also when it did not wait at all. Repeated
 // waits reuse the helpers, and the next handle past the limit makes the wait fail.
-TEST(WaitObjectContainer, WaitsOnFullGroupsAndTellsWhichHandlesWereSignalled) {
+TEST(WaitObjectContainer, WaitsOnFullGroupsAndTellsWhichHandlesWereSignalled)
+{
     const size_t limit = WaitObjectContainer::kMaxHandles;
     EXPECT_EQ(limit, 4032u);
     Events events(limit + 1);
@@ -86,14 +89,17 @@ TEST(WaitObjectContainer, WaitsOnFullGroupsAndTellsWhichHandlesWereSignalled) {
     const CallStack test("test", nullptr);
     auto fill = [&](size_t count, bool noWait) {
         c.Clear();
-        if (noWait) c.SetNoWait(test);
-        for (size_t i = 0; i < count; ++i) c.AddHandle(events.handles[i], test, &states[i]);
+        if (noWait)
+            c.SetNoWait(test);
+        for (size_t i = 0; i < count; ++i)
+            c.AddHandle(events.handles[i], test, &states[i]);
     };
     auto signalledOnes = [&](size_t count) {
         std::vector<size_t> found;
         for (size_t i = 0; i < count; ++i) {
             EXPECT_NE(states[i], CryptoPP::HandleState::Unknown) << i;
-            if (states[i] == CryptoPP::HandleState::Signalled) found.push_back(i);
+            if (states[i] == CryptoPP::HandleState::Signalled)
+                found.push_back(i);
         }
         return found;
     };
@@ -102,21 +108,22 @@ TEST(WaitObjectContainer, WaitsOnFullGroupsAndTellsWhichHandlesWereSignalled) {
         std::vector<size_t> signalled;
         bool noWait;
     } cases[] = {
-        {64, {}, false},          {64, {63}, false},          {65, {64}, false},
-        {limit, {}, false},       {limit, {0}, false},        {limit, {62, 63}, false},
-        {limit, {limit - 1}, false}, {limit, {1000, 4000}, false}, {limit, {}, true},
-        {limit, {5, 3000}, true},
+        {64, {}, false},     {64, {63}, false},        {65, {64}, false},           {limit, {}, false},
+        {limit, {0}, false}, {limit, {62, 63}, false}, {limit, {limit - 1}, false}, {limit, {1000, 4000}, false},
+        {limit, {}, true},   {limit, {5, 3000}, true},
     };
     for (const auto& test_case : cases) {
         SCOPED_TRACE(::testing::Message() << test_case.count << " handles, " << test_case.signalled.size()
                                           << " signalled" << (test_case.noWait ? ", no wait" : ""));
-        for (size_t i : test_case.signalled) SetEvent(events.handles[i]);
+        for (size_t i : test_case.signalled)
+            SetEvent(events.handles[i]);
         fill(test_case.count, test_case.noWait);
         std::fill(states.begin(), states.end(), CryptoPP::HandleState::Unknown);
         EXPECT_EQ(c.Wait(test_case.signalled.empty() ? 20 : INFINITE),
                   test_case.noWait || !test_case.signalled.empty());
         EXPECT_EQ(signalledOnes(test_case.count), test_case.signalled);
-        for (size_t i : test_case.signalled) ResetEvent(events.handles[i]);
+        for (size_t i : test_case.signalled)
+            ResetEvent(events.handles[i]);
     }
 
     // The wait does end when a handle of a helper's group is signalled during it.
