@@ -235,6 +235,39 @@ class Sshd:
         end_session(self.process)
 
 
+class Holder:
+    """Accepts every connection on 127.0.0.1 and holds it open without reading until it is
+    stopped; counts those accepted."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4096)
+        self.port = self.listener.getsockname()[1]
+        self.held = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                self.held.append(conn)
+
+    def count(self):
+        with self.lock:
+            return len(self.held)
+
+    def stop(self):
+        self.listener.close()
+        with self.lock:
+            for conn in self.held:
+                conn.close()
+
+
 def exchange(port, payload, timeout=120):
     """Sends payload to 127.0.0.1:port while reading, ends the sending side, and returns all
     that came back until the other side ended."""

@@ -56,39 +56,6 @@ def concurrent_exchanges(port, payloads, timeout):
     return outcomes
 
 
-class Holder:
-    """Accepts every connection on 127.0.0.1 and holds it open without reading until it is
-    stopped; counts those accepted."""
-
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(4096)
-        self.port = self.listener.getsockname()[1]
-        self.held = []
-        self.lock = threading.Lock()
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            with self.lock:
-                self.held.append(conn)
-
-    def count(self):
-        with self.lock:
-            return len(self.held)
-
-    def stop(self):
-        self.listener.close()
-        with self.lock:
-            for conn in self.held:
-                conn.close()
-
-
 class SlowReader:
     """Takes one connection and reads it at about rate bytes a second through a small receive
     buffer, noting when each piece arrived, until the other side ends; then ends its own."""
@@ -199,7 +166,7 @@ class ForwardingLoad(peers.ProbeTestCase):
         # The wait covers 4032 objects; the connection's socket takes one of them, and each
         # forwarded connection one more.
         capacity = 4032 - 1
-        holder = Holder()
+        holder = peers.Holder()
         self.addCleanup(holder.stop)
         server, ssh, local, ssh_log = self.forward(holder.port, ssh_options={"LogLevel": "INFO"})
         connections = []

@@ -2,9 +2,10 @@
 and PuTTY's plink -nc to a local echo server: 2 MB come back byte for byte, the end of the
 client's stream reaches the echo server, the echo server's end comes back and the client exits
 0. Our client's local forwarding through OpenSSH's sshd carries 5 concurrent connections of
-1 MB each, which end cleanly whichever side ends first, and 200 concurrent ones intact. Our
-server reaches the target through real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server
-and tinyproxy), and a target the proxy cannot reach fails the channel open."""
+1 MB each, which end cleanly whichever side ends first, and 200 concurrent ones intact; one
+past the limit of a wait is refused with a line of its own. Our server reaches the target
+through real SOCKS4, SOCKS5 and HTTP proxies (Debian's dante-server and tinyproxy), and a
+target the proxy cannot reach fails the channel open."""
 import hashlib
 import os
 import re
@@ -237,6 +238,37 @@ class OurClientForwards(peers.ProbeTestCase):
         self.assertEqual(echo.half_closed, count)
         self.assertEqual(code, 0, log[-3000:])
         self.assertIn(f"{count} forwarded connections ended", log)
+
+    def test_local_connections_past_the_wait_object_limit_are_refused_with_a_line_each(self):
+        # The wait covers 4032 objects: the listener and the connection's socket take two, each
+        # forwarded connection one more.
+        capacity = 4032 - 2
+        holder = peers.Holder()
+        self.addCleanup(holder.stop)
+        client, log_path = peers.start_probe_client(
+            self.prefix, self.folder, "--host", "127.0.0.1", "--port", str(self.sshd.port), "--user", "root",
+            "--key", peers.wine_path(self.user_key), "--local-forward", f"0:127.0.0.1:{holder.port}")
+
+        def end_client():
+            if client.poll() is None:
+                client.kill()
+            client.wait()
+        self.addCleanup(end_client)
+        port = int(peers.wait_for(lambda: re.search(r"forwarding on (\d+)", peers.read_text(log_path)), 120,
+                                  "the client to forward").group(1))
+        connections = []
+        self.addCleanup(lambda: [c.close() for c in connections])
+
+        def refusals():
+            return peers.read_text(log_path).count("forwarded connection refused: too many wait objects")
+
+        for total in (capacity, capacity + 2):
+            while len(connections) < total:
+                connections.append(socket.create_connection(("127.0.0.1", port), timeout=60))
+            peers.wait_for(lambda: holder.count() + refusals() >= total, 240,
+                           f"{total} local connections to be forwarded or refused")
+        self.assertEqual((holder.count(), refusals()), (capacity, 2), peers.read_text(log_path)[-3000:])
+        self.assertIsNone(client.poll(), peers.read_text(log_path)[-3000:])
 
     def test_a_connection_ended_by_the_target_ends_here(self):
         # The target sends its bytes and ends its side first; our end has sent nothing yet.
