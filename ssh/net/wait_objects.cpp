@@ -98,15 +98,16 @@ public:
             std::terminate();  // the helpers would go on using the handles
         ResetEvent(m_stop.Get());
         ResetEvent(m_woken.Get());
+        const size_t started = m_started;
+        m_started = 0;
         size_t found = None;
-        for (size_t i = 0; i < m_started; ++i) {
+        for (size_t i = 0; i < started; ++i) {
             Helper& helper = *m_helpers[i];
             if (helper.error)
                 throw WaitFailed(helper.error);
             if (found == None && helper.signalled != None)
                 found = i * GroupSize + helper.signalled;
         }
-        m_started = 0;
         return found;
     }
 
@@ -244,8 +245,9 @@ void WaitObjectContainer::ReportStates(size_t found)
 bool WaitObjectContainer::WaitForHandles(DWORD timeout)
 {
     const size_t count = m_handles.size();
-    if (count <= kHandlesPerSystemWait) {
-        const size_t found = FirstSignalled(0, count, timeout);
+    if (count <= kHandlesPerSystemWait || timeout == 0) {
+        // A look that does not wait needs no helpers: one system call per group.
+        const size_t found = count <= kHandlesPerSystemWait ? FirstSignalled(0, count, timeout) : NextSignalled(0, count);
         ReportStates(found);
         return found != count;
     }
