@@ -80,6 +80,22 @@ class ClientWithOpenSshServer(peers.ProbeTestCase):
                 self.assertEqual(r.code, 1, r.stderr)
                 self.assertIn(f"error: {message}, methods that can continue: publickey,password", r.stderr)
 
+    def test_direct_channel_to_an_echo_target_and_to_a_closed_port(self):
+        echo = peers.EchoServer()
+        self.addCleanup(echo.stop)
+        closed = peers.free_port()
+        cases = [
+            (f"127.0.0.1:{echo.port}", 0, f"ok: {1 << 20} bytes echoed byte-exact by the target"),
+            (f"127.0.0.1:{closed}", 1, "error: the session was refused"),
+        ]
+        for target, code, line in cases:
+            with self.subTest(target):
+                r = self.client("--user", THROWAWAY[0], "--password", THROWAWAY[1], "--direct", target,
+                                "--send-bytes", str(1 << 20))
+                self.assertEqual(r.code, code, r.stderr + self.sshd.log()[-3000:])
+                self.assertIn(line, r.stderr)
+        self.assertRegex(r.stderr, r"session refused, reason 2: ")
+
     def test_keep_alive_spares_a_slow_login_and_a_session(self):
         r = self.client("--user", CURRENT_USER, "--key", peers.wine_path(self.rsa), "--keepalive", "1",
                         "--login-delay", "4", "--exec", "sleep 3; cat", "--send-bytes", "100000")
