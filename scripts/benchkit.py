@@ -9,15 +9,17 @@ import winetest
 
 
 def spread(values, digits=1):
-    """median (min-max) of the values."""
+    """median (min-max) of the values; None stands for a run that could not tell (left out)."""
+    values = [v for v in values if v is not None]
+    if not values:
+        return "n/a"
     return f"{statistics.median(values):.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})"
 
 
 def ratio_spread(ours, theirs):
-    """The ratio ours / theirs of each run, as median (min-max); runs where theirs is 0 (below
-    what the clock can tell) have none."""
-    ratios = [a / b for a, b in zip(ours, theirs) if b]
-    return spread(ratios, 2) if ratios else "n/a"
+    """The ratio ours / theirs of each run, as median (min-max); runs where either is None, or
+    theirs is 0 (below what the clock can tell), have none."""
+    return spread([a / b for a, b in zip(ours, theirs) if a is not None and b], 2)
 
 
 def machine():
