@@ -1,7 +1,7 @@
-// The client role: logs in by "none", password or public key, then either runs a session
-// (shell or exec) or a "direct-tcpip" channel to an echoing target that sends pseudo-random
-// bytes and checks that they come back unchanged, or forwards local TCP connections through
-// "direct-tcpip" channels.
+// The client role: logs in by "none", password or public key, then either sends pseudo-random
+// bytes through a session (shell or exec), or through a "direct-tcpip" channel to a target that
+// echoes them, and checks that they come back unchanged; or forwards local TCP connections
+// through "direct-tcpip" channels.
 #include "tools/sshprobe/probe.h"
 
 #include "ssh/dh_kex_handler.h"
