@@ -85,16 +85,16 @@ class ClientWithOpenSshServer(peers.ProbeTestCase):
         self.addCleanup(echo.stop)
         closed = peers.free_port()
         cases = [
-            (f"127.0.0.1:{echo.port}", 0, f"ok: {1 << 20} bytes echoed byte-exact by the target"),
-            (f"127.0.0.1:{closed}", 1, "error: the session was refused"),
+            (f"127.0.0.1:{echo.port}", 0, [f"ok: {1 << 20} bytes echoed byte-exact by the target"]),
+            (f"127.0.0.1:{closed}", 1, ["session refused, reason 2: ", "error: the session was refused"]),
         ]
-        for target, code, line in cases:
+        for target, code, lines in cases:
             with self.subTest(target):
                 r = self.client("--user", THROWAWAY[0], "--password", THROWAWAY[1], "--direct", target,
                                 "--send-bytes", str(1 << 20))
                 self.assertEqual(r.code, code, r.stderr + self.sshd.log()[-3000:])
-                self.assertIn(line, r.stderr)
-        self.assertRegex(r.stderr, r"session refused, reason 2: ")
+                for line in lines:
+                    self.assertIn(line, r.stderr)
 
     def test_keep_alive_spares_a_slow_login_and_a_session(self):
         r = self.client("--user", CURRENT_USER, "--key", peers.wine_path(self.rsa), "--keepalive", "1",
