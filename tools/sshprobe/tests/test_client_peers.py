@@ -3,9 +3,9 @@
 key signed at once and a password (of a throwaway account that exists only in sshd's private
 mount namespace); an exec of cat carries 3 MB both ways intact through re-exchanges started by
 either side, and the connection closes cleanly; a "direct-tcpip" channel carries 1 MiB to an
-echo target and back, and one to a closed port is refused with reason 2. A login delayed past several keep-alive
-intervals keeps the connection. Dropbear offers no cipher we have: the key exchange fails
-with a clear reason."""
+echo target and back, and one to a closed port is refused with reason 2. A login delayed past
+several keep-alive intervals keeps the connection. Dropbear offers no cipher we have: the key
+exchange fails with a clear reason."""
 import os
 import re
 import shutil
