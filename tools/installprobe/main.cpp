@@ -4,6 +4,13 @@
 //                                        description and icon, one "Name=value" line each
 //   installprobe regtree <ROOT\key>...   each key with its values and subkeys as JSON, one line
 //                                        a key (one program start for a whole snapshot)
+//   installprobe regsave [--native] <ROOT\key> <file>...
+//                                        writes each key's tree to its file (which must not
+//                                        exist) in Wine's registry text format: one request a
+//                                        tree, for snapshots of whole trees. Volatile keys are
+//                                        left out, and links are written as links. --native
+//                                        opens the keys in the 64-bit view (where the targets
+//                                        of links are named)
 //   installprobe volatile-key <ROOT\key> creates the key as a volatile one
 //   installprobe read-only-key <ROOT\key> gives the existing key an access list that lets
 //                                        the Administrators group and everyone read it only
@@ -213,6 +220,26 @@ int PrintRegistryTree(const std::string& path)
     return 0;
 }
 
+int SaveRegistryTrees(bool native, char** pairs, int count)
+{
+    for (int i = 0; i + 1 < count; i += 2) {
+        const std::string path = pairs[i];
+        HKEY root;
+        std::string subKey;
+        if (!SplitRoot(path, root, subKey))
+            return Fail("root key " + path, ERROR_INVALID_PARAMETER);
+        HKEY key = nullptr;
+        LONG rc = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | (native ? KEY_WOW64_64KEY : 0), &key);
+        if (rc != ERROR_SUCCESS)
+            return Fail("RegOpenKeyExA " + path, rc);
+        rc = RegSaveKeyA(key, pairs[i + 1], nullptr);
+        RegCloseKey(key);
+        if (rc != ERROR_SUCCESS)
+            return Fail("RegSaveKeyA " + path, rc);
+    }
+    return 0;
+}
+
 int CreateVolatileKey(const std::string& path)
 {
     HKEY root;
@@ -272,6 +299,12 @@ int main(int argc, char** argv)
                 return rc;
         return 0;
     }
+    if (argc >= 4 && std::string(argv[1]) == "regsave") {
+        const bool native = std::string(argv[2]) == "--native";
+        const int first = native ? 3 : 2;
+        if ((argc - first) % 2 == 0 && argc > first)
+            return SaveRegistryTrees(native, argv + first, argc - first);
+    }
     if (argc == 3) {
         const std::string command = argv[1];
         if (command == "link")
@@ -283,7 +316,8 @@ int main(int argc, char** argv)
     }
     const bool help = argc == 2 && std::string(argv[1]) == "--help";
     std::fprintf(help ? stdout : stderr,
-                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>"
+                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave [--native] <ROOT\\key> <file>..."
+                 " | volatile-key <ROOT\\key>"
                  " | read-only-key <ROOT\\key>\n");
     return help ? 0 : 2;
 }
