@@ -127,8 +127,9 @@ TEST(SettingsValidation, EachLimitHoldsOnItsBoundsAndFailsJustPastThem)
         EXPECT_EQ(L"", failureWith(limit.set, limit.low)) << name << " at " << limit.low;
         EXPECT_EQ(L"", failureWith(limit.set, limit.high)) << name << " at " << limit.high;
         EXPECT_EQ(limit.message, failureWith(limit.set, limit.high + 1)) << name << " at " << limit.high + 1;
-        if (limit.low > 0)
+        if (limit.low > 0) {
             EXPECT_EQ(limit.message, failureWith(limit.set, limit.low - 1)) << name << " at " << limit.low - 1;
+        }
     }
 }
 
