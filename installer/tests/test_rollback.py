@@ -125,6 +125,11 @@ def key_name(native):
     return "\\".join(["HKCU"] + parts[3:])  # \Registry\User\<user>\...
 
 
+# The targets of the links met so far: a snapshot saves them in the same probe run as its
+# trees (they are Wine's own, the same in every prefix).
+_link_targets = set()
+
+
 class Machine:
     """What one prefix holds: {key path: {value: (type, hex)}} and {drive_c path: content}.
     The registry is read one tree a request (installprobe regsave); links are followed as a
@@ -140,36 +145,56 @@ class Machine:
         assert r.code == 0, r
         return r
 
-    def saved_trees(self, keys, native=False):
+    def saved_trees(self, keys, native_keys=()):
+        """{key in capitals: (its tree, its links)} of the keys as the probe sees them and of
+        native_keys in the 64-bit view, in one probe run."""
         folder = tempfile.mkdtemp(prefix="orvidex-registry-")
         try:
-            files = [os.path.join(folder, f"{i}.reg") for i in range(len(keys))]
-            pairs = [arg for key, path in zip(keys, files) for arg in (key, "Z:" + path.replace("/", "\\"))]
-            self.run_probe("regsave", *(["--native"] if native else []), *pairs)
-            found, links = {}, {}
-            for key, path in zip(keys, files):
+            args, files = [], {}
+            for key in [*keys, "--native", *native_keys]:
+                if key == "--native":
+                    args.append(key)
+                    continue
+                files[key] = os.path.join(folder, f"{len(files)}.reg")
+                args += [key, "Z:" + files[key].replace("/", "\\")]
+            said = self.run_probe("regsave", *args).stdout
+            found = {}
+            for key, path in files.items():
+                unreadable = re.search(rf"^unreadable {re.escape(key)} (\d+)$", said, re.M)
+                if unreadable:
+                    found[key.upper()] = ({key.upper(): {"error": int(unreadable.group(1))}}, {})
+                    continue
                 with open(path, encoding="latin-1") as fh:
-                    tree, tree_links = parse_saved_tree(fh.read(), key)
-                found.update(tree)
-                links.update(tree_links)
-            return found, links
+                    found[key.upper()] = parse_saved_tree(fh.read(), key)
+            return found
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
     def registry(self):
-        keys, links = self.saved_trees(REGISTRY_ROOTS)
-        if links:
-            # A link shows its target's tree, as opening it does (Wine's links lead to keys
-            # that hold no further links).
-            places = sorted(links)
-            targets = [key_name(links[place]) for place in places]
-            found, _ = self.saved_trees(targets, native=True)
-            for place, target in zip(places, targets):
-                target = target.upper()
+        saved = self.saved_trees(REGISTRY_ROOTS, sorted(_link_targets))
+        keys, links = {}, {}
+        for root in REGISTRY_ROOTS:
+            keys.update(saved[root.upper()][0])
+            links.update(saved[root.upper()][1])
+        # A link shows its target's tree, as opening it does; targets hold links of their own
+        # (the 32-bit classes lead to shared ones).
+        for _ in range(4):
+            if not links:
+                break
+            missing = {key_name(target).upper() for target in links.values()} - set(saved)
+            if missing:
+                _link_targets.update(missing)
+                saved.update(self.saved_trees((), sorted(missing)))
+            deeper = {}
+            for place, link in links.items():
+                target = key_name(link).upper()
+                tree, tree_links = saved[target]
                 del keys[place]
-                for path, values in found.items():
-                    if path == target or path.startswith(target + "\\"):
-                        keys[place + path[len(target):]] = values
+                for found, into in ((tree, keys), (tree_links, deeper)):
+                    for path, content in found.items():
+                        into[place + path[len(target):]] = content
+            links = deeper
+        assert not links, f"links deeper than expected: {sorted(links)}"
         for key in self.volatile:
             r = self.prefix.run("installprobe.exe", "regtree", key)
             if r.code == 0:

@@ -4,13 +4,14 @@
 //                                        description and icon, one "Name=value" line each
 //   installprobe regtree <ROOT\key>...   each key with its values and subkeys as JSON, one line
 //                                        a key (one program start for a whole snapshot)
-//   installprobe regsave [--native] <ROOT\key> <file>...
+//   installprobe regsave <ROOT\key> <file>... [--native <ROOT\key> <file>...]
 //                                        writes each key's tree to its file (which must not
 //                                        exist) in Wine's registry text format: one request a
 //                                        tree, for snapshots of whole trees. Volatile keys are
-//                                        left out, and links are written as links. --native
-//                                        opens the keys in the 64-bit view (where the targets
-//                                        of links are named)
+//                                        left out, and links are written as links. Keys after
+//                                        --native open in the 64-bit view (where the targets
+//                                        of links are named). A key that cannot be opened
+//                                        gets no file and a line "unreadable <key> <code>"
 //   installprobe volatile-key <ROOT\key> creates the key as a volatile one
 //   installprobe read-only-key <ROOT\key> gives the existing key an access list that lets
 //                                        the Administrators group and everyone read it only
@@ -220,19 +221,51 @@ int PrintRegistryTree(const std::string& path)
     return 0;
 }
 
-int SaveRegistryTrees(bool native, char** pairs, int count)
+// Saving a tree takes the backup privilege, which an administrator holds but must enable.
+LONG EnableBackupPrivilege()
 {
-    for (int i = 0; i + 1 < count; i += 2) {
-        const std::string path = pairs[i];
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return static_cast<LONG>(GetLastError());
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    LONG rc = ERROR_SUCCESS;
+    if (!LookupPrivilegeValueA(nullptr, SE_BACKUP_NAME, &privileges.Privileges[0].Luid) ||
+        !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) || GetLastError() != ERROR_SUCCESS)
+        rc = static_cast<LONG>(GetLastError());
+    CloseHandle(token);
+    return rc;
+}
+
+// <ROOT\key> <file> pairs; "--native" before a pair opens it and the ones after it in the
+// 64-bit view.
+int SaveRegistryTrees(char** args, int count)
+{
+    if (const LONG rc = EnableBackupPrivilege())
+        return Fail("enabling the backup privilege", rc);
+    bool native = false;
+    for (int i = 0; i < count; i += 2) {
+        if (std::string(args[i]) == "--native") {
+            native = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= count)
+            return Fail("regsave: a key without its file", ERROR_INVALID_PARAMETER);
+        const std::string path = args[i];
         HKEY root;
         std::string subKey;
         if (!SplitRoot(path, root, subKey))
             return Fail("root key " + path, ERROR_INVALID_PARAMETER);
         HKEY key = nullptr;
         LONG rc = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | (native ? KEY_WOW64_64KEY : 0), &key);
-        if (rc != ERROR_SUCCESS)
-            return Fail("RegOpenKeyExA " + path, rc);
-        rc = RegSaveKeyA(key, pairs[i + 1], nullptr);
+        if (rc != ERROR_SUCCESS) {
+            // As regtree shows a subkey it cannot open (a link to nowhere among them).
+            std::printf("unreadable %s %ld\n", path.c_str(), rc);
+            continue;
+        }
+        rc = RegSaveKeyA(key, args[i + 1], nullptr);
         RegCloseKey(key);
         if (rc != ERROR_SUCCESS)
             return Fail("RegSaveKeyA " + path, rc);
@@ -299,12 +332,8 @@ int main(int argc, char** argv)
                 return rc;
         return 0;
     }
-    if (argc >= 4 && std::string(argv[1]) == "regsave") {
-        const bool native = std::string(argv[2]) == "--native";
-        const int first = native ? 3 : 2;
-        if ((argc - first) % 2 == 0 && argc > first)
-            return SaveRegistryTrees(native, argv + first, argc - first);
-    }
+    if (argc >= 4 && std::string(argv[1]) == "regsave")
+        return SaveRegistryTrees(argv + 2, argc - 2);
     if (argc == 3) {
         const std::string command = argv[1];
         if (command == "link")
@@ -316,7 +345,7 @@ int main(int argc, char** argv)
     }
     const bool help = argc == 2 && std::string(argv[1]) == "--help";
     std::fprintf(help ? stdout : stderr,
-                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave [--native] <ROOT\\key> <file>..."
+                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave <ROOT\\key> <file>... [--native ...]"
                  " | volatile-key <ROOT\\key>"
                  " | read-only-key <ROOT\\key>\n");
     return help ? 0 : 2;
