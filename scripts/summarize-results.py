@@ -3,7 +3,7 @@ JSON results, and the start failures our test helpers recorded (scripts/winetest
 
   summarize-results.py rerun-list RESULTS_DIR
       prints the failed entries that may run again: those whose every failed case met a start
-      failure, one name a line.
+      failure, one name a line; exits non-zero when another entry failed.
   summarize-results.py FAILED_CHECKS RESULTS_DIR...
       counts test cases, a CTest entry that failed without reporting its cases as one failure,
       and prints "N passed, N failed"; exits non-zero when anything failed. An entry that ran
@@ -51,9 +51,15 @@ def may_run_again(results, name):
 
 
 def rerun_list(results):
+    """True when every failed entry may run again."""
+    every = True
     for case in ctest_entries(os.path.join(results, "ctest.xml")):
-        if entry_failed(case) and may_run_again(results, case.get("name")):
-            print(case.get("name"))
+        if entry_failed(case):
+            if may_run_again(results, case.get("name")):
+                print(case.get("name"))
+            else:
+                every = False
+    return every
 
 
 def case_counts(results, name):
@@ -129,6 +135,5 @@ def summarize(failed_checks, result_dirs):
 
 if __name__ == "__main__":
     if sys.argv[1] == "rerun-list":
-        rerun_list(sys.argv[2])
-        sys.exit(0)
+        sys.exit(0 if rerun_list(sys.argv[2]) else 1)
     sys.exit(summarize(int(sys.argv[1]), sys.argv[2:]))
