@@ -15,7 +15,8 @@ namespace {
 std::string Text(const NoCrtString& s) { return std::string(s.c_str(), s.size()); }
 
 // The body fails the check whose condition text is given, in the given header.
-void ExpectCheck(const std::function<void()>& body, const char* file, const char* text) {
+void ExpectCheck(const std::function<void()>& body, const char* file, const char* text)
+{
     CheckFailure failure = RunExpectingCheckFailure(body);
     EXPECT_EQ(0x8805u, failure.exitCode) << text;
     EXPECT_NE(std::string::npos, failure.message.find(std::string(file) + "', line ")) << failure.message;
@@ -135,17 +136,21 @@ TEST(NoCrtStringTest, FailedChecks) {
     ExpectCheck([&] { NoCrtString().append(abcd, 1, 5); }, "NoCrtString.cpp", "off + extend <= str.size() + 1");
     ExpectCheck([&] { NoCrtString().append(abcd, 2, 0xFFFFFFFEu); }, "NoCrtString.cpp",
                 "off + extend <= str.size() + 1");
-    ExpectCheck([&] {
-        NoCrtString s;
-        s.af_ = 3;
-        s.append("x");
-    }, "NoCrtString.cpp", "!af_");
-    ExpectCheck([&] {
-        NoCrtString s;
-        NoCrtString marked;
-        marked.af_ = 3;
-        s.append(marked);
-    }, "NoCrtString.cpp", "!af_ && !str.af_");
+    ExpectCheck(
+        [&] {
+            NoCrtString s;
+            s.af_ = 3;
+            s.append("x");
+        },
+        "NoCrtString.cpp", "!af_");
+    ExpectCheck(
+        [&] {
+            NoCrtString s;
+            NoCrtString marked;
+            marked.af_ = 3;
+            s.append(marked);
+        },
+        "NoCrtString.cpp", "!af_ && !str.af_");
 }
 
 // Counts constructions and records the order of destructions.
@@ -258,8 +263,18 @@ TEST(NoCrtVectorTest, ThrowingCopyLeavesNoEmptySlot) {
 }
 
 TEST(NoCrtVectorTest, FailedChecks) {
-    ExpectCheck([] { NoCrtVector<NoCrtString> v; v[0]; }, "datavect.h", "!af_ && i<s_");
-    ExpectCheck([] { const NoCrtVector<NoCrtString> v; v[0]; }, "datavect.h", "!af_ && i<s_");
+    ExpectCheck(
+        [] {
+            NoCrtVector<NoCrtString> v;
+            v[0];
+        },
+        "datavect.h", "!af_ && i<s_");
+    ExpectCheck(
+        [] {
+            const NoCrtVector<NoCrtString> v;
+            v[0];
+        },
+        "datavect.h", "!af_ && i<s_");
     const std::function<void(NoCrtVector<NoCrtString>&)> calls[] = {
         [](NoCrtVector<NoCrtString>& v) { v.push_back(NoCrtString()); },
         [](NoCrtVector<NoCrtString>& v) { v.resize(1); },
@@ -269,12 +284,14 @@ TEST(NoCrtVectorTest, FailedChecks) {
         [](NoCrtVector<NoCrtString>& v) { v.begin(); },
     };
     for (const auto& call : calls) {
-        ExpectCheck([&] {
-            NoCrtVector<NoCrtString> v;
-            v.push_back(NoCrtString("x"));
-            v.af_ = 4;
-            call(v);
-        }, "NoCrtVector.h", "!af_");
+        ExpectCheck(
+            [&] {
+                NoCrtVector<NoCrtString> v;
+                v.push_back(NoCrtString("x"));
+                v.af_ = 4;
+                call(v);
+            },
+            "NoCrtVector.h", "!af_");
     }
 }
 

@@ -108,12 +108,14 @@ TEST_F(RandomSourceTest, ExceptionCopiesKeepTheText) {
 // chance far below one in a million.
 std::size_t DistinctValues(const unsigned char* p, std::size_t n) { return std::set<unsigned char>(p, p + n).size(); }
 
-TEST_F(RandomSourceTest, RandomWipeLeavesRandomBytesOverTheWholeCapacity) {
+TEST_F(RandomSourceTest, RandomWipeLeavesRandomBytesOverTheWholeCapacity)
+{
     NoCrtRandom random;
     datavect<unsigned char> v;
     v.reserve(64);
     v.resize(3, 0xAA);
-    for (std::uint32_t i = 3; i < 64; ++i) v.p_[i] = 0xAA;
+    for (std::uint32_t i = 3; i < 64; ++i)
+        v.p_[i] = 0xAA;
     ErrorInfo info;
     EXPECT_TRUE(RandomWipe(v, info));
     EXPECT_EQ(0u, v.size());

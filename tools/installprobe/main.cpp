@@ -344,9 +344,10 @@ int main(int argc, char** argv)
             return MakeKeyReadOnly(argv[2]);
     }
     const bool help = argc == 2 && std::string(argv[1]) == "--help";
-    std::fprintf(help ? stdout : stderr,
-                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave <ROOT\\key> <file>... [--native ...]"
-                 " | volatile-key <ROOT\\key>"
-                 " | read-only-key <ROOT\\key>\n");
+    std::fprintf(
+        help ? stdout : stderr,
+        "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave <ROOT\\key> <file>... [--native ...]"
+        " | volatile-key <ROOT\\key>"
+        " | read-only-key <ROOT\\key>\n");
     return help ? 0 : 2;
 }

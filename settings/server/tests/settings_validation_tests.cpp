@@ -58,12 +58,10 @@ TEST(SettingsValidation, EachCheckHasItsMessage)
         {[](CfgRoot& r) { AddAccount(r, L"alice").templateName = L"Other"; },
          L"undefined template name referenced in account data"},
         {[](CfgRoot& r) { AddAccount(r, L"alice").authType = 2; }, L"invalid account authentication type data"},
-        {[](CfgRoot& r) { AddAccount(r, L"alice").mapRemoteHomeDir = 3; },
-         L"invalid account map remote home dir data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").mapRemoteHomeDir = 3; }, L"invalid account map remote home dir data"},
         {[](CfgRoot& r) { AddAccount(r, L"alice").permitS2CForwarding = 3; },
          L"invalid account permit S2C port forwarding data"},
-        {[](CfgRoot& r) { r.access.hosts.ipRules.at(0)->ipRule.m_sigBits = 33; },
-         L"invalid host accept rule data: "},
+        {[](CfgRoot& r) { r.access.hosts.ipRules.at(0)->ipRule.m_sigBits = 33; }, L"invalid host accept rule data: "},
     };
     ServerCfg cfg(false);
     for (const auto& c : cases) {
