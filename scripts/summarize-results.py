@@ -8,7 +8,8 @@ JSON results, and the start failures our test helpers recorded (scripts/winetest
       counts test cases, a CTest entry that failed without reporting its cases as one failure,
       and prints "N passed, N failed"; exits non-zero when anything failed. An entry that ran
       again (rerun.xml) counts by its second run and is named, with the start failure that
-      allowed it and the end of its first run's output (kept in first-run/)."""
+      allowed it and the end of its first run's output (kept in first-run/); so is every
+      program of a test's set-up that a test started again (winetest.note_retry)."""
 import json
 import os
 import sys
@@ -25,8 +26,8 @@ def entry_failed(case):
     return case.find("failure") is not None or case.get("status") not in (None, "run")
 
 
-def start_failures(folder, name):
-    path = os.path.join(folder, name + ".start-failures")
+def start_failures(folder, name, kind=".start-failures"):
+    path = os.path.join(folder, name + kind)
     if not os.path.exists(path):
         return []
     with open(path) as fh:
@@ -101,7 +102,7 @@ def seconds(case):
 
 
 def summarize(failed_checks, result_dirs):
-    passed = failed = reruns = 0
+    passed = failed = reruns = retries = 0
     entries = []
     for results in result_dirs:
         tree = os.path.basename(os.path.dirname(os.path.abspath(results)))
@@ -110,6 +111,11 @@ def summarize(failed_checks, result_dirs):
         rerun = {c.get("name"): c for c in ctest_entries(os.path.join(results, "rerun.xml"))}
         for case in tree_entries:
             name = case.get("name")
+            for folder in (os.path.join(results, "first-run"), results):
+                for retry in start_failures(folder, name, ".retries"):
+                    print(f"Retried in {tree}/{name}: {retry['what']} ended with exit code {retry['code']}"
+                          f" ({retry['case']}); it said: {retry['output'][-300:]!r}")
+                    retries += 1
             if name in rerun:
                 report_rerun(tree, name, case, rerun[name], results)
                 reruns += 1
@@ -126,6 +132,9 @@ def summarize(failed_checks, result_dirs):
         print("Slowest test entries:")
         for tree, case in slowest:
             print(f"  {seconds(case):7.1f} s  {tree}/{case.get('name')}")
+    if retries:
+        print(f"This run started {retries} program{'' if retries == 1 else 's'} of the tests' set-up again "
+              f"(named above).")
     if reruns:
         print(f"This run ran {reruns} entr{'y' if reruns == 1 else 'ies'} again after a start failure "
               f"(named above); each counts by its second run.")

@@ -32,6 +32,16 @@ def _entry_name():
     return os.environ.get("ORVIDEX_TEST_NAME") or os.path.splitext(os.path.basename(sys.argv[0]))[0]
 
 
+def note_retry(what, code, output):
+    """Records that a test started a program of its own set-up again, for a cause it measured:
+    printed now, and named in scripts/test's summary."""
+    print(f"retry: {what} ended with exit code {code}: {output!r}", file=sys.stderr, flush=True)
+    out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")
+    if out_dir:
+        with open(os.path.join(out_dir, _entry_name() + ".retries"), "a") as fh:
+            fh.write(json.dumps({"case": _current_case, "what": what, "code": code, "output": output}) + "\n")
+
+
 def note_if_start_failure(command, code, stdout, stderr):
     """Records a program's end when it looks like a start failure; True when it did."""
     if code != START_FAILURE_CODE or stdout or stderr:

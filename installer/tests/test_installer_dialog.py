@@ -5,7 +5,6 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -58,8 +57,7 @@ class InstallerDialog(winetest.PrefixTestCase):
             out.seek(0)
             said = out.read().decode("latin-1").strip()
             out.close()
-            print(f"desktop holder attempt {attempt} ended with exit code {holder.returncode}: {said!r}",
-                  file=sys.stderr, flush=True)
+            winetest.note_retry(f"desktop holder (attempt {attempt})", holder.returncode, said)
             if time.monotonic() >= deadline:
                 self.fail("the prefix's desktop did not come up within 180 s")
 
