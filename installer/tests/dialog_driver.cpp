@@ -100,6 +100,18 @@ BOOL CALLBACK ReportWindow(HWND window, LPARAM)
     return TRUE;
 }
 
+// Every visible top-level window, with its process (a box of Wine's own may stand in the way).
+BOOL CALLBACK ReportAnyWindow(HWND window, LPARAM)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (IsWindowVisible(window))
+        Report(
+            "seen window \"" + WindowText(window) + "\" of " +
+            (process == installer.dwProcessId ? std::string("the installer") : "process " + std::to_string(process)));
+    return TRUE;
+}
+
 // Waits up to a minute of wall time (searches on a loaded machine take long themselves).
 HWND WaitForWindow(const std::string& title)
 {
@@ -111,9 +123,9 @@ HWND WaitForWindow(const std::string& title)
         if (WaitForSingleObject(installer.hProcess, 50) == WAIT_OBJECT_0)
             Fail("the installer ended before a window \"" + title + "\" appeared");
     }
-    EnumWindows(ReportWindow, 0);
+    EnumWindows(ReportAnyWindow, 0);
     Fail("no window \"" + title + "\" after " + std::to_string((GetTickCount() - start) / 1000) +
-         " s; the installer's visible windows are listed above");
+         " s; the visible windows are listed above");
 }
 
 // --hold: keeps the desktop of the prefix up while tests drive the installer again and again
