@@ -20,9 +20,12 @@ else:
     WINESERVER = "/usr/lib/wine/wineserver64"
 BIN = os.environ.get("ORVIDEX_BIN", os.path.join(SCRIPTS, "..", "build", "win64", "bin"))
 
-# How Wine ends a program it failed to start: exit code 1 and no output at all (seen once, on a
-# loaded machine, from the installer, which never ends with 1). Such an end is recorded, never
-# retried here: scripts/test runs an entry again only when every case that failed in it met one.
+# How Wine ends a program it failed to start: exit code 1 and no output at all. Seen once in a
+# full run on a loaded machine, from the installer (which never ends with 1), and the end of a
+# program that meets the dying wineserver of a dropped prefix whose folder's inode its own
+# prefix took over (scripts/wine-prefix); 360 starts under load, prefixes made and dropped
+# beside them, gave none. Such an end is recorded, never retried here: scripts/test runs an
+# entry again only when every case that failed in it met one.
 START_FAILURE_CODE = 1
 # The case now running, named in the start failures it meets.
 _current_case = None
