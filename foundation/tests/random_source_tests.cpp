@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -101,19 +103,32 @@ TEST_F(RandomSourceTest, ExceptionCopiesKeepTheText) {
     EXPECT_EQ(12, markedCopy.message.af_);
 }
 
-TEST_F(RandomSourceTest, RandomWipeOverwritesTheWholeCapacity) {
+// How many different byte values a range holds: random bytes show many, a fill (zeros, or
+// the old content left in place) shows one. 32 random bytes show fewer than 8 only by a
+// chance far below one in a million.
+std::size_t DistinctValues(const unsigned char* p, std::size_t n) { return std::set<unsigned char>(p, p + n).size(); }
+
+TEST_F(RandomSourceTest, RandomWipeLeavesRandomBytesOverTheWholeCapacity)
+{
     NoCrtRandom random;
     datavect<unsigned char> v;
-    v.reserve(16);
+    v.reserve(64);
     v.resize(3, 0xAA);
-    for (std::uint32_t i = 3; i < 16; ++i) v.p_[i] = 0xAA;
+    for (std::uint32_t i = 3; i < 64; ++i)
+        v.p_[i] = 0xAA;
     ErrorInfo info;
     EXPECT_TRUE(RandomWipe(v, info));
     EXPECT_EQ(0u, v.size());
-    EXPECT_EQ(16u, v.capacity());
-    int stillAa = 0;
-    for (std::uint32_t i = 0; i < 16; ++i) stillAa += v.p_[i] == 0xAA;
-    EXPECT_LT(stillAa, 4);  // 16 random bytes keep the old value only by chance
+    EXPECT_EQ(64u, v.capacity());
+    EXPECT_GE(DistinctValues(v.p_, 32), 8u);
+    EXPECT_GE(DistinctValues(v.p_ + 32, 32), 8u);  // past the size, up to the capacity
+    const std::vector<unsigned char> first(v.p_, v.p_ + 64);
+    EXPECT_TRUE(RandomWipe(v, info));
+    EXPECT_NE(first, std::vector<unsigned char>(v.p_, v.p_ + 64));
+
+    unsigned char buffer[32] = {};
+    RandomWipeBuffer(buffer, sizeof buffer);
+    EXPECT_GE(DistinctValues(buffer, sizeof buffer), 8u);
 
     datavect<unsigned char> empty;
     EXPECT_TRUE(RandomWipe(empty, info));

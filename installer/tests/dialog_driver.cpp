@@ -21,7 +21,8 @@
 //   windows                 report "window <title>" for each visible top-level window of the installer
 //   screenshot <file>       write the current window as it shows on the screen to a 24-bit BMP file
 //   sleep <ms>
-// Reports go to standard error. At the end it waits for the installer and exits with its
+// Reports go to standard error. "dialog_driver --hold" starts no installer: it keeps the desktop
+// up (see HoldDesktop). At the end it waits for the installer and exits with its
 // exit code; a step that fails prints "driver: ..." and ends the installer with exit 99.
 #include <windows.h>
 
@@ -50,12 +51,18 @@ void Report(const std::string& line)
     std::fflush(stderr);
 }
 
-// WM_GETTEXT rather than GetWindowTextA, which does not ask windows of other processes.
+// WM_GETTEXT rather than GetWindowTextA, which does not ask windows of other processes; with
+// a time limit, so that a hung window cannot stop a search.
 std::string WindowText(HWND window)
 {
-    const LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-    std::vector<char> text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-    SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return "<no answer>";
+    std::vector<char> text(static_cast<size_t>(length) + 1, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             2000, &copied))
+        return "<no answer>";
     return text.data();
 }
 
@@ -64,12 +71,17 @@ struct Search {
     std::vector<HWND> found;
 };
 
+bool IsInstallerWindow(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == installer.dwProcessId && IsWindowVisible(window);
+}
+
 BOOL CALLBACK CollectWindow(HWND window, LPARAM data)
 {
     Search& search = *reinterpret_cast<Search*>(data);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == installer.dwProcessId && IsWindowVisible(window) && WindowText(window) == search.title)
+    if (IsInstallerWindow(window) && WindowText(window) == search.title)
         search.found.push_back(window);
     return TRUE;
 }
@@ -83,24 +95,58 @@ std::vector<HWND> FindWindows(const std::string& title)
 
 BOOL CALLBACK ReportWindow(HWND window, LPARAM)
 {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == installer.dwProcessId && IsWindowVisible(window))
+    if (IsInstallerWindow(window))
         Report("window " + WindowText(window));
     return TRUE;
 }
 
+// Every visible top-level window, with its process (a box of Wine's own may stand in the way).
+BOOL CALLBACK ReportAnyWindow(HWND window, LPARAM)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (IsWindowVisible(window))
+        Report(
+            "seen window \"" + WindowText(window) + "\" of " +
+            (process == installer.dwProcessId ? std::string("the installer") : "process " + std::to_string(process)));
+    return TRUE;
+}
+
+// Waits up to a minute of wall time (searches on a loaded machine take long themselves).
 HWND WaitForWindow(const std::string& title)
 {
-    for (int waited = 0; waited < 60000; waited += 50) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 60000) {
         const std::vector<HWND> found = FindWindows(title);
         if (!found.empty())
             return found.front();
-        if (WaitForSingleObject(installer.hProcess, 0) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(installer.hProcess, 50) == WAIT_OBJECT_0)
             Fail("the installer ended before a window \"" + title + "\" appeared");
-        Sleep(50);
     }
-    Fail("no window \"" + title + "\"");
+    EnumWindows(ReportAnyWindow, 0);
+    Fail("no window \"" + title + "\" after " + std::to_string((GetTickCount() - start) / 1000) +
+         " s; the visible windows are listed above");
+}
+
+// --hold: keeps the desktop of the prefix up while tests drive the installer again and again
+// (Wine starts its desktop process with a program's first window, and ends it once no program
+// is left on it). Prints "holding" once its window stands, then waits for the end of its input.
+int HoldDesktop()
+{
+    const HWND window = CreateWindowExA(0, "STATIC", "desktop holder", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr);
+    if (!window) {
+        std::fprintf(stderr, "driver: no window to hold the desktop with (%lu)\n", GetLastError());
+        return 98;
+    }
+    std::printf("holding\n");
+    std::fflush(stdout);
+    char buffer[64];
+    DWORD count = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &count, nullptr) && count)
+        continue;
+    DestroyWindow(window);
+    return 0;
 }
 
 HWND Control(const std::string& id)
@@ -179,6 +225,8 @@ void StartInstaller()
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--hold")
+        return HoldDesktop();
     StartInstaller();
     for (size_t i = 0; i < args.size();) {
         const std::string step = args[i++];

@@ -6,7 +6,7 @@ import concurrent.futures
 import unittest
 
 import winetest
-from test_rollback import DIR, MAKER_KEY, failed_run, probe
+from test_rollback import DIR, MAKER_KEY, failed_run, volatile_key
 
 FAULTS = ["strlen", "memcpy", "win32"]
 
@@ -24,7 +24,7 @@ class FaultAfterEveryStep(unittest.TestCase):
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(FAULTS) + 1) as pool:
             # The same point reached by an ordinary failure: the settings cannot be saved under
             # a volatile maker's key, and the steps unwind.
-            ordinary = pool.submit(run, [probe("volatile-key", MAKER_KEY)], {})
+            ordinary = pool.submit(run, [volatile_key(MAKER_KEY)], {})
             faults = [(fault, pool.submit(run, [], {"ORVIDEX_INJECTED_FAULT": fault})) for fault in FAULTS]
             reference, _, _ = ordinary.result()
             self.assertEqual(reference.code, 121, reference)

@@ -4,6 +4,9 @@ and reports what the windows show), and what the installer did afterwards."""
 import os
 import re
 import shutil
+import subprocess
+import tempfile
+import time
 import unittest
 
 import winetest
@@ -26,13 +29,49 @@ FOLDER, LICENCE, ACCEPT, CONTROL_PANEL, FOLDER_LINK, PACKAGE_LINK = "1001", "100
 class InstallerDialog(winetest.PrefixTestCase):
     display = True
 
+    def setUp(self):
+        super().setUp()
+        self.hold_desktop()
+
+    def hold_desktop(self):
+        """Starts Wine's desktop in the test's prefix before the first drive and keeps it up
+        until the test ends (dialog_driver --hold): each drive then meets a desktop that stands.
+        Under load the desktop can take longer to start than Wine lets a first window wait
+        (10 s); the holder's window is then refused, and a new holder meets the desktop that
+        the first one started. Each such start is printed."""
+        driver = os.path.join(winetest.BIN, "dialog_driver.exe")
+        deadline = time.monotonic() + 180
+        for attempt in range(1, 100):
+            out = tempfile.TemporaryFile()
+            holder = subprocess.Popen([winetest.WINE64, driver, "--hold"], env=self.prefix.env, stdin=subprocess.PIPE,
+                                      stdout=out, stderr=subprocess.STDOUT)
+            while holder.poll() is None and time.monotonic() < deadline:
+                out.seek(0)
+                if out.read().startswith(b"holding"):
+                    self.addCleanup(self.release_desktop, holder, out)
+                    return
+                time.sleep(0.1)
+            if holder.poll() is None:
+                holder.kill()
+            holder.wait()
+            out.seek(0)
+            said = out.read().decode("latin-1").strip()
+            out.close()
+            winetest.note_retry(f"desktop holder (attempt {attempt})", holder.returncode, said)
+            if time.monotonic() >= deadline:
+                self.fail("the prefix's desktop did not come up within 180 s")
+
+    def release_desktop(self, holder, out):
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+            holder.wait()
+        out.close()
+
     def drive(self, *steps):
-        result = self.prefix.run("dialog_driver.exe", *steps, env={"ORVIDEX_STANDIN_LOG": LOG}, timeout=240)
-        if not result.stdout and not result.stderr:
-            # The driver reports at least how the installer ended, so it never ran: under load
-            # Wine now and then ends a program silently at its start. Once more.
-            result = self.prefix.run("dialog_driver.exe", *steps, env={"ORVIDEX_STANDIN_LOG": LOG}, timeout=240)
-        return result
+        return self.prefix.run("dialog_driver.exe", *steps, env={"ORVIDEX_STANDIN_LOG": LOG}, timeout=240)
 
     def states(self, result):
         """The driver's "state" reports by control id: (checked, enabled, focus, text)."""

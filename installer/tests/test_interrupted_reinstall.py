@@ -176,15 +176,17 @@ class CutReinstallation(unittest.TestCase):
     the same reinstallation at its points one after the other; after each cut the release
     must work, and a plain run and a "/Force" run then complete it."""
 
-    def cut_at(self, choose):
+    def cut_at(self, choose, part, parts):
+        """Cuts at every parts-th of the chosen points, from the part-th on: the parts of one
+        choice run as tests of their own, side by side."""
         with winetest.WinePrefix() as prefix, tempfile.TemporaryDirectory() as folder:
             cutter = Cutter(folder)
             installation = Installation(self, prefix)
             installation.mark_files_old()
             writes, out = cutter.traced_writes(self, prefix)
-            points = choose(writes, out, prefix)
+            points = choose(self, writes, out, prefix)
             self.assertTrue(points)
-            for write in points:
+            for write in points[part - 1::parts]:
                 where = f"cut at {write.call} {write.number} ({write.target}: {write.start})"
                 with self.subTest(where):
                     installation.mark_files_old()
@@ -198,43 +200,49 @@ class CutReinstallation(unittest.TestCase):
                     self.assertTrue(r.stdout.endswith(COMPLETED), r.stdout)
                     installation.check_whole(where)
 
-    def test_cuts_spread_over_the_whole_run(self):
-        def choose(writes, out, prefix):
-            usable = len(writes) - END_MARGIN
-            return [writes[usable * i // 10] for i in range(1, 10)]
-        self.cut_at(choose)
 
-    def test_cuts_inside_file_and_link_writes_and_around_a_replacement(self):
-        def choose(writes, out, prefix):
-            # The runs of writes into one file, in order.
-            runs = []
-            for index, write in enumerate(writes):
-                if write.to_file(prefix):
-                    if runs and runs[-1][0] == write.target and runs[-1][2] == index - 1:
-                        runs[-1][2] = index
-                    else:
-                        runs.append([write.target, index, index])
-            wanted = ["Orvidex.exe", "OrvidexCfgManip.dll", "uninst.exe", "Orvidex Control Panel.lnk",
-                      "Uninstall Orvidex.lnk"]
-            points = []
-            for name in wanted:
-                (first, last), = [(f, l) for target, f, l in runs if os.path.basename(target).startswith(name)]
-                self.assertGreater(last, first, f"{name} is written in one piece: no cut inside it")
-                points.append(writes[(first + last + 1) // 2])
-                if name == "OrvidexCfgManip.dll":
-                    # The requests that close the file and put it in place.
-                    points += writes[last + 1:last + 4]
-            return points
-        self.cut_at(choose)
+def spread_over_the_whole_run(test, writes, out, prefix):
+    usable = len(writes) - END_MARGIN
+    return [writes[usable * i // 10] for i in range(1, 10)]
 
-    def test_cuts_inside_the_uninstaller_step(self):
-        def choose(writes, out, prefix):
-            console = [i for i, w in enumerate(writes) if w.console(out)]
-            (start,) = [i for i in console if writes[i].start.startswith("Registering uninstaller")]
-            end = next(i for i in console if i > start)
-            self.assertGreater(end - start, 10)
-            return writes[start + 1:end:5]
-        self.cut_at(choose)
+
+def inside_file_and_link_writes_and_around_a_replacement(test, writes, out, prefix):
+    # The runs of writes into one file, in order.
+    runs = []
+    for index, write in enumerate(writes):
+        if write.to_file(prefix):
+            if runs and runs[-1][0] == write.target and runs[-1][2] == index - 1:
+                runs[-1][2] = index
+            else:
+                runs.append([write.target, index, index])
+    wanted = ["Orvidex.exe", "OrvidexCfgManip.dll", "uninst.exe", "Orvidex Control Panel.lnk",
+              "Uninstall Orvidex.lnk"]
+    points = []
+    for name in wanted:
+        (first, last), = [(f, l) for target, f, l in runs if os.path.basename(target).startswith(name)]
+        test.assertGreater(last, first, f"{name} is written in one piece: no cut inside it")
+        points.append(writes[(first + last + 1) // 2])
+        if name == "OrvidexCfgManip.dll":
+            # The requests that close the file and put it in place.
+            points += writes[last + 1:last + 4]
+    return points
+
+
+def inside_the_uninstaller_step(test, writes, out, prefix):
+    console = [i for i, w in enumerate(writes) if w.console(out)]
+    (start,) = [i for i in console if writes[i].start.startswith("Registering uninstaller")]
+    end = next(i for i in console if i > start)
+    test.assertGreater(end - start, 10)
+    return writes[start + 1:end:5]
+
+
+# Each choice of cut points, in two tests that take every other point.
+PARTS = 2
+for _choose in (spread_over_the_whole_run, inside_file_and_link_writes_and_around_a_replacement,
+                inside_the_uninstaller_step):
+    for _part in range(1, PARTS + 1):
+        setattr(CutReinstallation, f"test_cuts_{_choose.__name__}_part_{_part}_of_{PARTS}",
+                lambda self, choose=_choose, part=_part: self.cut_at(choose, part, PARTS))
 
 
 @unittest.skipUnless(os.geteuid() == 0, "needs root to mount a small drive")

@@ -5,6 +5,9 @@ import concurrent.futures
 import hashlib
 import json
 import os
+import re
+import shutil
+import tempfile
 import unittest
 
 import winetest
@@ -34,25 +37,170 @@ def flatten(tree, path, out):
         flatten(child, path + "\\" + name, out)
 
 
-class Machine:
-    """What one prefix holds: {key path: {value: (type, hex)}} and {drive_c path: content}."""
+def _unescape(text):
+    """A name or string as Wine writes it: C escapes, \\xHHHH and octal for the rest."""
+    out, i = [], 0
+    simple = {"a": "\a", "b": "\b", "t": "\t", "n": "\n", "v": "\v", "f": "\f", "r": "\r", "e": "\x1b"}
+    while i < len(text):
+        c = text[i]
+        i += 1
+        if c != "\\" or i == len(text):
+            out.append(c)
+            continue
+        c = text[i]
+        i += 1
+        if c == "x":
+            digits = re.match(r"[0-9a-fA-F]{1,4}", text[i:]).group(0)
+            out.append(chr(int(digits, 16)))
+            i += len(digits)
+        elif c in "01234567":
+            digits = re.match(r"[0-7]{1,3}", text[i - 1:]).group(0)
+            out.append(chr(int(digits, 8)))
+            i += len(digits) - 1
+        else:
+            out.append(simple.get(c, c))
+    return "".join(out)
 
-    def __init__(self, prefix):
+
+def _quoted(line, start):
+    """The escaped text of the quoted field at line[start] and the index past its end."""
+    i = start + 1
+    while line[i] != '"':
+        i += 2 if line[i] == "\\" else 1
+    return line[start + 1:i], i + 1
+
+
+def parse_saved_tree(text, root):
+    """A tree as installprobe regsave writes it (Wine's registry text format), as
+    {key path in capitals: {value: (type, hex)}}, with every key under root, and
+    {key path: link target (a native path)} for the keys that are links. String values are
+    given as the bytes the ANSI functions read (with their terminating zero), as regtree does."""
+    keys, links = {root.upper(): {}}, {}
+    lines = text.replace("\\\n  ", "").splitlines()
+    current, is_link = None, False
+    for line in lines:
+        if line.startswith("["):
+            relative = _unescape(line[1:line.rindex("]")].replace("\\\\", "\x00"))
+            current = "\\".join([root] + relative.split("\x00") if relative else [root]).upper()
+            parent = current
+            while parent not in keys:
+                keys[parent] = {}
+                parent = parent.rsplit("\\", 1)[0]
+            is_link = False
+            continue
+        if current is None or not line or line.startswith(";"):
+            continue
+        if line == "#link":
+            is_link = True
+            continue
+        if line.startswith("#"):
+            continue
+        if line.startswith("@="):
+            name, rest = "", line[2:]
+        else:
+            escaped, end = _quoted(line, 0)
+            name, rest = _unescape(escaped), line[end + 1:]
+        if rest.startswith('"') or rest.startswith("str("):
+            kind = 1
+            if rest.startswith("str("):
+                kind, rest = int(rest[4:rest.index(")")], 16), rest[rest.index(":") + 1:]
+            data = (_unescape(_quoted(rest, 0)[0]) + "\0").encode("latin-1", "replace")
+        elif rest.startswith("dword:"):
+            kind, data = 4, int(rest[6:], 16).to_bytes(4, "little")
+        else:
+            kind = 3 if rest.startswith("hex:") else int(rest[4:rest.index(")")], 16)
+            digits = rest[rest.index(":") + 1:].replace(",", "")
+            data = bytes.fromhex(digits)
+        keys[current][name] = (kind, data.hex())
+        if is_link and name.upper() == "SYMBOLICLINKVALUE":
+            links[current] = data.decode("utf-16-le")
+    return keys, links
+
+
+def key_name(native):
+    """HKLM or HKCU form of a native key path, as a link names its target."""
+    parts = native.strip("\\").split("\\")
+    if parts[1].upper() == "MACHINE":
+        return "\\".join(["HKLM"] + parts[2:])
+    return "\\".join(["HKCU"] + parts[3:])  # \Registry\User\<user>\...
+
+
+# The targets of the links met so far: a snapshot saves them in the same probe run as its
+# trees (they are Wine's own, the same in every prefix).
+_link_targets = set()
+
+
+class Machine:
+    """What one prefix holds: {key path: {value: (type, hex)}} and {drive_c path: content}.
+    The registry is read one tree a request (installprobe regsave); links are followed as a
+    program that opens them would, and the volatile keys that a test made, which a saved tree
+    leaves out, are read key by key."""
+
+    def __init__(self, prefix, volatile=()):
         self.prefix = prefix
+        self.volatile = volatile
 
     def run_probe(self, *args):
-        # Reading four whole registry trees took over two minutes of a loaded machine when the
-        # 32-bit probe runs emulated (load average 55).
-        r = self.prefix.run("installprobe.exe", *args, timeout=600)
+        r = self.prefix.run("installprobe.exe", *args, timeout=300)
         assert r.code == 0, r
         return r
 
+    def saved_trees(self, keys, native_keys=()):
+        """{key in capitals: (its tree, its links)} of the keys as the probe sees them and of
+        native_keys in the 64-bit view, in one probe run."""
+        folder = tempfile.mkdtemp(prefix="orvidex-registry-")
+        try:
+            args, files = [], {}
+            for key in [*keys, "--native", *native_keys]:
+                if key == "--native":
+                    args.append(key)
+                    continue
+                files[key] = os.path.join(folder, f"{len(files)}.reg")
+                args += [key, "Z:" + files[key].replace("/", "\\")]
+            said = self.run_probe("regsave", *args).stdout
+            found = {}
+            for key, path in files.items():
+                unreadable = re.search(rf"^unreadable {re.escape(key)} (\d+)$", said, re.M)
+                if unreadable:
+                    found[key.upper()] = ({key.upper(): {"error": int(unreadable.group(1))}}, {})
+                    continue
+                with open(path, encoding="latin-1") as fh:
+                    found[key.upper()] = parse_saved_tree(fh.read(), key)
+            return found
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
     def registry(self):
-        keys = {}
-        trees = self.run_probe("regtree", *REGISTRY_ROOTS).stdout.splitlines()
-        assert len(trees) == len(REGISTRY_ROOTS), trees
-        for root, tree in zip(REGISTRY_ROOTS, trees):
-            flatten(json.loads(tree), root, keys)
+        saved = self.saved_trees(REGISTRY_ROOTS, sorted(_link_targets))
+        keys, links = {}, {}
+        for root in REGISTRY_ROOTS:
+            keys.update(saved[root.upper()][0])
+            links.update(saved[root.upper()][1])
+        # A link shows its target's tree, as opening it does; targets hold links of their own
+        # (the 32-bit classes lead to shared ones).
+        for _ in range(4):
+            if not links:
+                break
+            missing = {key_name(target).upper() for target in links.values()} - set(saved)
+            if missing:
+                _link_targets.update(missing)
+                saved.update(self.saved_trees((), sorted(missing)))
+            deeper = {}
+            for place, link in links.items():
+                target = key_name(link).upper()
+                tree, tree_links = saved[target]
+                del keys[place]
+                for found, into in ((tree, keys), (tree_links, deeper)):
+                    for path, content in found.items():
+                        into[place + path[len(target):]] = content
+            links = deeper
+        assert not links, f"links deeper than expected: {sorted(links)}"
+        for key in self.volatile:
+            r = self.prefix.run("installprobe.exe", "regtree", key)
+            if r.code == 0:
+                flatten(json.loads(r.stdout), key, keys)
+            else:
+                assert "failed with 2 " in r.stderr, r  # gone
         return {path: values for path, values in keys.items()
                 if path != WINE_KEY and not path.startswith(WINE_KEY + "\\")}
 
@@ -107,6 +255,17 @@ def probe(*args):
     return lambda prefix: checked(prefix.run("installprobe.exe", *args))
 
 
+def volatile_key(path):
+    """Makes the key volatile; a snapshot reads it key by key (see Machine)."""
+    make = probe("volatile-key", path)
+    make.volatile = path
+    return make
+
+
+def volatile_keys(setup):
+    return [make.volatile for make in setup if hasattr(make, "volatile")]
+
+
 def windows_version(version):
     return lambda prefix: prefix.set_windows_version("OrvidexInstaller.exe", version)
 
@@ -130,9 +289,9 @@ FAILURES = [
     (111, [], {"ORVIDEX_SERVER_LOAD_FAILS": "1"}),
     # Part of the ProgID stood before; "command" cannot be made under a volatile key.
     (112, [reg("add", CLASSES + "\\" + PROGID + "\\Shell", "/f"),
-           probe("volatile-key", CLASSES + "\\" + PROGID + "\\Shell\\Manage")], {}),
-    (113, [reg("delete", UNINSTALL, "/f"), probe("volatile-key", UNINSTALL)], {}),
-    (121, [probe("volatile-key", MAKER_KEY)], {}),
+           volatile_key(CLASSES + "\\" + PROGID + "\\Shell\\Manage")], {}),
+    (113, [reg("delete", UNINSTALL, "/f"), volatile_key(UNINSTALL)], {}),
+    (121, [volatile_key(MAKER_KEY)], {}),
     (150, [], {"ORVIDEX_SERVER_REGISTER_FAULT": "1"}),
     # The in-process server faults once it has written its class.
     (150, [], {"ORVIDEX_SERVER_REGISTER_FAULT": "after"}),
@@ -144,7 +303,7 @@ def failed_run(setup, env, program="OrvidexInstaller.exe"):
     with winetest.WinePrefix() as prefix:
         for make in setup:
             make(prefix)
-        machine = Machine(prefix)
+        machine = Machine(prefix, volatile_keys(setup))
         registry, files = machine.state()
         result = prefix.run(program, "/InstallDir", DIR, "/AcceptEULA", env=env)
         after_registry, after_files = machine.state()
@@ -209,7 +368,7 @@ class Reinstall(winetest.PrefixTestCase):
 SERVER_REREGISTERED = [
     # A later step fails and the rollback unregisters. The service stand-in passes without
     # touching the installed service; the uninstaller entry cannot be made under a volatile key.
-    ("later step fails", [reg("delete", UNINSTALL, "/f"), probe("volatile-key", UNINSTALL)], (),
+    ("later step fails", [reg("delete", UNINSTALL, "/f"), volatile_key(UNINSTALL)], (),
      {"ORVIDEX_SERVICE_REGISTER_EXIT": "0", "ORVIDEX_SERVICE_UNREGISTER_EXIT": "0"}, 113),
     # The server faults once it has written its class: no "/Force" passes that.
     ("fault after writing", [], ("/Force",), {"ORVIDEX_SERVER_REGISTER_FAULT": "after"}, 150),
@@ -224,7 +383,7 @@ def reinstall_over_registered_server(setup, args, env):
         assert r.code == 0, r
         for make in setup:
             make(prefix)
-        machine = Machine(prefix)
+        machine = Machine(prefix, volatile_keys(setup))
         registry, files = machine.state()
         result = prefix.installer("/InstallDir", "C:\\T2", "/AcceptEULA", *args, env=env)
         after_registry, after_files = machine.state()

@@ -4,6 +4,14 @@
 //                                        description and icon, one "Name=value" line each
 //   installprobe regtree <ROOT\key>...   each key with its values and subkeys as JSON, one line
 //                                        a key (one program start for a whole snapshot)
+//   installprobe regsave <ROOT\key> <file>... [--native <ROOT\key> <file>...]
+//                                        writes each key's tree to its file (which must not
+//                                        exist) in Wine's registry text format: one request a
+//                                        tree, for snapshots of whole trees. Volatile keys are
+//                                        left out, and links are written as links. Keys after
+//                                        --native open in the 64-bit view (where the targets
+//                                        of links are named). A key that cannot be opened
+//                                        gets no file and a line "unreadable <key> <code>"
 //   installprobe volatile-key <ROOT\key> creates the key as a volatile one
 //   installprobe read-only-key <ROOT\key> gives the existing key an access list that lets
 //                                        the Administrators group and everyone read it only
@@ -213,6 +221,58 @@ int PrintRegistryTree(const std::string& path)
     return 0;
 }
 
+// Saving a tree takes the backup privilege, which an administrator holds but must enable.
+LONG EnableBackupPrivilege()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return static_cast<LONG>(GetLastError());
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    LONG rc = ERROR_SUCCESS;
+    if (!LookupPrivilegeValueA(nullptr, SE_BACKUP_NAME, &privileges.Privileges[0].Luid) ||
+        !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) || GetLastError() != ERROR_SUCCESS)
+        rc = static_cast<LONG>(GetLastError());
+    CloseHandle(token);
+    return rc;
+}
+
+// <ROOT\key> <file> pairs; "--native" before a pair opens it and the ones after it in the
+// 64-bit view.
+int SaveRegistryTrees(char** args, int count)
+{
+    if (const LONG rc = EnableBackupPrivilege())
+        return Fail("enabling the backup privilege", rc);
+    bool native = false;
+    for (int i = 0; i < count; i += 2) {
+        if (std::string(args[i]) == "--native") {
+            native = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= count)
+            return Fail("regsave: a key without its file", ERROR_INVALID_PARAMETER);
+        const std::string path = args[i];
+        HKEY root;
+        std::string subKey;
+        if (!SplitRoot(path, root, subKey))
+            return Fail("root key " + path, ERROR_INVALID_PARAMETER);
+        HKEY key = nullptr;
+        LONG rc = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | (native ? KEY_WOW64_64KEY : 0), &key);
+        if (rc != ERROR_SUCCESS) {
+            // As regtree shows a subkey it cannot open (a link to nowhere among them).
+            std::printf("unreadable %s %ld\n", path.c_str(), rc);
+            continue;
+        }
+        rc = RegSaveKeyA(key, args[i + 1], nullptr);
+        RegCloseKey(key);
+        if (rc != ERROR_SUCCESS)
+            return Fail("RegSaveKeyA " + path, rc);
+    }
+    return 0;
+}
+
 int CreateVolatileKey(const std::string& path)
 {
     HKEY root;
@@ -272,6 +332,8 @@ int main(int argc, char** argv)
                 return rc;
         return 0;
     }
+    if (argc >= 4 && std::string(argv[1]) == "regsave")
+        return SaveRegistryTrees(argv + 2, argc - 2);
     if (argc == 3) {
         const std::string command = argv[1];
         if (command == "link")
@@ -282,8 +344,10 @@ int main(int argc, char** argv)
             return MakeKeyReadOnly(argv[2]);
     }
     const bool help = argc == 2 && std::string(argv[1]) == "--help";
-    std::fprintf(help ? stdout : stderr,
-                 "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | volatile-key <ROOT\\key>"
-                 " | read-only-key <ROOT\\key>\n");
+    std::fprintf(
+        help ? stdout : stderr,
+        "usage: installprobe link <file.lnk> | regtree <ROOT\\key>... | regsave <ROOT\\key> <file>... [--native ...]"
+        " | volatile-key <ROOT\\key>"
+        " | read-only-key <ROOT\\key>\n");
     return help ? 0 : 2;
 }

@@ -1,6 +1,7 @@
-// The client role: logs in by "none", password or public key, then either runs a session
-// (shell or exec) that sends pseudo-random bytes and checks that they come back unchanged, or
-// forwards local TCP connections through "direct-tcpip" channels.
+// The client role: logs in by "none", password or public key, then either sends pseudo-random
+// bytes through a session (shell or exec), or through a "direct-tcpip" channel to a target that
+// echoes them, and checks that they come back unchanged; or forwards local TCP connections
+// through "direct-tcpip" channels.
 #include "tools/sshprobe/probe.h"
 
 #include "ssh/dh_kex_handler.h"
@@ -41,6 +42,8 @@ struct ClientOptions {
     bool noneFirst = false;
     std::uint64_t sendBytes = 1 << 20;
     std::string command;  // empty: a shell
+    std::string directHost;  // not empty: a "direct-tcpip" channel instead of a session
+    std::uint32_t directPort = 0;
     bool forward = false;
     std::uint32_t forwardPort = 0;
     std::string forwardHost;
@@ -79,6 +82,15 @@ ClientOptions ReadClientOptions(Arguments& args)
             o.sendBytes = args.Number(option, 0, 0xFFFFFFFFu);
         } else if (option == "--exec") {
             o.command = args.Value(option);
+        } else if (option == "--direct") {
+            const std::string spec = args.Value(option);
+            const std::size_t colon = spec.rfind(':');
+            if (colon == std::string::npos || colon == 0)
+                throw UsageError("--direct takes HOST:PORT");
+            Arguments parts({"", spec.substr(colon + 1)});
+            parts.Option();
+            o.directPort = parts.Number(option, 1, 65535);
+            o.directHost = spec.substr(0, colon);
         } else if (option == "--local-forward") {
             const std::string spec = args.Value(option);
             const std::size_t first = spec.find(':'), last = spec.rfind(':');
@@ -102,8 +114,9 @@ ClientOptions ReadClientOptions(Arguments& args)
         }
     }
     if (o.host.empty() || o.port == 0 || o.user.empty()) throw UsageError("client needs --host, --port and --user");
-    if (o.havePassword && !o.keyFile.empty())
-        throw UsageError("--password and --key exclude each other");
+    if (o.havePassword && !o.keyFile.empty()) throw UsageError("--password and --key exclude each other");
+    if (!o.directHost.empty() && (o.forward || !o.command.empty()))
+        throw UsageError("--direct excludes --exec and --local-forward");
     if (!o.havePassword && o.keyFile.empty() && !o.noneFirst)
         throw UsageError("client needs --password, --key or --none-first");
     return o;
@@ -159,9 +172,10 @@ private:
 // Sends the byte stream once the shell or command runs, then EOF.
 class CheckedSession : public SSH::Channel {
 public:
-    CheckedSession(SSH::ChannelHost& host, SessionResult& result, std::string command, std::uint64_t sendBytes)
-        : Channel(host, "session", true, ChannelWindow, ChannelMaxPacket, Channel::MaxAnnouncedPacket, 1.0),
-          result_(result), check_(result), command_(std::move(command)), left_(sendBytes)
+    CheckedSession(SSH::ChannelHost& host, SessionResult& result, std::string command, std::uint64_t sendBytes,
+                   const std::string& type = "session")
+        : Channel(host, type, true, ChannelWindow, ChannelMaxPacket, Channel::MaxAnnouncedPacket, 1.0), result_(result),
+          check_(result), command_(std::move(command)), left_(sendBytes)
     {
     }
     ~CheckedSession() override { result_.closed = true; }
@@ -237,6 +251,9 @@ public:
     }
     unsigned int GetMaxWaitObjectCount() const override { return 0; }
 
+protected:
+    void Start() { running_ = true; }
+
 private:
     SessionResult& result_;
     EchoCheck check_;
@@ -244,6 +261,33 @@ private:
     std::uint64_t left_;
     bool running_ = false;
     ByteStream stream_;
+};
+
+// The same check through a "direct-tcpip" channel to a target that echoes: the bytes flow as
+// soon as the channel is open, and the target's end of the stream closes the channel.
+class CheckedDirect : public CheckedSession {
+public:
+    CheckedDirect(SSH::ChannelHost& host, SessionResult& result, const ClientOptions& options)
+        : CheckedSession(host, result, "", options.sendBytes, "direct-tcpip"), options_(options)
+    {
+    }
+
+    void WriteOpenData(SSH::ChannelHost&, CryptoPP::BufferedTransformation& output) override
+    {
+        SSH::EncodeString(output, options_.directHost);
+        SSH::EncodeUint32(output, options_.directPort);
+        SSH::EncodeString(output, "127.0.0.1");
+        SSH::EncodeUint32(output, 0);
+    }
+    void OnOpenConfirmed(SSH::ChannelHost&, CryptoPP::BufferedTransformation&,
+                         CryptoPP::BufferedTransformation&) override
+    {
+        Event("direct-tcpip open to " + options_.directHost + ":" + std::to_string(options_.directPort));
+        Start();
+    }
+
+private:
+    const ClientOptions& options_;
 };
 
 class ClientConnection;
@@ -465,7 +509,11 @@ private:
                   options_.forwardHost + ":" + std::to_string(options_.forwardHostPort));
             return;
         }
-        SSH::Channel* channel = AddChannel(new CheckedSession(*this, session_, options_.command, options_.sendBytes));
+        SSH::Channel* channel = nullptr;
+        if (options_.directHost.empty())
+            channel = AddChannel(new CheckedSession(*this, session_, options_.command, options_.sendBytes));
+        else
+            channel = AddChannel(new CheckedDirect(*this, session_, options_));
         OpenChannel(*channel);
     }
 
@@ -477,6 +525,8 @@ private:
         } else if (session_.received != options_.sendBytes) {
             Fail("echo has " + std::to_string(session_.received) + " bytes, sent " +
                  std::to_string(options_.sendBytes));
+        } else if (!options_.directHost.empty()) {
+            Finish(ExitOk, "ok: " + std::to_string(session_.received) + " bytes echoed byte-exact by the target");
         } else if (!session_.exitSignal.empty()) {
             Fail("the command ended by signal " + session_.exitSignal);
         } else if (!session_.exitStatusReceived) {

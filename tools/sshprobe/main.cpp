@@ -5,7 +5,8 @@
 //                   [--proxy socks4|socks5|http:HOST:PORT] [settings]
 //   sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]
 //                   [--query-first] [--none-first] [--login-delay S] [--send-bytes N] [--ignore-bytes N]
-//                   [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]
+//                   [--exec CMD | --direct HOST:PORT | --local-forward LPORT:HOST:HPORT [--exit-after N]]
+//                   [settings]
 //   settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]
 //             [--rekey-bytes N] [--kex-limit S] [--login-limit S]
 //
@@ -15,8 +16,10 @@
 // process's peak working set after each connection; --window sets the receive window of
 // forwarded connections (1 MiB unless given) and --proxy the proxy they go through. The
 // client's --ignore-bytes sends an IGNORE message of N zero bytes right after the first key
-// exchange. The client exits 0 when its session echoed every byte unchanged and ended with exit
-// status 0 (or when N forwarded connections have ended), 1 when a check failed, 2 on bad usage
+// exchange; --direct sends the bytes through a "direct-tcpip" channel to a target that echoes
+// them instead of a session. The client exits 0 when its session echoed every byte unchanged and
+// ended with exit status 0 (the direct channel: every byte back before the target's end; or
+// when N forwarded connections have ended), 1 when a check failed, 2 on bad usage
 // or a key file it cannot use (named, with the reason) and 3 when the connection failed or
 // ended early.
 #include "tools/sshprobe/probe.h"
@@ -40,7 +43,8 @@ const char kUsage[] =
     "       sshprobe client --host H --port P --user U [--password PASS | --key PEM [--passphrase X]]\n"
     "                       [--query-first] [--none-first] [--login-delay S] [--send-bytes N]\n"
     "                       [--ignore-bytes N]\n"
-    "                       [--exec CMD] [--local-forward LPORT:HOST:HPORT [--exit-after N]] [settings]\n"
+    "                       [--exec CMD | --direct HOST:PORT | --local-forward LPORT:HOST:HPORT [--exit-after N]]\n"
+    "                       [settings]\n"
     "settings: [--kex LIST] [--cipher LIST] [--mac LIST] [--compression LIST] [--keepalive S]\n"
     "          [--rekey-bytes N] [--kex-limit S] [--login-limit S]\n";
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <functional>
 #include <string>
 
@@ -41,28 +43,12 @@ TEST(SettingsValidation, EachCheckHasItsMessage)
         std::function<void(CfgRoot&)> change;
         const wchar_t* message;
     } cases[] = {
-        {[](CfgRoot& r) { r.server.binding.m_nPort = 0; }, L"invalid server binding port"},
-        {[](CfgRoot& r) { r.server.binding.m_nPort = 65536; }, L"invalid server binding port"},
-        {[](CfgRoot& r) { r.server.m_nAcceptDelayMs = 10000; }, L"invalid server accept delay"},
         {[](CfgRoot& r) { r.server.logging.m_nEventLogLevel = 4; }, L"invalid event log log-level value"},
         {[](CfgRoot& r) { r.server.logging.m_nLogFileLevel = 10; }, L"invalid log file log-level value"},
-        {[](CfgRoot& r) { r.server.mlterm.m_nMaxBufWidth = 39; }, L"invalid mlterm maximal buffer width value"},
-        {[](CfgRoot& r) { r.server.mlterm.m_nMaxBufHeight = 100000; }, L"invalid mlterm maximal buffer height value"},
-        {[](CfgRoot& r) { r.server.mlterm.m_nRefreshDelay = 29; }, L"invalid mlterm minimal refresh delay value"},
-        {[](CfgRoot& r) { r.session.m_nLoginTimeout = 1000000; }, L"invalid login timeout value"},
-        {[](CfgRoot& r) { r.session.m_nMaxLoginAttempts = 10000; }, L"invalid login attempts value"},
-        {[](CfgRoot& r) { r.session.m_nLoginAttemptDelay = 10000; }, L"invalid login attempt delay value"},
-        {[](CfgRoot& r) { r.session.m_nIpBlockWindowSecs = 100000; }, L"invalid ip block window value"},
-        {[](CfgRoot& r) { r.session.m_nIpBlockThreshold = 10000; }, L"invalid ip block threshold value"},
-        {[](CfgRoot& r) { r.session.m_nIpBlockLockoutSecs = 100000; }, L"invalid ip block lockout value"},
-        {[](CfgRoot& r) { r.session.m_nKeepAliveTimeout = 1000000; }, L"invalid keep alive timeout value"},
-        {[](CfgRoot& r) { r.session.m_nSessionTimeout = 1000000; }, L"invalid session timeout value"},
         {[](CfgRoot& r) { r.proxyProfiles.at(0)->m_profileName.assign(""); }, L"empty proxy profile name"},
         {[](CfgRoot& r) { r.proxyProfiles.at(0)->m_proxyPort = 0; },
          L"invalid proxy profile: [Error] ProxyProfile::IsValid(): invalid proxy port value"},
         {[](CfgRoot& r) { r.access.templates.at(0)->name.clear(); }, L"empty template name"},
-        {[](CfgRoot& r) { r.access.templates.at(0)->onLogoffCmd.maxWaitTime = 10000; },
-         L"invalid template on-logoff cmd wait time data"},
         {[](CfgRoot& r) { r.access.templates.at(0)->connectRules.ipRules.at(0)->instr.m_proxyProfile.assign(""); },
          L"undefined proxy profiles referenced in template ip connect rule data"},
         {[](CfgRoot& r) { r.access.templates.at(0)->srvSideFwding.s2c.NewCommit(); },
@@ -72,14 +58,10 @@ TEST(SettingsValidation, EachCheckHasItsMessage)
         {[](CfgRoot& r) { AddAccount(r, L"alice").templateName = L"Other"; },
          L"undefined template name referenced in account data"},
         {[](CfgRoot& r) { AddAccount(r, L"alice").authType = 2; }, L"invalid account authentication type data"},
-        {[](CfgRoot& r) { AddAccount(r, L"alice").mapRemoteHomeDir = 3; },
-         L"invalid account map remote home dir data"},
+        {[](CfgRoot& r) { AddAccount(r, L"alice").mapRemoteHomeDir = 3; }, L"invalid account map remote home dir data"},
         {[](CfgRoot& r) { AddAccount(r, L"alice").permitS2CForwarding = 3; },
          L"invalid account permit S2C port forwarding data"},
-        {[](CfgRoot& r) { AddAccount(r, L"alice").onLogonCmd.maxWaitTime = 10000; },
-         L"invalid account on-logon cmd wait time data"},
-        {[](CfgRoot& r) { r.access.hosts.ipRules.at(0)->ipRule.m_sigBits = 33; },
-         L"invalid host accept rule data: "},
+        {[](CfgRoot& r) { r.access.hosts.ipRules.at(0)->ipRule.m_sigBits = 33; }, L"invalid host accept rule data: "},
     };
     ServerCfg cfg(false);
     for (const auto& c : cases) {
@@ -87,6 +69,65 @@ TEST(SettingsValidation, EachCheckHasItsMessage)
         c.change(root);
         const std::wstring failure = Failure(cfg, root);
         EXPECT_EQ(0u, failure.find(c.message)) << std::string(failure.begin(), failure.end());
+    }
+}
+
+// Every numeric limit: a value on each bound passes, one just past it fails with its message.
+TEST(SettingsValidation, EachLimitHoldsOnItsBoundsAndFailsJustPastThem)
+{
+    using Setter = std::function<void(CfgRoot&, std::uint32_t)>;
+    const struct {
+        Setter set;
+        std::uint32_t low;
+        std::uint32_t high;
+        const wchar_t* message;
+    } limits[] = {
+        {[](CfgRoot& r, std::uint32_t v) { r.server.binding.m_nPort = v; }, 1, 65535, L"invalid server binding port"},
+        {[](CfgRoot& r, std::uint32_t v) { r.server.m_nAcceptDelayMs = v; }, 1, 9999, L"invalid server accept delay"},
+        {[](CfgRoot& r, std::uint32_t v) { r.server.mlterm.m_nMaxBufWidth = v; }, 40, 9999,
+         L"invalid mlterm maximal buffer width value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.server.mlterm.m_nMaxBufHeight = v; }, 10, 99999,
+         L"invalid mlterm maximal buffer height value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.server.mlterm.m_nRefreshDelay = v; }, 30, 5000,
+         L"invalid mlterm minimal refresh delay value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nLoginTimeout = v; }, 0, 999999, L"invalid login timeout value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nMaxLoginAttempts = v; }, 0, 9999,
+         L"invalid login attempts value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nLoginAttemptDelay = v; }, 0, 9999,
+         L"invalid login attempt delay value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nIpBlockWindowSecs = v; }, 0, 99999,
+         L"invalid ip block window value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nIpBlockThreshold = v; }, 0, 9999,
+         L"invalid ip block threshold value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nIpBlockLockoutSecs = v; }, 0, 99999,
+         L"invalid ip block lockout value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nKeepAliveTimeout = v; }, 0, 999999,
+         L"invalid keep alive timeout value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.session.m_nSessionTimeout = v; }, 0, 999999,
+         L"invalid session timeout value"},
+        {[](CfgRoot& r, std::uint32_t v) { r.access.templates.at(0)->onLogonCmd.maxWaitTime = v; }, 0, 9999,
+         L"invalid template on-logon cmd wait time data"},
+        {[](CfgRoot& r, std::uint32_t v) { r.access.templates.at(0)->onLogoffCmd.maxWaitTime = v; }, 0, 9999,
+         L"invalid template on-logoff cmd wait time data"},
+        {[](CfgRoot& r, std::uint32_t v) { AddAccount(r, L"alice").onLogonCmd.maxWaitTime = v; }, 0, 9999,
+         L"invalid account on-logon cmd wait time data"},
+        {[](CfgRoot& r, std::uint32_t v) { AddAccount(r, L"alice").onLogoffCmd.maxWaitTime = v; }, 0, 9999,
+         L"invalid account on-logoff cmd wait time data"},
+    };
+    ServerCfg cfg(false);
+    const auto failureWith = [&cfg](const Setter& set, std::uint32_t value) {
+        CfgRoot root;
+        set(root, value);
+        return Failure(cfg, root);
+    };
+    for (const auto& limit : limits) {
+        const std::string name(limit.message, limit.message + std::wcslen(limit.message));
+        EXPECT_EQ(L"", failureWith(limit.set, limit.low)) << name << " at " << limit.low;
+        EXPECT_EQ(L"", failureWith(limit.set, limit.high)) << name << " at " << limit.high;
+        EXPECT_EQ(limit.message, failureWith(limit.set, limit.high + 1)) << name << " at " << limit.high + 1;
+        if (limit.low > 0) {
+            EXPECT_EQ(limit.message, failureWith(limit.set, limit.low - 1)) << name << " at " << limit.low - 1;
+        }
     }
 }
 

@@ -41,10 +41,6 @@ class RealProxies(winetest.SharedPrefixTestCase):
 
     def connect(self, host, port, *args):
         r = self.prefix.run("nettool.exe", "connect", host, str(port), *args, timeout=120)
-        if r.code != 0 and not r.stdout and not r.stderr:
-            # nettool always says why it failed: with no word at all, Wine on a loaded machine
-            # ended it as it started. Such a start is tried once more.
-            r = self.prefix.run("nettool.exe", "connect", host, str(port), *args, timeout=120)
         fields = {}
         for line in r.stdout.splitlines():
             key, _, value = line.partition(": ")

@@ -92,21 +92,18 @@ class ProbeServer:
     """Our server under wine64 in the given prefix; its event lines go to a file."""
 
     def __init__(self, prefix, folder, *args):
-        # Wine on a loaded machine now and then ends a program it is starting at once, before
-        # the program has said anything: such a start is tried once more.
-        for attempt in (1, 2):
-            self.log_path = tempfile.mktemp(prefix="server-", suffix=".log", dir=folder)
-            with open(self.log_path, "wb") as log:
-                self.process = subprocess.Popen([winetest.WINE64, PROBE, "server", "--port", "0", *args],
-                                                env=prefix.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-            try:
-                self.port = int(self.wait_for(r"listening on (\d+)", 120).group(1))
-                return
-            except Exception:
-                ended_silently = self.process.poll() is not None and not self.log()
-                self.stop()
-                if attempt == 2 or not ended_silently:
-                    raise
+        self.log_path = tempfile.mktemp(prefix="server-", suffix=".log", dir=folder)
+        command = [winetest.WINE64, PROBE, "server", "--port", "0", *args]
+        with open(self.log_path, "wb") as log:
+            self.process = subprocess.Popen(command, env=prefix.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        try:
+            self.port = int(self.wait_for(r"listening on (\d+)", 120).group(1))
+        except Exception:
+            # A server that Wine ended at its start is recorded as such (never tried again here).
+            if self.process.poll() is not None:
+                winetest.note_if_start_failure(command[1:], self.process.returncode, self.log(), "")
+            self.stop()
+            raise
 
     def log(self):
         return read_text(self.log_path)

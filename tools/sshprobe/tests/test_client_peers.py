@@ -2,9 +2,10 @@
 "none" request (answering with its method list), a public key queried and then signed, a DSA
 key signed at once and a password (of a throwaway account that exists only in sshd's private
 mount namespace); an exec of cat carries 3 MB both ways intact through re-exchanges started by
-either side, and the connection closes cleanly. A login delayed past several keep-alive
-intervals keeps the connection. Dropbear offers no cipher we have: the key exchange fails
-with a clear reason."""
+either side, and the connection closes cleanly; a "direct-tcpip" channel carries 1 MiB to an
+echo target and back, and one to a closed port is refused with reason 2. A login delayed past
+several keep-alive intervals keeps the connection. Dropbear offers no cipher we have: the key
+exchange fails with a clear reason."""
 import os
 import re
 import shutil
@@ -79,6 +80,22 @@ class ClientWithOpenSshServer(peers.ProbeTestCase):
                 r = self.client(*args, "--exec", "cat")
                 self.assertEqual(r.code, 1, r.stderr)
                 self.assertIn(f"error: {message}, methods that can continue: publickey,password", r.stderr)
+
+    def test_direct_channel_to_an_echo_target_and_to_a_closed_port(self):
+        echo = peers.EchoServer()
+        self.addCleanup(echo.stop)
+        closed = peers.free_port()
+        cases = [
+            (f"127.0.0.1:{echo.port}", 0, [f"ok: {1 << 20} bytes echoed byte-exact by the target"]),
+            (f"127.0.0.1:{closed}", 1, ["session refused, reason 2: ", "error: the session was refused"]),
+        ]
+        for target, code, lines in cases:
+            with self.subTest(target):
+                r = self.client("--user", THROWAWAY[0], "--password", THROWAWAY[1], "--direct", target,
+                                "--send-bytes", str(1 << 20))
+                self.assertEqual(r.code, code, r.stderr + self.sshd.log()[-3000:])
+                for line in lines:
+                    self.assertIn(line, r.stderr)
 
     def test_keep_alive_spares_a_slow_login_and_a_session(self):
         r = self.client("--user", CURRENT_USER, "--key", peers.wine_path(self.rsa), "--keepalive", "1",
