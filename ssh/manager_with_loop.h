@@ -52,7 +52,7 @@ public:
 
     // What one wait covers. The connection's socket is counted through the sink in the
     // manager's attachment; the source shares its network event.
-    unsigned MaxWaitObjects() override { return CryptoPP::WaitObjectContainer::kMaxHandles; }
+    unsigned MaxWaitObjects() override { return CryptoPP::WaitObjectContainer::MaxWaitObjects(); }
     void OnNewKeysSent() override;
 
     // Hooks of the loop.

@@ -52,6 +52,7 @@ public:
     // one thread together with one event of its own (the calling thread's group waits with
     // the event that the helpers signal; each helper's with the event that ends its wait).
     static const size_t kMaxHandles = kHandlesPerSystemWait * (kHandlesPerSystemWait - 1);
+    static unsigned MaxWaitObjects() { return static_cast<unsigned>(kMaxHandles); }
     // Waits in a row that return at once before the tracer hears of it (and again after as
     // many more).
     static const unsigned long kNoWaitLoopPasses = 10000;
