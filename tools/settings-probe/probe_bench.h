@@ -14,7 +14,7 @@ enum class BenchEntries { kHosts, kAccounts };
 int BenchMake(BenchEntries what, std::uint32_t count, const std::string& file);
 
 // Decodes the message in file once into a fresh settings holder and destroys the tree
-// again: the decode and destroy times, the peak private memory that decoding added and
+// again: the decode and destroy times, the peak resident memory that decoding added and
 // the private memory that the decoded tree holds.
 int BenchLoad(BenchEntries what, std::uint32_t count, const std::string& file);
 
@@ -25,5 +25,5 @@ int BenchPlain(BenchEntries what, std::uint32_t count, const std::string& file, 
                std::uint32_t recordBytes);
 
 // A script of depth nested With clauses around one instruction, read rounds times on the
-// test tree; also the peak private memory before and after.
+// test tree; also the peak resident memory before and after.
 int BenchWith(std::uint32_t depth, int rounds);
