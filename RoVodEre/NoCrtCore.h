@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 // 0, or the byte count of an allocation that failed. Owners read and write af_ directly;
 // once set it stays set unless the owner itself clears it.
@@ -61,17 +62,55 @@ void* AllocateBlock(std::uint64_t count, std::size_t size);
 
 inline void FreeBlock(void* p) { ::operator delete(p); }
 
+// Blocks of up to kLargestSmallBlock bytes, for the objects that a program holds by the
+// hundred thousand (list nodes, rule records): they are cut from 64 KiB pages that each
+// serve one block size, so a block costs its own bytes and no heap header, blocks made one
+// after the other lie side by side, and the pages go back to the system together when the
+// last block cut from any of them is freed. A size above the limit goes to AllocateBlock and FreeBlock. Failures are
+// reported as AllocateBlock reports them. Safe to call from any thread.
+const std::size_t kLargestSmallBlock = 128;
+void* AllocateSmallBlock(std::size_t size);
+// size: the size that the block was asked for with.
+void FreeSmallBlock(void* block, std::size_t size);
+
+}  // namespace nocrt
+
+// A class whose objects `new` takes from the small-block pages (larger derived classes
+// fall back to the heap). Deleting through a base pointer needs a virtual destructor, as
+// always: the size the pages go by is the object's own.
+class SmallBlockObject {
+public:
+    static void* operator new(std::size_t size)
+    {
+        void* block = nocrt::AllocateSmallBlock(size);
+        if (!block)
+            throw std::bad_alloc();
+        return block;
+    }
+    static void operator delete(void* block, std::size_t size) noexcept { nocrt::FreeSmallBlock(block, size); }
+};
+
+namespace nocrt {
+
+// Whether `new T` takes its memory from the small-block pages.
+template <class T>
+struct UsesSmallBlocks : std::is_base_of<SmallBlockObject, T> {
+};
+
 // A new T from the given constructor arguments, or null when memory is not available. A
 // constructor that throws gives its memory back before the exception leaves. The object
 // is destroyed with plain `delete`.
 template <class T, class... Args>
 T* NewObject(Args&&... args) {
-    void* raw = AllocateBlock(1, sizeof(T));
+    void* raw = UsesSmallBlocks<T>::value ? AllocateSmallBlock(sizeof(T)) : AllocateBlock(1, sizeof(T));
     if (!raw) return nullptr;
     try {
-        return new (raw) T(static_cast<Args&&>(args)...);
+        return ::new (raw) T(static_cast<Args&&>(args)...);
     } catch (...) {
-        FreeBlock(raw);
+        if (UsesSmallBlocks<T>::value)
+            FreeSmallBlock(raw, sizeof(T));
+        else
+            FreeBlock(raw);
         throw;
     }
 }

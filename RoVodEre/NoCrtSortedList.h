@@ -11,7 +11,8 @@
 template <class T>
 class NoCrtSortedList : public AllocFailState {
 public:
-    struct Node {
+    // Nodes come from the small-block pages: a long list holds one per entry.
+    struct Node : SmallBlockObject {
         std::uint32_t id;
         T* entry;  // owned
         explicit Node(std::uint32_t nodeId = 0, T* nodeEntry = nullptr) : id(nodeId), entry(nodeEntry) {}
@@ -241,13 +242,17 @@ public:
 
     std::uint32_t NextId() { return ++maxId_; }
 
-    // Works on a marked list too: the destructor relies on it.
+    // Works on a marked list too: the destructor relies on it. The nodes go first to last,
+    // the order a decoder made them in, which the heap frees many times faster than the
+    // reverse; each is out of the list before it is deleted.
     void clear() {
-        while (nodes_.s_) {
-            Node* node = nodes_.p_[nodes_.s_ - 1];
-            --nodes_.s_;
+        const std::uint32_t n = nodes_.s_;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            Node* node = nodes_.p_[k];
+            nodes_.p_[k] = nullptr;
             delete node;
         }
+        nodes_.s_ = 0;
         maxId_ = 0;
         topId_ = 0;
     }

@@ -10,6 +10,7 @@ namespace {
 
 int g_comparisons = 0;
 int g_alive = 0;
+std::vector<int>* g_destroyedKeys = nullptr;  // when set, entries note their keys as they go
 
 struct Entry {
     int key;
@@ -17,7 +18,12 @@ struct Entry {
     Entry() : key(0), madeByFactory(false) { ++g_alive; }
     explicit Entry(int k) : key(k), madeByFactory(false) { ++g_alive; }
     Entry(const Entry& o) : key(o.key), madeByFactory(false) { ++g_alive; }
-    virtual ~Entry() { --g_alive; }
+    virtual ~Entry()
+    {
+        --g_alive;
+        if (g_destroyedKeys)
+            g_destroyedKeys->push_back(key);
+    }
 };
 bool operator<(const Entry& a, const Entry& b) {
     ++g_comparisons;
@@ -68,6 +74,21 @@ TEST_F(SortedListTest, InsertKeepsOrderAndRefusesEqualEntries) {
     list.Insert(result, new List::Node(2, new Entry(5)));
     EXPECT_EQ((std::vector<int>{5, 20, 25, 31, 32, 33, 34}), Keys(list));
     EXPECT_EQ(-1, list.FindIndexById(99));
+}
+
+TEST_F(SortedListTest, ClearFreesEntriesInListOrderAndKeepsTheStore)
+{
+    List list;
+    int result = -1;
+    for (int key : {30, 10, 20})
+        list.AddWithNewId(result, new Entry(key));
+    std::vector<int> destroyed;
+    g_destroyedKeys = &destroyed;
+    list.clear();
+    g_destroyedKeys = nullptr;
+    EXPECT_EQ((std::vector<int>{10, 20, 30}), destroyed);
+    EXPECT_EQ(0u, list.size());
+    EXPECT_GE(list.nodes_.cap_, 3u);
 }
 
 TEST_F(SortedListTest, NewIdsGrowUntilCleared) {

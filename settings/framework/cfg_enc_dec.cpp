@@ -129,9 +129,15 @@ void ReadWString(CryptoPP::BufferedTransformation& in, std::wstring& text)
 
 void ReadString(CryptoPP::BufferedTransformation& in, std::string& text)
 {
-    CryptoPP::SecByteBlock bytes;
-    ReadSecBlock(in, bytes);
-    text.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    // Straight into a string of its own (a long list's blob is read once, not copied).
+    CryptoPP::word32 length = 0;
+    ReadWord32(in, length);
+    if (in.MaxRetrievable() < length)
+        EndOfPacket();
+    std::string bytes(length, '\0');
+    if (length && in.Get(reinterpret_cast<CryptoPP::byte*>(&bytes[0]), length) != length)
+        EndOfPacket();
+    text.swap(bytes);
 }
 
 void CheckEnd(CryptoPP::BufferedTransformation& in)

@@ -1,5 +1,9 @@
 #include "settings/framework/evaluator.h"
 
+#include <algorithm>
+#include <mutex>
+#include <unordered_map>
+
 #include <cryptopp/cryptlib.h>
 
 #include "RoVodEre/ErrorInfo.h"
@@ -11,6 +15,29 @@ namespace {
 
 // The window class is registered once per process and never unregistered.
 ATOM memberMapEvaluatorClass = 0;
+
+// The maps of the records that the language has reached, and the variants' edits by
+// number. Records of different trees may live on different threads, so both take a lock.
+struct MemberMapTable {
+    std::mutex lock;
+    std::unordered_map<const MemberMapEvaluator*, std::unique_ptr<MemberMap>> maps;
+    std::vector<MemberMapEdit> edits{nullptr};  // number 0: no edit
+};
+
+// Never destroyed: records with static storage may outlive any static object here.
+MemberMapTable& Table()
+{
+    static MemberMapTable* table = new MemberMapTable;
+    return *table;
+}
+
+MemberMap* FindMap(const MemberMapEvaluator* record)
+{
+    MemberMapTable& table = Table();
+    std::lock_guard<std::mutex> hold(table.lock);
+    auto it = table.maps.find(record);
+    return it == table.maps.end() ? nullptr : it->second.get();
+}
 
 } // namespace
 
@@ -29,18 +56,53 @@ MemberInfo& MemberMap::At(const std::wstring& name)
     return it->second;
 }
 
-MemberMapEvaluator::~MemberMapEvaluator() {}
+MemberMapEvaluator& NestedRecord(MemberMap& map, const std::wstring& name)
+{
+    MemberMapEvaluator* record = dynamic_cast<MemberMapEvaluator*>(map.At(name).nestedValue);
+    if (!record)
+        throw EvaluationErr(L"MemberMapEvaluator: member '" + name + L"' is not a nested record");
+    return *record;
+}
+
+MemberMapEvaluator::~MemberMapEvaluator()
+{
+    if (!hasMemberMap_)
+        return;
+    std::unique_ptr<MemberMap> map;  // freed outside the lock
+    MemberMapTable& table = Table();
+    std::lock_guard<std::mutex> hold(table.lock);
+    auto it = table.maps.find(this);
+    if (it != table.maps.end()) {
+        map.swap(it->second);
+        table.maps.erase(it);
+    }
+}
 
 MemberMap& MemberMapEvaluator::AccessMemberMap()
 {
-    if (!memberMap_) {
-        // The pointer is stored first so that a builder that reaches back finds the map.
-        memberMap_.reset(new MemberMap);
-        BuildMemberMap(*memberMap_);
-        if (memberMapEdit_)
-            memberMapEdit_(*memberMap_);
+    if (hasMemberMap_)
+        return *FindMap(this);
+    MemberMap* map = nullptr;
+    {
+        MemberMapTable& table = Table();
+        std::lock_guard<std::mutex> hold(table.lock);
+        std::unique_ptr<MemberMap>& slot = table.maps[this];
+        slot.reset(new MemberMap);
+        map = slot.get();
     }
-    return *memberMap_;
+    // The map is registered first so that a builder that reaches back finds it.
+    hasMemberMap_ = true;
+    BuildMemberMap(*map);
+    if (memberMapEdit_) {
+        MemberMapTable& table = Table();
+        MemberMapEdit edit;
+        {
+            std::lock_guard<std::mutex> hold(table.lock);
+            edit = table.edits[memberMapEdit_];
+        }
+        edit(*map);
+    }
+    return *map;
 }
 
 MemberInfo& MemberMapEvaluator::AccessMemberInfo(const std::wstring& name)
@@ -50,9 +112,21 @@ MemberInfo& MemberMapEvaluator::AccessMemberInfo(const std::wstring& name)
 
 void MemberMapEvaluator::SetMemberMapEdit(MemberMapEdit edit)
 {
-    memberMapEdit_ = edit;
-    if (memberMap_ && edit)
-        edit(*memberMap_);
+    std::size_t number = 0;
+    if (edit) {
+        MemberMapTable& table = Table();
+        std::lock_guard<std::mutex> hold(table.lock);
+        std::vector<MemberMapEdit>& edits = table.edits;
+        number = std::find(edits.begin(), edits.end(), edit) - edits.begin();
+        if (number == edits.size()) {
+            // The program has a handful of edits; a byte numbers them all.
+            NOCRT_CHECK(number <= 0xFF, "number <= 0xFF", 0);
+            edits.push_back(edit);
+        }
+    }
+    memberMapEdit_ = static_cast<unsigned char>(number);
+    if (hasMemberMap_ && edit)
+        edit(*FindMap(this));
 }
 
 void MemberMapEvaluator::SetDefaults(int recurse)

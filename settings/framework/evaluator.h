@@ -40,21 +40,33 @@ public:
     // By name (case-sensitive); lookups and the default walks use it.
     std::map<std::wstring, MemberInfo> members;
 
+    // Nested records that the map itself made (views onto plain fields of the record).
+    std::vector<std::unique_ptr<Evaluator>> views;
+
     // A name added twice keeps its first descriptor (and is listed twice in order).
     void Add(const MemberInfo& info);
     // An unknown name throws EvaluationErr.
     MemberInfo& At(const std::wstring& name);
+    // Takes view into the map's keeping and returns it.
+    template <class View>
+    View* Keep(std::unique_ptr<View> view)
+    {
+        View* kept = view.get();
+        views.push_back(std::move(view));
+        return kept;
+    }
 };
 
 // A change that a record variant makes to the members it declares (a default, a values
 // query, a description).
 typedef void (*MemberMapEdit)(MemberMap& map);
 
-class MemberMapEvaluator : public Evaluator {
+// Records come from the small-block pages: a list holds thousands of small ones.
+class MemberMapEvaluator : public Evaluator, public SmallBlockObject {
 public:
-    MemberMapEvaluator() {}
+    MemberMapEvaluator() : hasMemberMap_(false), memberMapEdit_(0) {}
     // A copy builds a map of its own on first use; copying values is the record's business.
-    MemberMapEvaluator(const MemberMapEvaluator&) : Evaluator() {}
+    MemberMapEvaluator(const MemberMapEvaluator&) : Evaluator(), hasMemberMap_(false), memberMapEdit_(0) {}
     MemberMapEvaluator& operator=(const MemberMapEvaluator&) { return *this; }
     ~MemberMapEvaluator() override;
 
@@ -87,8 +99,13 @@ public:
     virtual void BuildMemberMap(MemberMap& map) = 0;
 
 private:
-    std::unique_ptr<MemberMap> memberMap_;
-    MemberMapEdit memberMapEdit_ = nullptr;
+    // A record holds no map of its own, only these two bytes (which share the padding
+    // behind the operation table pointer with the record's first fields): most records of
+    // a long list are never reached by the language, and a map costs many times the
+    // record. The maps that are built live in a process-wide table keyed by the record.
+    bool hasMemberMap_;
+    // The variant's edit as its number in a process-wide table of edits; 0 for none.
+    unsigned char memberMapEdit_;
 };
 
 // The default that SetDefaults gives an encrypted member: the encryption of the empty text,
@@ -97,3 +114,27 @@ void SetEncryptedDefault(CryptBlock& block);
 
 // name alone when prefix is empty, else prefix + "." + name.
 std::wstring JoinMemberPath(const std::wstring& prefix, const std::wstring& name);
+
+// A nested record made of plain fields that the record holding it keeps inline: the
+// holder's map makes this view when the language first reaches the holder, so a record
+// that it never reaches pays nothing for the nesting. Fields::AddMembers adds the members
+// that point at the fields.
+template <class Fields>
+class FieldsView : public MemberMapEvaluator {
+public:
+    explicit FieldsView(Fields& fields) : fields_(fields) {}
+    void BuildMemberMap(MemberMap& map) override { fields_.AddMembers(map); }
+
+private:
+    Fields& fields_;
+};
+
+// The nested member name of holder's map, made with FieldsView over fields.
+template <class Fields>
+MemberInfo NestedFields(MemberMap& map, const std::wstring& name, Fields& fields)
+{
+    return MemberInfo(name, map.Keep(std::unique_ptr<FieldsView<Fields>>(new FieldsView<Fields>(fields))));
+}
+
+// The record of a nested member, to give it a variant's edit; the member must be a record.
+MemberMapEvaluator& NestedRecord(MemberMap& map, const std::wstring& name);

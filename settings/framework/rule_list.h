@@ -52,6 +52,14 @@ public:
         if (this->af_)
             return 0;
         this->Clear();
+        // Room for the records up front, as many as the bytes left could hold (each takes
+        // one at least): a long list is not copied as it grows, and a count that the data
+        // cannot back reserves no more than the data's size.
+        const std::uint32_t left = in.HasRemaining(0) ? in.size - in.pos : 0;
+        if (this->nodes_.reserve(count < left ? count : left)) {
+            this->af_ = this->nodes_.af_;
+            return 0;
+        }
         int total = 4;
         // Records go in at the end as they come and are put in order once, so that a long
         // list costs n log n in any order rather than a search and a move per record.
@@ -82,8 +90,7 @@ private:
     // False after a failure, which has left its texts (none for a failed allocation).
     bool AppendRecords(DecodeContext& in, std::uint32_t count, int& total)
     {
-        // No room is taken from the count up front: a count that the data cannot back ends
-        // at the first record that is not there.
+        // A count that the data cannot back ends at the first record that is not there.
         for (std::uint32_t k = 0; k < count; ++k) {
             T* record = this->NewEntry(nullptr);
             if (!record) {

@@ -5,14 +5,12 @@
 
 IpRule& IpRule::operator=(const IpRule& src)
 {
-    if (&src != this && BeginCopy(*this, src)) {
-        m_ip = src.m_ip;
-        m_sigBits = src.m_sigBits;
-    }
+    if (&src != this && BeginCopy(*this, src))
+        IpRuleFields::operator=(src);
     return *this;
 }
 
-void IpRule::BuildMemberMap(MemberMap& map)
+void IpRuleFields::AddMembers(MemberMap& map)
 {
     map.Add(MemberInfo(L"ip", &m_ip, 0u).SetDescription(L"The IP address or interface to match."));
     map.Add(ByteMember(L"sigBits", &m_sigBits, 0, 0, 32)
@@ -22,14 +20,14 @@ void IpRule::BuildMemberMap(MemberMap& map)
                                 L"one, two, or three bytes of the IP, respectively."));
 }
 
-std::uint32_t IpRule::Mask() const
+std::uint32_t IpRuleFields::Mask() const
 {
     if (m_sigBits == 0)
         return 0;
     return 0xFFFFFFFFu << ((32u - m_sigBits) % 32u);
 }
 
-int IpRule::Encode(EncodeOutput& out)
+int IpRuleFields::Encode(EncodeOutput& out)
 {
     int total = 0, n;
     if (!(n = EncodeWord32(out, m_ip)))
@@ -40,7 +38,7 @@ int IpRule::Encode(EncodeOutput& out)
     return total + n;
 }
 
-int IpRule::Decode(DecodeContext& in)
+int IpRuleFields::Decode(DecodeContext& in)
 {
     int total = 0, n;
     if (!(n = DecodeWord32(in, m_ip)))
@@ -52,7 +50,7 @@ int IpRule::Decode(DecodeContext& in)
     return total + n;
 }
 
-bool IpRule::IsValid(ErrorInfo& info)
+bool IpRuleFields::IsValid(ErrorInfo& info)
 {
     if (m_sigBits > 32) {
         info.AddError("IpRule::IsValid(): invalid significant bits value");
@@ -61,10 +59,7 @@ bool IpRule::IsValid(ErrorInfo& info)
     return true;
 }
 
-bool IpRule::operator<(const IpRule& other) const
-{
-    return MaskedAddress() > other.MaskedAddress();
-}
+bool IpRuleFields::operator<(const IpRuleFields& other) const { return MaskedAddress() > other.MaskedAddress(); }
 
 DnsNameRule& DnsNameRule::operator=(const DnsNameRule& src)
 {
@@ -284,11 +279,11 @@ bool ConnectInstructions::IsValid(ErrorInfo& info)
 AcceptInstructions& AcceptInstructions::operator=(const AcceptInstructions& src)
 {
     if (&src != this && BeginCopy(*this, src))
-        m_allowConnect = src.m_allowConnect;
+        AcceptInstructionsFields::operator=(src);
     return *this;
 }
 
-void AcceptInstructions::BuildMemberMap(MemberMap& map)
+void AcceptInstructionsFields::AddMembers(MemberMap& map)
 {
     map.Add(MemberInfo(L"allowConnect", &m_allowConnect, false)
                 .SetDescription(L"Whether or not to allow connection attempts matching this rule. If disabled, a "
@@ -296,13 +291,13 @@ void AcceptInstructions::BuildMemberMap(MemberMap& map)
                                 L"accepted."));
 }
 
-int AcceptInstructions::Encode(EncodeOutput& out)
+int AcceptInstructionsFields::Encode(EncodeOutput& out)
 {
     int n = EncodeBoolean(out, m_allowConnect);
     return n ? n : CalledFrom(out, "AcceptInstructions::Encode()");
 }
 
-int AcceptInstructions::Decode(DecodeContext& in)
+int AcceptInstructionsFields::Decode(DecodeContext& in)
 {
     int n = DecodeBoolean(in, m_allowConnect);
     return n ? n : CalledFrom(in, "AcceptInstructions::Decode()");

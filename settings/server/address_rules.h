@@ -11,28 +11,38 @@
 #include "settings/framework/evaluator.h"
 #include "settings/framework/record_codec.h"
 
-// IPv4 addresses whose leading m_sigBits bits equal m_ip's.
-class IpRule : public MemberMapEvaluator, public virtual AllocFailState {
+// IPv4 addresses whose leading m_sigBits bits equal m_ip's: the fields and what works on
+// them alone. A rule that selects by address may hold them plainly (the language reaches
+// them through a FieldsView); IpRule is the record of its own.
+class IpRuleFields {
 public:
     std::uint32_t m_ip;       // the first octet in the most significant byte
     unsigned char m_sigBits;  // 0 to 32
 
-    IpRule() : m_ip(0), m_sigBits(0) {}
-    IpRule(const IpRule& src) : IpRule() { *this = src; }
-    IpRule& operator=(const IpRule& src);
-    ~IpRule() override {}
+    IpRuleFields() : m_ip(0), m_sigBits(0) {}
 
-    void BuildMemberMap(MemberMap& map) override;
+    // The language's members, pointing at these fields.
+    void AddMembers(MemberMap& map);
     int Encode(EncodeOutput& out);
     // Masks the address read with its significant bits.
     int Decode(DecodeContext& in);
     bool IsValid(ErrorInfo& info);
     // Descending masked addresses: the catch-all 0.0.0.0/0 comes last.
-    bool operator<(const IpRule& other) const;
+    bool operator<(const IpRuleFields& other) const;
 
     // 0 for no significant bits; the shift is taken modulo 32, so 33 gives 0x80000000.
     std::uint32_t Mask() const;
     std::uint32_t MaskedAddress() const { return m_ip & Mask(); }
+};
+
+class IpRule : public MemberMapEvaluator, public IpRuleFields, public virtual AllocFailState {
+public:
+    IpRule() {}
+    IpRule(const IpRule& src) : IpRule() { *this = src; }
+    IpRule& operator=(const IpRule& src);
+    ~IpRule() override {}
+
+    void BuildMemberMap(MemberMap& map) override { AddMembers(map); }
 };
 
 // A DNS name, "*" (every name) or "*." and a domain (every name in that domain).
@@ -96,18 +106,26 @@ public:
     bool IsValid(ErrorInfo& info);
 };
 
-// Whether an accepted connection that a rule selects is allowed.
-class AcceptInstructions : public MemberMapEvaluator, public virtual AllocFailState {
+// Whether an accepted connection that a rule selects is allowed: the field, held plainly
+// by the accept rules, and AcceptInstructions, the record of its own.
+class AcceptInstructionsFields {
 public:
     bool m_allowConnect;
 
-    AcceptInstructions() : m_allowConnect(false) {}
+    AcceptInstructionsFields() : m_allowConnect(false) {}
+
+    void AddMembers(MemberMap& map);
+    int Encode(EncodeOutput& out);
+    int Decode(DecodeContext& in);
+    bool IsValid(ErrorInfo&) { return true; }
+};
+
+class AcceptInstructions : public MemberMapEvaluator, public AcceptInstructionsFields, public virtual AllocFailState {
+public:
+    AcceptInstructions() {}
     AcceptInstructions(const AcceptInstructions& src) : AcceptInstructions() { *this = src; }
     AcceptInstructions& operator=(const AcceptInstructions& src);
     ~AcceptInstructions() override {}
 
-    void BuildMemberMap(MemberMap& map) override;
-    int Encode(EncodeOutput& out);
-    int Decode(DecodeContext& in);
-    bool IsValid(ErrorInfo&) { return true; }
+    void BuildMemberMap(MemberMap& map) override { AddMembers(map); }
 };

@@ -79,9 +79,16 @@ Plain* MakeVariant(const Plain* source)
 
 void DefaultIpAcceptRule::ApplyDefaults()
 {
-    UseAnyAddress(ipRule);
-    instr.SetMemberMapEdit(&AllowConnect);
+    ipRule.m_ip = 0;
+    ipRule.m_sigBits = 0;
     instr.m_allowConnect = true;
+}
+
+void DefaultIpAcceptRule::BuildMemberMap(MemberMap& map)
+{
+    IpAcceptRule::BuildMemberMap(map);
+    NestedRecord(map, L"ipRule").SetMemberMapEdit(&DefaultToAnyAddress);
+    NestedRecord(map, L"instr").SetMemberMapEdit(&AllowConnect);
 }
 
 IpAcceptRule* DefaultIpAcceptRule::Create(const IpAcceptRule* source)

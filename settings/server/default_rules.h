@@ -17,6 +17,8 @@ public:
     // The element factory: a copy of source, or a fresh default rule; null without memory.
     static IpAcceptRule* Create(const IpAcceptRule* source);
 
+    void BuildMemberMap(MemberMap& map) override;
+
 private:
     void ApplyDefaults();
 };

@@ -166,17 +166,19 @@ bool DnsNameConnectRule::operator<(const DnsNameConnectRule& other) const
 
 IpAcceptRule& IpAcceptRule::operator=(const IpAcceptRule& src)
 {
-    if (&src != this && BeginCopy(*this, src))
-        CopyField(*this, ipRule, src.ipRule) && CopyField(*this, instr, src.instr);
+    if (&src != this && BeginCopy(*this, src)) {
+        ipRule = src.ipRule;
+        instr = src.instr;
+    }
     return *this;
 }
 
 void IpAcceptRule::BuildMemberMap(MemberMap& map)
 {
-    map.Add(MemberInfo(L"ipRule", &ipRule)
+    map.Add(NestedFields(map, L"ipRule", ipRule)
                 .SetDescription(L"IP rule portion: defines what origin IP address a connection attempt must have in "
                                 L"order for the connection attempt to match this rule."));
-    map.Add(MemberInfo(L"instr", &instr).SetDescription(kAcceptInstrHelp));
+    map.Add(NestedFields(map, L"instr", instr).SetDescription(kAcceptInstrHelp));
 }
 
 int IpAcceptRule::Encode(EncodeOutput& out)

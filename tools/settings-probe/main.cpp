@@ -21,7 +21,9 @@ namespace {
 int Usage(std::FILE* out = stderr, int exitCode = 2)
 {
     std::fputs("usage: settings-probe [--server] < requests\n"
-               "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
+               "       settings-probe --bench-make hosts|accounts <count>|max <file>\n"
+               "       settings-probe --bench-load hosts|accounts <count> <file>\n"
+               "       settings-probe --bench-plain hosts|accounts <count> <file> <offset> <record-bytes>\n"
                "       settings-probe --bench-with <depth> <rounds>\n"
                "       settings-probe --help\n",
                out);
@@ -38,6 +40,17 @@ bool ReadCount(const char* text, std::uint32_t& value)
     return true;
 }
 
+bool ReadEntries(const char* text, BenchEntries& what)
+{
+    if (std::strcmp(text, "hosts") == 0)
+        what = BenchEntries::kHosts;
+    else if (std::strcmp(text, "accounts") == 0)
+        what = BenchEntries::kAccounts;
+    else
+        return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -48,12 +61,26 @@ int main(int argc, char** argv)
         return Usage(stdout, 0);
     } else if (argc == 2 && std::strcmp(argv[1], "--server") == 0) {
         kind = ProbeSession::kServerTree;
-    } else if (argc == 5 && std::strcmp(argv[1], "--bench-decode") == 0) {
-        const bool reverse = std::strcmp(argv[3], "reverse") == 0;
-        if (!ReadCount(argv[2], count) || !ReadCount(argv[4], rounds) || (!reverse && std::strcmp(argv[3], "list")))
+    } else if (argc == 5 && std::strcmp(argv[1], "--bench-make") == 0) {
+        BenchEntries what;
+        const bool largest = std::strcmp(argv[3], "max") == 0;
+        if (!ReadEntries(argv[2], what) || (!largest && (!ReadCount(argv[3], count) || count == 0)))
             return Usage();
         NoCrtRandom randomSource;
-        return BenchDecode(count, reverse, static_cast<int>(rounds));
+        return BenchMake(what, largest ? 0 : count, argv[4]);
+    } else if (argc == 5 && std::strcmp(argv[1], "--bench-load") == 0) {
+        BenchEntries what;
+        if (!ReadEntries(argv[2], what) || !ReadCount(argv[3], count))
+            return Usage();
+        NoCrtRandom randomSource;
+        return BenchLoad(what, count, argv[4]);
+    } else if (argc == 7 && std::strcmp(argv[1], "--bench-plain") == 0) {
+        BenchEntries what;
+        std::uint32_t offset = 0, recordBytes = 0;
+        if (!ReadEntries(argv[2], what) || !ReadCount(argv[3], count) || !ReadCount(argv[5], offset) ||
+            !ReadCount(argv[6], recordBytes) || recordBytes == 0)
+            return Usage();
+        return BenchPlain(what, count, argv[4], offset, recordBytes);
     } else if (argc == 4 && std::strcmp(argv[1], "--bench-with") == 0) {
         if (!ReadCount(argv[2], count) || !ReadCount(argv[3], rounds))
             return Usage();

@@ -60,10 +60,13 @@ class ProbeScripts(winetest.SharedPrefixTestCase):
 
     def test_options_are_refused(self):
         usage = ("usage: settings-probe [--server] < requests\n"
-                 "       settings-probe --bench-decode <rules> list|reverse <rounds>\n"
+                 "       settings-probe --bench-make hosts|accounts <count>|max <file>\n"
+                 "       settings-probe --bench-load hosts|accounts <count> <file>\n"
+                 "       settings-probe --bench-plain hosts|accounts <count> <file> <offset> <record-bytes>\n"
                  "       settings-probe --bench-with <depth> <rounds>\n"
                  "       settings-probe --help\n")
-        for args in (["--tree"], ["--server", "--server"], ["--bench-decode", "10", "sideways", "1"],
+        for args in (["--tree"], ["--server", "--server"], ["--bench-make", "rules", "10", "C:\\m"],
+                     ["--bench-make", "hosts", "0", "C:\\m"], ["--bench-load", "hosts", "C:\\m"],
                      ["--bench-with", "-1", "1"], ["--bench-with", "10"], ["--help", "--server"]):
             r = self.prefix.run(PROBE, *args, stdin=b"Q name\n")
             self.assertEqual((r.code, r.stdout, r.stderr), (2, "", usage))
@@ -71,10 +74,30 @@ class ProbeScripts(winetest.SharedPrefixTestCase):
         self.assertEqual((r.code, r.stdout, r.stderr), (0, usage, ""))
 
     def test_bench_modes_report_their_figures(self):
-        r = self.prefix.run(PROBE, "--bench-decode", "300", "reverse", "2")
-        self.assertEqual((r.code, r.stderr), (0, ""))
-        self.assertEqual([line.split()[0] for line in r.stdout.splitlines()],
-                         ["message-bytes", "list-decode-ms", "list-decode-ms", "decode-ms", "decode-ms"])
+        def bench(*args):
+            r = self.prefix.run(PROBE, *args)
+            self.assertEqual((r.code, r.stderr), (0, ""), args)
+            return {name: int(float(value)) for name, value in (line.split() for line in r.stdout.splitlines())}
+
+        measured = ["decode-ms", "destroy-ms", "entries", "held-bytes", "peak-growth-bytes"]
+        for what, count in (("hosts", "300"), ("accounts", "max")):
+            made = bench("--bench-make", what, count, "C:\\bench.msg")
+            entries = str(made["entries"])
+            if count == "max":
+                # The largest list a stored settings value holds: one record more would not fit.
+                self.assertLessEqual(made["message-bytes"], 512000)
+                self.assertGreater(made["message-bytes"] + made["record-bytes"], 512000)
+            else:
+                self.assertEqual((entries, made["record-bytes"]), (count, 6))
+            ours = bench("--bench-load", what, entries, "C:\\bench.msg")
+            plain = bench("--bench-plain", what, entries, "C:\\bench.msg", str(made["records-at"]),
+                            str(made["record-bytes"]))
+            for got in (ours, plain):
+                self.assertEqual(sorted(got), measured)
+                self.assertEqual(got["entries"], made["entries"])
+        # A decode that does not give the entries asked for is a failed run.
+        r = self.prefix.run(PROBE, "--bench-load", "accounts", str(made["entries"] + 1), "C:\\bench.msg")
+        self.assertEqual(r.code, 1)
         # 40 clauses: the 8 beyond the limit, the instruction behind the deepest open one
         # (which names no member) and the 8 closing braces that find no clause are refused.
         r = self.prefix.run(PROBE, "--bench-with", "40", "1")
