@@ -20,7 +20,6 @@ const std::size_t SinkAutoFlushBound = 512 * 1024;
 // would cost more than the work on the bytes), yet bounded, so that channel work and timers are
 // still served between slices.
 const CryptoPP::lword PumpSliceBytes = 1 << 20;
-const std::uint64_t SocketRecheckMilliseconds = 1000;
 const int WSAConnectionReset = 10054;
 
 // limit - elapsed, or 0 once elapsed has reached it.
@@ -186,14 +185,8 @@ void ManagerWithLoop::RunPasses()
             transport.KexStateNumber() > SSH::KexInitSent)
             wait = std::min(wait, Remaining(std::uint64_t(reexchangeSeconds_) * 1000, now - lastKeyExchangeTime_));
         wait = std::min(wait, CheckDeadlines(now));
-        // Under a heavy load the connection's socket has been seen to miss the wake-up of data
-        // that had arrived, which stalled the connection until the keep-alive gave up on the
-        // peer. So no wait lasts longer than a second, and one that ends with nothing signalled
-        // tries a receive regardless (the sink is flushed at the end of every pass).
-        wait = std::min(wait, SocketRecheckMilliseconds);
-        const bool signalled = container.Wait(static_cast<unsigned long>(wait));
+        container.Wait(static_cast<unsigned long>(std::min<std::uint64_t>(wait, 0xFFFFFFFFu)));
         container.Clear();
-        if (!signalled) source.ReceiveOnNextPump();
 
         Poll();
         const CryptoPP::lword receivedBefore = incomingMeter_->GetTotalBytes();

@@ -129,9 +129,6 @@ public:
     // The peer ended its side and every byte has been passed on.
     bool SourceExhausted() const override;
     bool EofReceived() const { return m_eof; }
-    // The next pump tries a receive even if the last one found nothing: for a wait that ended
-    // with no event, in case the socket's wake-up was lost.
-    void ReceiveOnNextPump() { m_blocked = false; }
 
     unsigned int GetMaxWaitObjectCount() const override;
     void GetWaitObjects(CryptoPP::WaitObjectContainer& container, const CryptoPP::CallStack& callStack) override;
