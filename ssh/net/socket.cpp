@@ -218,6 +218,8 @@ long Socket::NetworkEventsBeforeWait()
     return m_shared->pending;
 }
 
+long Socket::CollectedNetworkEvents() const { return m_shared ? m_shared->pending : 0; }
+
 bool Socket::TakeClearWait()
 {
     if (!m_shared || m_shared->eventState != CryptoPP::HandleState::Clear)
@@ -256,8 +258,14 @@ bool SocketSource::ReceiveMore() {
     // Selecting the event first makes every later arrival signal it. After a receive that
     // found nothing, only a recorded arrival (or end) is worth another one.
     m_socket.NetworkEvent();
-    if (m_blocked && (m_socket.TakeClearWait() || !(m_socket.PendingNetworkEvents() & (FD_READ | FD_CLOSE))))
-        return false;
+    if (m_blocked) {
+        // A clear wait means nothing was recorded since the last collection; what that
+        // collection brought (the sink may have made it) still counts.
+        const long events = m_socket.TakeClearWait() ? m_socket.CollectedNetworkEvents()
+                                                     : m_socket.PendingNetworkEvents();
+        if (!(events & (FD_READ | FD_CLOSE)))
+            return false;
+    }
     m_socket.TakeNetworkEvents(FD_READ);
     // The buffer is empty here: growing it loses nothing.
     if (m_dataEnd == m_buffer.size() && m_buffer.size() < MaxSourceBuffer) m_buffer.New(m_buffer.size() * 2);

@@ -92,6 +92,8 @@ public:
     // True once after a wait found the event not signalled: nothing was recorded, so there is
     // nothing to try. A later call without a wait in between is false.
     bool TakeClearWait();
+    // The events collected so far and not yet taken, without collecting anew.
+    long CollectedNetworkEvents() const;
     // Adds the network event to the container, for a wait on the given events until they
     // are taken; the wait tells the socket whether anything was recorded.
     void AwaitNetworkEvents(long events, CryptoPP::WaitObjectContainer& container,

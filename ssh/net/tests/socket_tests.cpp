@@ -254,6 +254,53 @@ TEST(SocketSink, AWaitForRoomEndsAlsoWhenTheSourceCollectedTheEvent) {
     EXPECT_TRUE(c.Wait(2000));
 }
 
+// A relay that has no room for more input leaves its source alone and waits for room to write;
+// while it waits, the sink collects the arrival of bytes for the source. Once the relay has room
+// again, those bytes are read, though the wait that followed found nothing new.
+TEST(SocketSource, ReadsWhatTheSinkCollectedWhileWaitingForRoom)
+{
+    Pair pair;
+    const int small = 4096;
+    setsockopt(pair.client.GetSocket(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    setsockopt(pair.server.GetSocket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    SocketSource source;
+    source.AccessSocket().AttachSocket(pair.client.DetachSocket(), true);
+    SocketSink sink(1 << 20);  // far more than the connection holds in flight
+    sink.ShareSocketOf(source);
+    CryptoPP::lword moved = CryptoPP::LWORD_MAX;
+    source.GeneralPump2(moved, true, 0);  // nothing to read yet
+    ASSERT_EQ(moved, 0u);
+    const std::string chunk(1000, 'c');
+    for (int puts = 0;
+         puts < 100000 && sink.Put2(reinterpret_cast<const byte*>(chunk.data()), chunk.size(), 0, false) == 0; ++puts) {
+    }
+    ASSERT_FALSE(sink.Drained());
+
+    const byte hello[] = {'h', 'e', 'l', 'l', 'o'};
+    ASSERT_EQ(pair.server.Send(hello, sizeof hello), sizeof hello);
+    Sleep(100);
+    // Passes without room: only the sink takes part, flushing and waiting.
+    for (int pass = 0; pass < 3; ++pass) {
+        WaitObjectContainer c;
+        sink.GetWaitObjects(c, CallStack("sink", nullptr));
+        c.Wait(50);
+        sink.Flush(false, -1, false);
+    }
+    ASSERT_FALSE(sink.Drained());  // the peer still reads nothing
+
+    // Passes with room: the source is pumped as well.
+    for (int pass = 0; pass < 10 && source.AttachedTransformation()->MaxRetrievable() == 0; ++pass) {
+        WaitObjectContainer c;
+        source.GetWaitObjects(c, CallStack("source", nullptr));
+        sink.GetWaitObjects(c, CallStack("sink", nullptr));
+        c.Wait(50);
+        moved = CryptoPP::LWORD_MAX;
+        source.GeneralPump2(moved, false, 0);
+        sink.Flush(false, -1, false);
+    }
+    EXPECT_EQ(source.AttachedTransformation()->MaxRetrievable(), sizeof hello);
+}
+
 // Below its auto-flush bound a sink gathers what is put; the loop is never left waiting on
 // gathered bytes, a few flushes without puts send them, and a put beyond the bound or with a
 // message end sends at once.
