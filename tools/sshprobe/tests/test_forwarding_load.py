@@ -130,7 +130,15 @@ class ForwardingLoad(peers.ProbeTestCase):
         def end_ssh():
             if ssh.poll() is None:
                 ssh.terminate()
-            ssh.wait(timeout=30)
+            try:
+                ssh.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                # ssh acts on SIGTERM only between passes of its loop, and a pass can take
+                # minutes with a thousand busy channels on a loaded machine; it must not outlive
+                # the test.
+                ssh.kill()
+                ssh.wait(timeout=30)
+                raise AssertionError(f"ssh did not end within 30 s of SIGTERM:\n{peers.read_text(log_path)[-3000:]}")
         self.addCleanup(end_ssh)
         server.wait_for("login ok")
 
