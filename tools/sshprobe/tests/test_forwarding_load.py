@@ -21,38 +21,58 @@ USER = "alice"
 MB = 1 << 20
 
 
-def concurrent_exchanges(port, payloads, timeout):
-    """One connection per payload to 127.0.0.1:port, all connected before any sends; each then
-    sends its payload, ends its side and reads until the other side ends. What came back per
-    connection: the bytes, or the exception that ended it."""
+def concurrent_exchanges(port, payloads, timeout, all_open, wave=50):
+    """One connection per payload to 127.0.0.1:port, all open together until every payload has
+    come back. Once all_open() is true, the payloads go out a wave of connections at a time,
+    each wave when the previous one has its bytes back; then every connection ends its side and
+    reads until the other side ends. What came back per connection: the bytes, or the exception
+    that ended it.
+
+    Waves, because ssh packs the data of all channels that became ready together in one pass,
+    its output buffer growing a packet at a time and copied whole at each step: hundreds of
+    channels confirmed while their 32 KiB waited kept it from its socket for minutes under load."""
     connections = [socket.create_connection(("127.0.0.1", port), timeout=timeout) for _ in payloads]
     outcomes = [None] * len(payloads)
-
-    def send(conn, payload):
-        try:
-            conn.sendall(payload)
-            conn.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass  # the reader sees what ended it
+    echoed = [threading.Event() for _ in payloads]
 
     def run(i):
-        conn, received = connections[i], []
+        conn, received, size = connections[i], [], 0
         with conn:
             try:
-                threading.Thread(target=send, args=(conn, payloads[i]), daemon=True).start()
                 while True:
                     data = conn.recv(65536)
                     if not data:
                         break
                     received.append(data)
+                    size += len(data)
+                    if size >= len(payloads[i]):
+                        echoed[i].set()
                 outcomes[i] = b"".join(received)
             except OSError as e:
                 outcomes[i] = e
+            finally:
+                echoed[i].set()
     threads = [threading.Thread(target=run, args=(i,)) for i in range(len(payloads))]
     for t in threads:
         t.start()
+    peers.wait_for(all_open, timeout, "every forwarded channel to open")
+    deadline = time.monotonic() + timeout
+    for first in range(0, len(payloads), wave):
+        members = range(first, min(first + wave, len(payloads)))
+        for i in members:
+            try:
+                connections[i].sendall(payloads[i])
+            except OSError:
+                pass  # the reader sees what ended it
+        for i in members:
+            echoed[i].wait(max(0.0, deadline - time.monotonic()))
+    for conn in connections:
+        try:
+            conn.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
     for t in threads:
-        t.join(timeout)
+        t.join(max(0.0, deadline - time.monotonic()))
     return outcomes
 
 
@@ -159,7 +179,9 @@ class ForwardingLoad(peers.ProbeTestCase):
         count, size = 1000, 32 * 1024
         half_closed = echo.half_closed
         payloads = [os.urandom(size) for _ in range(count)]
-        outcomes = concurrent_exchanges(local, payloads, timeout=240)
+        outcomes = concurrent_exchanges(
+            local, payloads, timeout=240,
+            all_open=lambda: server.log().count(f"forwarding to 127.0.0.1:{echo.port}") >= count)
 
         log = peers.read_text(ssh_log)
         broken = [(i, o if isinstance(o, Exception) else len(o)) for i, o in enumerate(outcomes)
