@@ -267,12 +267,25 @@ class Holder:
 
 def exchange(port, payload, timeout=120):
     """Sends payload to 127.0.0.1:port while reading, ends the sending side, and returns all
-    that came back until the other side ended."""
+    that came back until the other side ended. timeout bounds each wait for progress, not the
+    whole transfer; a send that fails ends the exchange with its error."""
     received = []
+    failed = []
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
         def send():
-            conn.sendall(payload)
-            conn.shutdown(socket.SHUT_WR)
+            # sendall's timeout bounds the whole call: a long transfer that keeps moving would
+            # end half-way, unnoticed, and leave the reader waiting for bytes never sent.
+            view = memoryview(payload)
+            try:
+                while view:
+                    view = view[conn.send(view[:1 << 20]):]
+                conn.shutdown(socket.SHUT_WR)
+            except OSError as e:
+                failed.append(e)
+                try:
+                    conn.shutdown(socket.SHUT_RD)  # the reader learns at once
+                except OSError:
+                    pass
         sender = threading.Thread(target=send, daemon=True)
         sender.start()
         while True:
@@ -281,4 +294,6 @@ def exchange(port, payload, timeout=120):
                 break
             received.append(data)
         sender.join(timeout)
+    if failed:
+        raise failed[0]
     return b"".join(received)
