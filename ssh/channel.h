@@ -46,7 +46,10 @@ public:
     enum State { New = 0, OpenedByPeer = 1, OpenSent = 2, OpenFailed = 3, Open = 4 };
 
     static constexpr std::uint32_t MaxAnnouncedPacket = 130048;
-    static constexpr std::uint32_t DeliverySlice = 16384;
+    // What one delivery call hands to the data target at most. As large as a pass's send budget:
+    // a slice far below what one pass reads from the socket left a busy channel delivering one
+    // slice per pass, each pass costing its own waits and socket calls.
+    static constexpr std::uint32_t DeliverySlice = 262144;
 
     Channel(ChannelHost& host, const std::string& type, bool autoClose, std::uint32_t initialWindow,
             std::uint32_t maxPacket, std::uint32_t sendMaxPacket, double priorityWeight);

@@ -193,18 +193,21 @@ HANDLE Socket::NetworkEvent() {
     return m_shared->event;
 }
 
-long Socket::PendingNetworkEvents() {
-    HANDLE event = NetworkEvent();
+long Socket::CollectNetworkEvents()
+{
     WSANETWORKEVENTS events;
-    CheckAndHandleError("WSAEnumNetworkEvents", WSAEnumNetworkEvents(m_socket, event, &events) == SOCKET_ERROR);
+    CheckAndHandleError("WSAEnumNetworkEvents",
+                        WSAEnumNetworkEvents(m_socket, NetworkEvent(), &events) == SOCKET_ERROR);
     m_shared->pending |= events.lNetworkEvents;
     m_shared->eventState = CryptoPP::HandleState::Unknown;
-    // The source and the sink of a connection wait on one event: the one that collects the
-    // other's event after the other has chosen to wait must not leave it waiting for good.
-    if (events.lNetworkEvents & m_shared->awaited) {
-        WSASetEvent(event);
-        m_shared->eventState = CryptoPP::HandleState::Signalled;
-    }
+    return events.lNetworkEvents;
+}
+
+long Socket::PendingNetworkEvents() {
+    CollectNetworkEvents();
+    // Between waits nobody waits on the event: whoever waits next asks for the collected
+    // events first. Signalling the event again would only end the next wait for nothing.
+    m_shared->awaited = 0;
     return m_shared->pending;
 }
 
@@ -213,8 +216,14 @@ long Socket::NetworkEventsBeforeWait()
     if (!m_shared)
         throw Err(m_socket, "WSAEventSelect", WSAENOTSOCK);
     // A wait on an event known to be signalled would end at once; otherwise it tells.
-    if (m_shared->eventState == CryptoPP::HandleState::Signalled)
-        return PendingNetworkEvents();
+    if (m_shared->eventState != CryptoPP::HandleState::Signalled)
+        return m_shared->pending;
+    // The source and the sink of a connection wait on one event: the one that collects the
+    // other's event after the other has chosen to wait must not leave it waiting for good.
+    if (CollectNetworkEvents() & m_shared->awaited) {
+        WSASetEvent(m_shared->event);
+        m_shared->eventState = CryptoPP::HandleState::Signalled;
+    }
     return m_shared->pending;
 }
 

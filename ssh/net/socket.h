@@ -81,13 +81,14 @@ public:
     // FD_READ, FD_WRITE and FD_CLOSE on first use. That selection replaces any other one made
     // for the handle (such as one for FD_CONNECT), so it is made only once connected.
     HANDLE NetworkEvent();
-    // Collects the events recorded since the last call and resets the event; returns the
-    // events collected so far and not yet taken. Collecting an event that some user of the
-    // handle awaits signals the event again, so that its wait still ends.
+    // Between waits (no user of the handle is about to wait on it): collects the events
+    // recorded since the last call and resets the event; returns the events collected so far
+    // and not yet taken.
     long PendingNetworkEvents();
     // Before a wait: the events collected so far, collecting anew only when the last wait found
-    // the event signalled (a wait on it would end at once). What else was recorded meanwhile
-    // ends the wait.
+    // the event signalled (a wait on it would end at once). Collecting an event that another
+    // user of the handle already awaits for this wait signals the event again, so that the
+    // wait still ends.
     long NetworkEventsBeforeWait();
     // True once after a wait found the event not signalled: nothing was recorded, so there is
     // nothing to try. A later call without a wait in between is false.
@@ -105,6 +106,8 @@ public:
 
 private:
     struct Shared;
+    // WSAEnumNetworkEvents: adds what was recorded to the pending events and returns it.
+    long CollectNetworkEvents();
     void CheckAndHandleError(const char* operation, bool failed) const;
 
     SOCKET m_socket;

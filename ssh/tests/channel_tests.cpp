@@ -203,7 +203,7 @@ TEST_F(ChannelTest, WindowAdjustmentDoublesTheTargetAndGrantsTheDifference)
 {
     MakeOpen();
     Receive(channel, std::string(0x5000, 'a'));  // window 0x3000
-    channel.ProcessIncoming();                   // the rest beyond the first 16384 bytes
+    channel.ProcessIncoming();
     ASSERT_EQ(channel.BufferedIncomingBytes(), 0u);
     channel.AdjustWindow();
     ASSERT_EQ(host.output.messages.size(), 1u);
@@ -258,14 +258,15 @@ TEST_F(ChannelTest, RunsOfTheSameKindFormOneChunkAndAreDeliveredInOrder)
     EXPECT_TRUE(channel.AllIncomingDelivered());
 }
 
-TEST_F(ChannelTest, DeliveryStopsAfterSixteenKilobytesPerCall)
+TEST_F(ChannelTest, DeliveryStopsAfterOneSlicePerCall)
 {
-    TestChannel big(host, 0x20000);
+    const std::size_t slice = Channel::DeliverySlice;
+    TestChannel big(host, 2 * slice + 0x10000);
     big.SetChannelState(Channel::Open);
     big.target.blocked = true;
-    Receive(big, std::string(16384 + 16384 + 7232, 'q'));
+    Receive(big, std::string(slice + slice + 7232, 'q'));
     big.target.blocked = false;
-    const std::size_t expected[] = {16384, 16384, 7232};
+    const std::size_t expected[] = {slice, slice, 7232};
     const bool capped[] = {true, true, false};
     for (int call = 0; call < 3; ++call) {
         big.target.puts.clear();
