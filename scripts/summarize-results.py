@@ -36,7 +36,8 @@ def start_failures(folder, name, kind=".start-failures"):
 
 def may_run_again(results, name):
     """True when the entry's failure is explained by start failures alone: a unit-test program
-    that never started, or a script whose every failed case met one."""
+    that never started, or a script each of whose failures (a failed subtest counts as one) met
+    a start failure of its own."""
     records = start_failures(results, name)
     if not records:
         return False
@@ -46,9 +47,15 @@ def may_run_again(results, name):
     if not os.path.exists(blackbox):
         return False  # ended before it could report its cases: a timeout or a crash
     with open(blackbox) as fh:
-        failed_cases = json.load(fh).get("failed_cases")
-    met = {record["case"] for record in records}
-    return bool(failed_cases) and all(case in met for case in failed_cases)
+        reported = json.load(fh)
+    failed_cases = reported.get("failed_cases")
+    met = {}
+    for record in records:
+        met[record["case"]] = met.get(record["case"], 0) + 1
+    # Each failure needs a start failure of its own: a subtest that failed after another one
+    # met a start failure may have failed for any reason.
+    failures = reported.get("failures_per_case", {})
+    return bool(failed_cases) and all(met.get(case, 0) >= failures.get(case, 1) for case in failed_cases)
 
 
 def rerun_list(results):

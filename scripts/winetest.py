@@ -365,6 +365,12 @@ def main():
     if out_dir:
         # A failure outside any case (a class's set-up) is named by the class or module.
         failed_cases = sorted({_case_of(test) for test, _ in r.failures + r.errors} | {t.id() for t in unexpected})
+        # How often each case failed: a case's subtests fail one by one, and a start failure
+        # in one of them explains that one alone.
+        failures = {}
+        for test in [test for test, _ in r.failures + r.errors] + unexpected:
+            failures[_case_of(test)] = failures.get(_case_of(test), 0) + 1
         with open(os.path.join(out_dir, name + ".json"), "w") as fh:
-            json.dump({"passed": passed, "failed": failed, "failed_cases": failed_cases}, fh)
+            json.dump({"passed": passed, "failed": failed, "failed_cases": failed_cases,
+                       "failures_per_case": failures}, fh)
     sys.exit(0 if failed == 0 and r.testsRun > 0 else 1)

@@ -53,7 +53,10 @@ class Installation:
         # A link records its target's times, so a rewritten link differs in bytes, not in size.
         self.link_sizes = {link: len(self.read(link)) for link in self.links}
         self.link_fields = {link: self.link(link) for link in self.links}
+        for fields in self.link_fields.values():
+            test.assertIsInstance(fields, dict, fields)
         self.entry = self.entry_values()
+        test.assertIsInstance(self.entry, dict, self.entry)
         test.assertEqual(sorted(self.entry), sorted(ENTRY_VALUES))
 
     def read(self, path):
@@ -69,13 +72,16 @@ class Installation:
         return json.loads(self.probe("regtree", key))
 
     def link(self, path):
+        """A link's fields; when it cannot be read, what the probe said instead."""
         r = self.prefix.run("installprobe.exe", "link", path)
-        return dict(line.split("=", 1) for line in r.stdout.splitlines()) if r.code == 0 else None
+        if r.code != 0:
+            return f"installprobe link ended with {r.code}: {(r.stdout + r.stderr).strip()}"
+        return dict(line.split("=", 1) for line in r.stdout.splitlines())
 
     def entry_values(self):
         r = self.prefix.run("installprobe.exe", "regtree", ENTRY)
         if r.code != 0:
-            return None
+            return f"installprobe regtree ended with {r.code}: {(r.stdout + r.stderr).strip()}"
         return {name: value.get("text") for name, value in json.loads(r.stdout)["values"].items()}
 
     def mark_files_old(self):
