@@ -213,26 +213,43 @@ TEST(SocketSink, PutsBlockOnlyOnTheSocketAndEndWithAShutDown) {
     EXPECT_TRUE(received == expected);
 }
 
+// A source and a sink sharing the client end of a pair whose buffers are small, so that the
+// sink soon blocks while the server end reads nothing.
+struct Relay {
+    explicit Relay(size_t sinkBound) : sink(sinkBound)
+    {
+        const int small = 4096;
+        setsockopt(pair.client.GetSocket(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
+        setsockopt(pair.server.GetSocket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+        source.AccessSocket().AttachSocket(pair.client.DetachSocket(), true);
+        sink.ShareSocketOf(source);
+    }
+    void FillUntilBlocked()
+    {
+        const std::string chunk(1000, 'c');
+        for (int puts = 0;
+             puts < 100000 && sink.Put2(reinterpret_cast<const byte*>(chunk.data()), chunk.size(), 0, false) == 0;
+             ++puts) {
+        }
+    }
+    Pair pair;
+    SocketSource source;
+    SocketSink sink;
+};
+
 // The source and the sink of one connection wait on one event. When the sink waits for room
 // and the source then collects the sink's event while asking for its own, the wait still ends.
 TEST(SocketSink, AWaitForRoomEndsAlsoWhenTheSourceCollectedTheEvent) {
-    Pair pair;
-    const int small = 4096;
-    setsockopt(pair.client.GetSocket(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    setsockopt(pair.server.GetSocket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    SocketSource source;
-    source.AccessSocket().AttachSocket(pair.client.DetachSocket(), true);
-    SocketSink sink(1024);
-    sink.ShareSocketOf(source);
+    Relay relay(1024);
+    Pair& pair = relay.pair;
+    SocketSource& source = relay.source;
+    SocketSink& sink = relay.sink;
     CryptoPP::lword none = 0;
     source.GeneralPump2(none, true, 0);
     CryptoPP::lword moved = CryptoPP::LWORD_MAX;
     source.GeneralPump2(moved, true, 0);  // nothing to read: the source waits too
 
-    const std::string chunk(1000, 'c');
-    for (int puts = 0; puts < 100000 && sink.Put2(reinterpret_cast<const byte*>(chunk.data()), chunk.size(), 0, false) == 0;
-         ++puts) {
-    }
+    relay.FillUntilBlocked();
     WaitObjectContainer c;
     sink.GetWaitObjects(c, CallStack("sink", nullptr));
     if (c.NoWait()) {  // room came at once; nothing left to show
@@ -259,21 +276,14 @@ TEST(SocketSink, AWaitForRoomEndsAlsoWhenTheSourceCollectedTheEvent) {
 // again, those bytes are read, though the wait that followed found nothing new.
 TEST(SocketSource, ReadsWhatTheSinkCollectedWhileWaitingForRoom)
 {
-    Pair pair;
-    const int small = 4096;
-    setsockopt(pair.client.GetSocket(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    setsockopt(pair.server.GetSocket(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    SocketSource source;
-    source.AccessSocket().AttachSocket(pair.client.DetachSocket(), true);
-    SocketSink sink(1 << 20);  // far more than the connection holds in flight
-    sink.ShareSocketOf(source);
+    Relay relay(1 << 20);  // the sink holds far more than the connection holds in flight
+    Pair& pair = relay.pair;
+    SocketSource& source = relay.source;
+    SocketSink& sink = relay.sink;
     CryptoPP::lword moved = CryptoPP::LWORD_MAX;
     source.GeneralPump2(moved, true, 0);  // nothing to read yet
     ASSERT_EQ(moved, 0u);
-    const std::string chunk(1000, 'c');
-    for (int puts = 0;
-         puts < 100000 && sink.Put2(reinterpret_cast<const byte*>(chunk.data()), chunk.size(), 0, false) == 0; ++puts) {
-    }
+    relay.FillUntilBlocked();
     ASSERT_FALSE(sink.Drained());
 
     const byte hello[] = {'h', 'e', 'l', 'l', 'o'};
