@@ -10,6 +10,7 @@ JSON results, and the start failures our test helpers recorded (scripts/winetest
       again (rerun.xml) counts by its second run and is named, with the start failure that
       allowed it and the end of its first run's output (kept in first-run/); so is every
       program of a test's set-up that a test started again (winetest.note_retry)."""
+import collections
 import json
 import os
 import sys
@@ -49,13 +50,11 @@ def may_run_again(results, name):
     with open(blackbox) as fh:
         reported = json.load(fh)
     failed_cases = reported.get("failed_cases")
-    met = {}
-    for record in records:
-        met[record["case"]] = met.get(record["case"], 0) + 1
+    met = collections.Counter(record["case"] for record in records)
     # Each failure needs a start failure of its own: a subtest that failed after another one
     # met a start failure may have failed for any reason.
     failures = reported.get("failures_per_case", {})
-    return bool(failed_cases) and all(met.get(case, 0) >= failures.get(case, 1) for case in failed_cases)
+    return bool(failed_cases) and all(met[case] >= failures.get(case, 1) for case in failed_cases)
 
 
 def rerun_list(results):

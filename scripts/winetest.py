@@ -1,5 +1,6 @@
 """Black-box test support: each test case runs our Windows programs under wine64 in a
 private copy of the template prefix, which is deleted with its wineserver afterwards."""
+import collections
 import concurrent.futures
 import json
 import os
@@ -364,13 +365,10 @@ def main():
     out_dir = os.environ.get("ORVIDEX_RESULTS_DIR")
     if out_dir:
         # A failure outside any case (a class's set-up) is named by the class or module.
-        failed_cases = sorted({_case_of(test) for test, _ in r.failures + r.errors} | {t.id() for t in unexpected})
         # How often each case failed: a case's subtests fail one by one, and a start failure
         # in one of them explains that one alone.
-        failures = {}
-        for test in [test for test, _ in r.failures + r.errors] + unexpected:
-            failures[_case_of(test)] = failures.get(_case_of(test), 0) + 1
+        failures = collections.Counter(_case_of(test) for test in [t for t, _ in r.failures + r.errors] + unexpected)
         with open(os.path.join(out_dir, name + ".json"), "w") as fh:
-            json.dump({"passed": passed, "failed": failed, "failed_cases": failed_cases,
+            json.dump({"passed": passed, "failed": failed, "failed_cases": sorted(failures),
                        "failures_per_case": failures}, fh)
     sys.exit(0 if failed == 0 and r.testsRun > 0 else 1)
